@@ -1,0 +1,3 @@
+#include "net/net.h"
+
+int verbose = 0;

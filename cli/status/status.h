@@ -1,0 +1,20 @@
+// The gateway's status report and the get_status action.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The 22 members of the status report, as the gateway sent them (all strings).
+struct StatusReport {
+  std::optional<std::string> model_name, firmware_version, build_date, license, license_number, hostname,
+      serial_number, mac, rtc_temperature, ram_memory, flash_memory, boot_count, time, uptime, dali_channel_1,
+      dali_channel_2, dali_channel_3, dali_channel_4, ip, bacnet_ip, session_id, username;
+};
+
+// Fetches and reads the report. 0 when it was read and held model_name, 1 otherwise.
+int query_status(const char* address, StatusReport* report);
+// Empties the report. 0; 1 when `report` is absent.
+int release_status(StatusReport* report);
+
+// Action "get_status": 0 success, 1 failure, 2 without an address.
+int get_status(const char* ip);

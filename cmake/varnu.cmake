@@ -1,0 +1,73 @@
+# Build helpers shared by every folder.
+
+set(VARNU_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+
+if(VARNU_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(VARNU_FUZZ)
+  # Every object is instrumented for coverage; only the fuzz executables get libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(NOT VARNU_FUZZ)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  if(VARNU_BENCH)
+    find_package(benchmark REQUIRED)
+  endif()
+endif()
+
+function(varnu_warnings target)
+  target_compile_options(${target} PRIVATE ${VARNU_WARNINGS} -Werror=return-type)
+endfunction()
+
+# varnu_test(NAME src... [LABELS l...] [LIBS lib...]): a GoogleTest executable
+# linked with the console tool's library. Default label: unit.
+function(varnu_test name)
+  if(VARNU_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "LABELS;LIBS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE varnu ${T_LIBS} GTest::gtest_main GTest::gmock)
+  varnu_warnings(${name})
+  target_compile_definitions(${name} PRIVATE
+    VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}" VARNU_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" DISCOVERY_TIMEOUT 30)
+endfunction()
+
+# varnu_fuzz(NAME src...): a libFuzzer target, built only with VARNU_FUZZ, and a
+# CTest case that runs it for a short while (VARNU_FUZZ_SECONDS, default 20).
+function(varnu_fuzz name)
+  if(NOT VARNU_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE varnu)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(seconds $ENV{VARNU_FUZZ_SECONDS})
+  if(NOT seconds)
+    set(seconds 20)
+  endif()
+  set(corpus ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${seconds} -rss_limit_mb=2048 -timeout=10 ${corpus})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()
+
+# varnu_bench(NAME src...): a Google Benchmark executable (never a test).
+function(varnu_bench name)
+  if(VARNU_FUZZ OR NOT VARNU_BENCH)
+    return()
+  endif()
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE varnu benchmark::benchmark)
+  target_compile_definitions(${name} PRIVATE VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  varnu_warnings(${name})
+endfunction()
