@@ -71,3 +71,22 @@ function(varnu_bench name)
   target_compile_definitions(${name} PRIVATE VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}")
   varnu_warnings(${name})
 endfunction()
+
+# varnu_pytest(NAME script.py [LABELS l...] [TIMEOUT s]): a Python unittest
+# script run as one CTest case. It finds the build tree in VARNU_BUILD_DIR and
+# the shared helpers of tests/ on PYTHONPATH. Default label: integration.
+function(varnu_pytest name script)
+  if(VARNU_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "LABELS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS integration)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script})
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "VARNU_BUILD_DIR=${CMAKE_BINARY_DIR};VARNU_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests")
+endfunction()
