@@ -20,8 +20,7 @@ struct JsonReader {
   std::size_t length = 0;
   std::size_t pos = 0;
   Token kind = Token::Done;
-  std::vector<char> text;  // decoded text of the last String/Number, NUL-terminated
-  std::size_t text_length = 0;
+  std::vector<char> text;  // decoded text of the last String/Number plus its terminating zero byte
   std::vector<Level> stack;
   bool failed = false;
   char message[128] = {};
@@ -40,5 +39,7 @@ const char* token_text(const JsonReader& reader, std::size_t* out_length = nullp
 // The last Number token converted to a double; 0 without a text.
 double token_number(const JsonReader& reader);
 void close(JsonReader& reader);
+// The kind's name as written above ("ObjectStart"), for traces and tools.
+const char* token_name(Token kind);
 
 }  // namespace json
