@@ -361,6 +361,7 @@ Token next_token(JsonReader& reader) {
   try {
     kind = advance(reader);
   } catch (const std::bad_alloc&) {
+    reader.out_of_memory = !reader.failed;
     fail(reader, "out of memory");
     kind = Token::Error;
   }

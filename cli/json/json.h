@@ -23,6 +23,7 @@ struct JsonReader {
   std::vector<char> text;  // decoded text of the last String/Number plus its terminating zero byte
   std::vector<Level> stack;
   bool failed = false;
+  bool out_of_memory = false;  // the error was running out of memory, not bad input
   char message[128] = {};
   uint64_t tokens = 0;
   bool streaming = false;

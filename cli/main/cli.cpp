@@ -1,8 +1,77 @@
-#include <cstdio>
-
 #include "main/cli.h"
 
-int run_cli(int, char**) {
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "action/action.h"
+#include "firmware/firmware.h"
+#include "import/import.h"
+#include "main/console.h"
+#include "main/options.h"
+#include "platform/platform.h"
+#include "status/status.h"
+
+namespace {
+
+// The name diagnostics start with: the last component of argv[0].
+std::string program_name(int argc, char** argv) {
+  if (argc < 1 || !argv[0] || !*argv[0]) return "varnu-cli";
+  const char* name = argv[0];
+  for (const char* p = argv[0]; *p; ++p) {
+    if (*p == '/' || *p == platform::path_separator()) name = p + 1;
+  }
+  return *name ? name : "varnu-cli";
+}
+
+const char* text(const std::optional<std::string>& field) { return field ? field->c_str() : nullptr; }
+
+template <typename T>
+const std::vector<T>* list(const std::optional<std::vector<T>>& field) {
+  return field ? &*field : nullptr;
+}
+
+// Exit status of an action's result: 0 success, 2 usage error, 1 any failure.
+int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
+
+// Runs the action the command line names; no action is a success, an unknown one a usage error.
+int dispatch(const CommandLine& line, const char* program) {
+  if (!line.action) return 0;
+  const std::string& action = *line.action;
+  if (action == "get_backup") {
+    return exit_status(get_backup(text(line.ip), text(line.backupfileout), text(line.backupfileouttype),
+                                  list(line.backupconfig)));
+  }
+  if (action == "put_backup") return exit_status(put_backup(text(line.ip), text(line.backupfilein)));
+  if (action == "setup_channel") {
+    return exit_status(setup_channel(text(line.ip), list(line.channel), list(line.channelcsvfile),
+                                     list(line.channelgroupscsvfile), list(line.channelinputscsvfile)));
+  }
+  if (action == "push_firmware") return exit_status(push_firmware(text(line.ip), text(line.firmwarefile)));
+  if (action == "get_status") return exit_status(get_status(text(line.ip)));
+  std::fflush(stdout);  // keep the echo lines ahead of the complaint on a shared console
+  std::fprintf(stderr, "%s: unknown action \"%s\"\n", program, action.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int run_cli(int argc, char** argv) {
+  prepare_console();
   std::printf("varnu-cli\n");
-  return 0;
+  curl_global_init(CURL_GLOBAL_ALL);
+  const std::string program = program_name(argc, argv);
+  ParseOutcome outcome;
+  int status = 0;
+  {
+    CommandLine line;
+    outcome = parse_command_line(argc, argv, program.c_str(), &line, stdout, stderr);
+    if (outcome == ParseOutcome::Run) status = dispatch(line, program.c_str());
+  }
+  curl_global_cleanup();
+  if (outcome == ParseOutcome::Finished) return 0;
+  if (outcome == ParseOutcome::OutOfMemory) return 1;
+  pause_before_exit();
+  return status;
 }

@@ -1,0 +1,36 @@
+// The command line of varnu-cli: its record and the parse that fills it,
+// echoing every option it meets.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Owned by the entry and lent to the action. Absent fields were not given;
+// a later occurrence of an option replaces the earlier value.
+struct CommandLine {
+  std::optional<std::string> action, ip, backupfileout, backupfileouttype, backupfilein, firmwarefile;
+  // Channel numbers up to, not including, the first 0 (a 0 ends the list for every reader).
+  std::optional<std::vector<int32_t>> channel;
+  std::optional<std::vector<std::string>> channelcsvfile, channelgroupscsvfile, channelinputscsvfile, backupconfig;
+};
+
+enum class ParseOutcome {
+  Run,          // go on with the action
+  Finished,     // --help or --version was answered: exit 0 at once
+  OutOfMemory,  // reported on `err`: exit 1 at once
+};
+
+// Parses argv (reordering it: non-options move behind the options), printing
+// the echo lines, the non-option line and the summary lines to `out`, and the
+// parser's diagnostics, prefixed "program: ", to `err`.
+ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line, std::FILE* out,
+                                std::FILE* err);
+
+// A JSON-valued list option: every string in the value, in order.
+std::vector<std::string> read_text_list(const char* value);
+// The channel option: strings read as decimal integers, numbers truncated
+// toward zero (both saturated to 32 bits), up to the first 0.
+std::vector<int32_t> read_channel_list(const char* value);

@@ -1,0 +1,210 @@
+#include "main/options.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "main/test_support.h"
+#include "net/net.h"
+
+namespace {
+
+struct Parsed {
+  ParseOutcome outcome;
+  CommandLine line;
+  std::string out, err;
+};
+
+Parsed parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "varnu-cli");
+  TestArgv args(std::move(words));
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  Parsed parsed;
+  verbose = 0;
+  parsed.outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &parsed.line, out, err);
+  parsed.out = read_and_close(out);
+  parsed.err = read_and_close(err);
+  return parsed;
+}
+
+constexpr const char* kHelpText =
+    "Help\n"
+    "version\t\tShow the command version.\n"
+    "help\t\tShow the command help.\n"
+    "action\t\tsetup_channel|get_backup|put_backup|push_firmware.\n"
+    "ip\t\tIP address of the controller.\n"
+    "channel\t\tChannel number (1-4).\n"
+    "channelcsvfile\tChannel CSV file path.\n"
+    "firmwarefile\tFirmware binary file path.\n";
+
+using Channels = std::vector<int32_t>;
+using Texts = std::vector<std::string>;
+
+TEST(CommandLine, VersionAndHelpFinishTheRunAfterEarlierEchoes) {
+  Parsed version = parse({"--version", "--ip", "x"});
+  EXPECT_EQ(version.outcome, ParseOutcome::Finished);
+  EXPECT_EQ(version.out, "Version 1.2.0\n");
+
+  Parsed help = parse({"--ip", "10.0.0.5", "--help", "--action", "get_status", "stray"});
+  EXPECT_EQ(help.outcome, ParseOutcome::Finished);
+  EXPECT_EQ(help.out, std::string("IP=10.0.0.5\n") + kHelpText);
+  EXPECT_EQ(help.err, "");
+
+  EXPECT_EQ(parse({"--he"}).out, kHelpText);
+}
+
+TEST(CommandLine, EchoesThenSummariesInTheirOwnOrder) {
+  Parsed parsed = parse({"--ip", "127.0.0.1:9", "--action", "get_status"});
+  EXPECT_EQ(parsed.outcome, ParseOutcome::Run);
+  EXPECT_EQ(parsed.out, "IP=127.0.0.1:9\nACTION=get_status\noptAction=get_status\noptIP=127.0.0.1:9\n");
+  EXPECT_EQ(parsed.line.action, "get_status");
+  EXPECT_EQ(parsed.line.ip, "127.0.0.1:9");
+
+  Parsed backup = parse({"--backupfileouttype=zip", "--backupfileout=/tmp/b", "--backupfilein", "in.zip",
+                         "--firmwarefile=fw.bin", "--backupconfig=[\"dali\"]", "--action=get_backup"});
+  EXPECT_EQ(backup.out,
+            "BackupFileOutTypezip\n"
+            "BackupFileOut/tmp/b\n"
+            "BackupFileInin.zip\n"
+            "FIRMWAREFILE=fw.bin\n"
+            "BackupConfig[\"dali\"]\n"
+            "ACTION=get_backup\n"
+            "optAction=get_backup\n"
+            "optBackupFileOut=/tmp/b\n"
+            "optBackupFileOutType=zip\n");
+  EXPECT_EQ(backup.line.backupfilein, "in.zip");
+  EXPECT_EQ(backup.line.firmwarefile, "fw.bin");
+  EXPECT_EQ(backup.line.backupconfig, Texts{"dali"});
+  EXPECT_FALSE(backup.line.ip);
+  EXPECT_FALSE(backup.line.channel);
+
+  Parsed nothing = parse({});
+  EXPECT_EQ(nothing.out, "");
+  EXPECT_FALSE(nothing.line.action);
+}
+
+TEST(CommandLine, LaterOccurrencesReplaceEarlierOnes) {
+  Parsed parsed = parse({"--ip", "a", "--ip=b", "--channel=[1]", "-c", "[2,3]", "--channelcsvfile=\"x\"",
+                         "--channelcsvfile=[]"});
+  EXPECT_EQ(parsed.line.ip, "b");
+  EXPECT_EQ(parsed.line.channel, (Channels{2, 3}));
+  EXPECT_EQ(parsed.line.channelcsvfile, Texts{});
+}
+
+TEST(CommandLine, PrefixesAndAmbiguities) {
+  Parsed act = parse({"--act=get_status"});
+  EXPECT_EQ(act.out, "ACTION=get_status\noptAction=get_status\n");
+
+  Parsed verb = parse({"--verb"});
+  EXPECT_EQ(verb.out, "?? getopt returned character code 077 ??\n");
+  EXPECT_EQ(verb.err, "varnu-cli: ambiguous option -- verb\n");
+  EXPECT_EQ(verbose, 0);
+
+  Parsed full = parse({"--verbose"});
+  EXPECT_EQ(full.out, "option verbose\n");
+  EXPECT_EQ(verbose, 1);
+  verbose = 0;
+
+  Parsed fi = parse({"--fi", "x"});
+  EXPECT_EQ(fi.out, "?? getopt returned character code 077 ??\nnon-option ARGV-elements: x \n");
+  EXPECT_EQ(fi.err, "varnu-cli: ambiguous option -- fi\n");
+  EXPECT_FALSE(fi.line.firmwarefile);
+
+  EXPECT_EQ(parse({"--delete", "d", "--file=f"}).out, "option delete with arg d\noption file with arg f\n");
+  EXPECT_EQ(parse({"--cr=[4]"}).line.channel, Channels{4});
+}
+
+TEST(CommandLine, ShortOptionsAndTheirOddReports) {
+  Parsed unknown = parse({"-i", "1.2.3.4"});
+  EXPECT_EQ(unknown.out, "?? getopt returned character code 077 ??\nnon-option ARGV-elements: 1.2.3.4 \n");
+  EXPECT_EQ(unknown.err, "varnu-cli: unknown option -- i\n");
+
+  EXPECT_EQ(parse({"-b"}).out, "?? getopt returned character code 0142 ??\n");
+  EXPECT_EQ(parse({"-d", "x"}).out, "?? getopt returned character code 0144 ??\n");
+
+  Parsed missing = parse({"-c"});
+  EXPECT_EQ(missing.out, "?? getopt returned character code 077 ??\n");
+  EXPECT_EQ(missing.err, "varnu-cli: option requires an argument -- c\n");
+  EXPECT_FALSE(missing.line.channel);
+
+  Parsed a = parse({"-a"});
+  EXPECT_EQ(a.out, "ACTION=(null)\noptAction=(null)\n");
+  EXPECT_EQ(a.line.action, "(null)");
+
+  EXPECT_EQ(parse({"-c2"}).line.channel, Channels{2});
+  EXPECT_EQ(parse({"-c", "[3]"}).out, "CHANNEL=[3]\n");
+}
+
+TEST(CommandLine, DigitOptionsReportWordChanges) {
+  EXPECT_EQ(parse({"-0", "-1"}).out, "option 0\ndigits occur in two different argv-elements.\noption 1\n");
+  EXPECT_EQ(parse({"-01"}).out, "option 0\noption 1\n");
+  EXPECT_EQ(parse({"-01", "-2"}).out,
+            "option 0\noption 1\ndigits occur in two different argv-elements.\noption 2\n");
+  // the word index is taken before the parser skips a non-option
+  EXPECT_EQ(parse({"x", "-0", "-1"}).out,
+            "option 0\ndigits occur in two different argv-elements.\noption 1\nnon-option ARGV-elements: x \n");
+}
+
+TEST(CommandLine, NonOptionsAreListedAfterTheOptions) {
+  Parsed parsed = parse({"x", "--ip", "1", "y", "--", "--action=z"});
+  EXPECT_EQ(parsed.out, "IP=1\nnon-option ARGV-elements: x y --action=z \noptIP=1\n");
+  EXPECT_FALSE(parsed.line.action);
+
+  ::setenv("POSIXLY_CORRECT", "1", 1);
+  Parsed posix = parse({"--ip", "1", "x", "--action", "get_status"});
+  ::unsetenv("POSIXLY_CORRECT");
+  EXPECT_EQ(posix.out, "IP=1\nnon-option ARGV-elements: x --action get_status \noptIP=1\n");
+  EXPECT_FALSE(posix.line.action);
+}
+
+TEST(CommandLine, ChannelValuesAreReadAsJson) {
+  Parsed array = parse({"--channel=[1,3]"});
+  EXPECT_EQ(array.out, "CHANNEL=[1,3]\n");
+  EXPECT_EQ(array.line.channel, (Channels{1, 3}));
+  EXPECT_EQ(parse({"--channel=2.9"}).line.channel, Channels{2});
+  EXPECT_EQ(parse({"--channel=\"4\""}).line.channel, Channels{4});
+  EXPECT_EQ(parse({"--channel=[1,0,4]"}).line.channel, Channels{1});
+  EXPECT_EQ(parse({"--create", "[2, \"3\", true, null, {}]"}).line.channel, (Channels{2, 3}));
+  Parsed bare = parse({"--channel=one"});  // not JSON: present but empty
+  ASSERT_TRUE(bare.line.channel);
+  EXPECT_TRUE(bare.line.channel->empty());
+}
+
+TEST(CommandLine, FileListsAreReadAsJson) {
+  Parsed bare = parse({"--channelcsvfile=a.csv"});
+  EXPECT_EQ(bare.out, "CHANNELCSVFILE=a.csv\noptarg=#a.csv#");
+  EXPECT_EQ(bare.line.channelcsvfile, Texts{});
+
+  Parsed groups = parse({"--channelgroupscsvfile=[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]"});
+  EXPECT_EQ(groups.out, "CHANNELGROUPSCSVFILE=[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]\noptarg=#[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]#");
+  EXPECT_EQ(groups.line.channelgroupscsvfile, (Texts{"g1.csv", "C:\\dir\\g2.csv"}));
+
+  Parsed inputs = parse({"--channelinputscsvfile", "\"in.csv\""});
+  EXPECT_EQ(inputs.out, "CHANNELINPUTSCSVFILE=\"in.csv\"\noptarg=#\"in.csv\"#");
+  EXPECT_EQ(inputs.line.channelinputscsvfile, Texts{"in.csv"});
+}
+
+TEST(JsonLists, ReadingStopsAtTheFirstErrorOrArrayEnd) {
+  EXPECT_EQ(read_text_list("[\"a\", 1, \"b\"]"), (Texts{"a", "b"}));
+  EXPECT_EQ(read_text_list("[\"a\", x, \"b\"]"), Texts{"a"});
+  EXPECT_EQ(read_text_list("[[\"a\"], \"b\"]"), Texts{"a"});
+  EXPECT_EQ(read_text_list("{\"k\": \"v\"}"), (Texts{"k", "v"}));
+  EXPECT_EQ(read_text_list("\"a\" \"b\""), Texts{"a"});
+  EXPECT_EQ(read_text_list(""), Texts{});
+  EXPECT_EQ(read_channel_list("[1, 2"), (Channels{1, 2}));
+}
+
+TEST(JsonLists, ChannelNumbersTruncateAndSaturate) {
+  EXPECT_EQ(read_channel_list("[-2.9, 3e0, \" 7x\", \"abc\"]"), (Channels{-2, 3, 7}));
+  EXPECT_EQ(read_channel_list("[3000000000, -3000000000, \"99999999999\", \"-99999999999\", 1e999]"),
+            (Channels{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX}));
+  EXPECT_EQ(read_channel_list("[-0.5, 5]"), Channels{});  // truncates to 0, which ends the list
+}
+
+}  // namespace
