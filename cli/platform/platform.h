@@ -2,6 +2,9 @@
 // differs between Windows and POSIX goes through here.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 namespace platform {
@@ -15,5 +18,17 @@ void sleep_ms(unsigned milliseconds);
 bool local_time(std::time_t when, std::tm* out);
 // The platform's folder separator.
 char path_separator();
+
+// Opens a file with a C stdio mode ("rb", "wb", "ab"); nullptr when it cannot.
+std::FILE* open_file(const char* path, const char* mode);
+// Moves an open file to an absolute byte offset; false when it cannot.
+bool seek_file(std::FILE* file, uint64_t position);
+// True when `path` is an existing folder in which files can be created.
+bool is_writable_folder(const char* path);
+// Writes `count` bytes as the file `path`, replacing an existing one only once
+// every byte is written (a temporary beside it is renamed); false on failure.
+bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count);
+// Size in bytes of an open file; false when it cannot be told.
+bool file_size(std::FILE* file, uint64_t* size);
 
 }  // namespace platform

@@ -1,0 +1,104 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "backup/backup.h"
+#include "backup/listing.h"
+#include "json/json.h"
+
+namespace {
+
+const char* const TAG = "backup";
+
+// Takes the four status values out of status.txt: a string inside an object
+// is a key, or the value of the key that is pending.
+void read_status_values(const char* text, FetchedConfiguration* record) {
+  struct Key {
+    const char* name;
+    std::optional<std::string>* value;
+  };
+  const Key keys[] = {{"model_name", &record->model_name},
+                      {"firmware_version", &record->firmware_version},
+                      {"serial_number", &record->serial_number},
+                      {"mac", &record->mac}};
+  json::JsonReader reader;
+  json::open_text(reader, text);
+  bool inside = false;
+  const Key* pending = nullptr;
+  for (;;) {
+    const json::Token token = json::next_token(reader);
+    if (token == json::Token::Error || token == json::Token::Done) break;
+    if (token == json::Token::ObjectStart) inside = true;
+    if (token == json::Token::ObjectEnd) inside = false;
+    if (token != json::Token::String || !inside) continue;
+    std::size_t length = 0;
+    const char* string = json::token_text(reader, &length);
+    const std::string value(string, length > 0 ? length - 1 : 0);
+    if (pending) {
+      *pending->value = value;
+      pending = nullptr;
+      continue;
+    }
+    for (const Key& key : keys)
+      if (value == key.name) pending = &key;
+  }
+  json::close(reader);
+}
+
+void print_value(const char* label, const std::optional<std::string>& value) {
+  std::printf("%s\t%s: %s\r\n", TAG, label, value ? value->c_str() : "(null)");
+}
+
+}  // namespace
+
+int fetch_configuration(const char* base_url, const char* name, FetchedConfiguration* record) {
+  if (!base_url || !name || !record) return 1;
+  record->buffer.data.clear();
+  release_fetched_configuration(record);
+  const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
+  if (fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
+  return check_configuration_archive(record);
+}
+
+int check_configuration_archive(FetchedConfiguration* record) {
+  if (!record || record->buffer.data.empty()) return 1;
+  const std::vector<uint8_t>& body = record->buffer.data;
+  std::printf("%s\tbackup file contains: \r\n", TAG);
+  TarArchive tar;
+  tar_memory_reader(&tar, body.data(), body.size());
+  const ArchiveListing listing = list_configuration_archive(&tar);
+  int result = listing.status == TAR_NULL_RECORD ? (listing.members > 0 ? 0 : 1) : listing.status;
+
+  TarHeader header;
+  if (tar_find(&tar, "status.txt", &header) != TAR_SUCCESS) {
+    std::printf("%s\terror status.txt file not found.\r\n", TAG);
+    result = 2;
+  } else if (header.size == 0) {
+    std::printf("%s\terror status.txt file size error\r\n", TAG);
+  } else {
+    // A size beyond the body cannot be read; it is not worth allocating either.
+    const bool inside = uint64_t{tar.position} + TAR_BLOCK + header.size <= body.size();
+    std::vector<char> text(inside ? header.size + std::size_t{1} : 0, '\0');
+    if (!inside || tar_read_data(&tar, text.data(), header.size) != TAR_SUCCESS) {
+      std::printf("%s\terror reading status.txt\r\n", TAG);
+    } else {
+      read_status_values(text.data(), record);
+      print_value("model name", record->model_name);
+      print_value("firmware version", record->firmware_version);
+      print_value("serial number", record->serial_number);
+      print_value("mac", record->mac);
+      // A member cut short stays a failure even when status.txt could be read.
+      result = listing.cut ? listing.status : 0;
+    }
+  }
+  if (listing.members < 2) result = 3;
+  return result;
+}
+
+void release_fetched_configuration(FetchedConfiguration* record) {
+  if (!record) return;
+  record->model_name.reset();
+  record->firmware_version.reset();
+  record->serial_number.reset();
+  record->mac.reset();
+}

@@ -1,0 +1,91 @@
+// Tar container: the small subset of classic (v7) tar that the gateway
+// exchanges: 512-byte headers with octal text fields, no magic, no long
+// names. Reader and writer work over a pluggable stream (file, memory reader
+// over a byte range, growing memory writer). No operation prints anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Status codes: 0 success, negative failure.
+constexpr int TAR_SUCCESS = 0;
+constexpr int TAR_FAILURE = -1;       // no buffer or a null argument on a memory stream, bad argument
+constexpr int TAR_OPEN_FAILED = -2;   // the file could not be opened
+constexpr int TAR_READ_FAILED = -3;   // fewer bytes than asked could be read
+constexpr int TAR_WRITE_FAILED = -4;  // fewer bytes than asked could be written
+constexpr int TAR_SEEK_FAILED = -5;   // the stream could not be moved there
+constexpr int TAR_BAD_CHECKSUM = -6;  // stored and computed header checksums differ
+constexpr int TAR_NULL_RECORD = -7;   // the header's checksum field begins with NUL (end of archive)
+constexpr int TAR_NOT_FOUND = -8;     // tar_find reached the end without a match
+
+constexpr uint32_t TAR_BLOCK = 512;
+
+// The handle over one stream. Offsets and sizes are 32-bit: archives and
+// members of 4 GiB or more are outside the model.
+struct TarArchive {
+  int (*read)(TarArchive* archive, void* destination, uint32_t count) = nullptr;
+  int (*write)(TarArchive* archive, const void* source, uint32_t count) = nullptr;
+  int (*seek)(TarArchive* archive, uint32_t position) = nullptr;
+  int (*close)(TarArchive* archive) = nullptr;
+  // An open FILE* for the file stream; the start of the bytes for the memory reader.
+  void* stream = nullptr;
+  uint32_t position = 0;     // byte offset of the stream, kept here rather than by the stream
+  uint32_t remaining = 0;    // data bytes of the current member not yet read or written
+  uint32_t last_header = 0;  // offset of the header most recently read
+  // Memory reader: the byte count behind `stream`; reads past it fail with TAR_READ_FAILED.
+  std::size_t stream_length = 0;
+  // Memory writer: the archive being built; after tar_finalize it holds
+  // `position` bytes, the whole archive.
+  std::vector<uint8_t> memory;
+
+  TarArchive() = default;
+  TarArchive(const TarArchive&) = delete;
+  TarArchive& operator=(const TarArchive&) = delete;
+  // Closes a file stream that was left open.
+  ~TarArchive();
+};
+
+// One parsed header. Names hold up to 100 characters plus the terminator.
+struct TarHeader {
+  uint32_t mode = 0;
+  uint32_t owner = 0;
+  uint32_t size = 0;   // bytes of member data
+  uint32_t mtime = 0;  // seconds since 1970-01-01 UTC
+  int type = 0;        // type character: '0' regular file, '5' directory
+  char name[101] = {};
+  char link_name[101] = {};
+};
+
+// Opens `path` as a file stream. Mode "r..." reads ("rb") and checks the first
+// header at once (closing the file again when it fails); "w..." writes ("wb");
+// "a..." appends ("ab").
+int tar_open(TarArchive* archive, const char* path, const char* mode);
+int tar_close(TarArchive* archive);
+// Moves the stream; the position is taken over whatever the stream's result.
+int tar_seek(TarArchive* archive, uint32_t position);
+int tar_rewind(TarArchive* archive);
+// Reads and checks the header at the current position and leaves the position there.
+int tar_read_header(TarArchive* archive, TarHeader* header);
+// Moves from the header at the current position to the one after its member.
+int tar_next(TarArchive* archive);
+// Searches the whole archive for a member named exactly `name`; on success the
+// position is at its header and `header` (optional) receives it.
+int tar_find(TarArchive* archive, const char* name, TarHeader* header);
+// Reads `count` bytes of the member whose header is at the current position.
+// When the member is read to its end the position returns to its header.
+int tar_read_data(TarArchive* archive, void* destination, uint32_t count);
+int tar_write_header(TarArchive* archive, const TarHeader* header);
+// A regular-file header: mode 0664, owner 0, mtime 0.
+int tar_write_file_header(TarArchive* archive, const char* name, uint32_t size);
+// Writes member data; once the member is complete, pads it to a block boundary.
+int tar_write_data(TarArchive* archive, const void* source, uint32_t count);
+// Writes the end marker: 1024 NUL bytes.
+int tar_finalize(TarArchive* archive);
+const char* tar_strerror(int status);
+
+// Sets `archive` up as a reader over `length` bytes at `data` (not copied; they
+// must outlive the reader).
+void tar_memory_reader(TarArchive* archive, const uint8_t* data, std::size_t length);
+// Sets `archive` up as an empty memory writer; the archive grows in `archive->memory`.
+void tar_memory_writer(TarArchive* archive);
