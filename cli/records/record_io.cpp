@@ -1,0 +1,102 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "backup/backup.h"
+#include "records/records.h"
+#include "status/status.h"
+#include "tar/tar.h"
+
+namespace {
+
+constexpr const char* TAG = "backup";
+
+bool member_name(char (&name)[64], const char* format, unsigned channel) {
+  const int n = std::snprintf(name, sizeof name, format, channel);
+  return n > 0 && static_cast<std::size_t>(n) < sizeof name;
+}
+
+// Stamps header fields and CRC over `length` bytes. The length field is set
+// too: a gateway takes a record only when it matches the bytes it receives,
+// and a record built on a zero image would otherwise go out with 0 there.
+void stamp(uint8_t* image, uint32_t length, uint32_t version) {
+  put_le32(image, RecordHeader::LENGTH, length);
+  put_le32(image, RecordHeader::VERSION, version);
+  seal_record(image, length);
+}
+
+// The arguments every record writer needs, and the member name formed from the channel.
+bool writable(const TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel, const uint8_t* image,
+              const char* format, char (&name)[64]) {
+  return archive && fetched && image && fetched->firmware_version && channel != 0 && member_name(name, format, channel);
+}
+
+void write_member(TarArchive* archive, const char* name, const uint8_t* image, uint32_t length) {
+  if (tar_write_file_header(archive, name, length) != TAR_SUCCESS)
+    std::printf("%s\terror writing file '%s' header.\r\n", TAG, name);
+  else if (tar_write_data(archive, image, length) != TAR_SUCCESS)
+    std::printf("%s\terror writing file '%s' data.\r\n", TAG, name);
+}
+
+}  // namespace
+
+int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, uint8_t* image) {
+  if (!fetched || !image || fetched->buffer.data.empty() || channel == 0) return 1;
+  std::memset(image, 0, ChannelRecord::IMAGE_SIZE);
+  char name[64];
+  if (!member_name(name, "/etc/config/dali/dali%u.bin", channel)) return 1;
+
+  TarArchive archive;
+  tar_memory_reader(&archive, fetched->buffer.data.data(), fetched->buffer.data.size());
+  TarHeader header;
+  if (tar_find(&archive, name, &header) != TAR_SUCCESS) {
+    std::printf("%s\terror '%s' file not found.\r\n", TAG, name);
+    return 1;
+  }
+  if (header.size == 0) {
+    std::printf("%s\terror '%s' file size error\r\n", TAG, name);
+    return 1;
+  }
+  std::vector<uint8_t> member(header.size, 0);
+  if (tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
+    std::printf("%s\terror reading '%s'\r\n", TAG, name);
+    return 1;
+  }
+  std::memcpy(image, member.data(), std::min<std::size_t>(member.size(), ChannelRecord::IMAGE_SIZE));
+  return 0;
+}
+
+int write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                         uint8_t* image) {
+  char name[64];
+  if (!writable(archive, fetched, channel, image, "/etc/config/dali/dali%u.bin", name)) return 1;
+  // Versions 0 and 1 share one layout, which is always written as version 1.
+  const ChannelLayout* layout = channel_layout(channel_record_version(fetched->firmware_version->c_str()));
+  stamp(image, layout->length, layout->version);
+  write_member(archive, name, image, layout->length);
+  return 0;
+}
+
+int write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                       uint8_t* image) {
+  char name[64];
+  if (!writable(archive, fetched, channel, image, "/etc/config/dali/cd%u.bin", name)) return 1;
+  const char* firmware = fetched->firmware_version->c_str();
+  if (channel_record_version(firmware) != 3) {
+    std::printf("%s\terror version %s not supported.\r\n", TAG, firmware);
+    std::fflush(stdout);
+    std::exit(1);
+  }
+  stamp(image, INPUT_V3.length, INPUT_V3.version);
+  write_member(archive, name, image, INPUT_V3.length);
+  return 0;
+}
+
+int convert_configuration_record(const ConfigurationEntry* entry, const StatusReport* status, const uint8_t* data,
+                                 std::size_t count, std::vector<uint8_t>* output) {
+  if (output) output->clear();
+  if (!entry || !status) return CONVERT_MISSING_ARGUMENT;
+  const char* firmware = status->firmware_version ? status->firmware_version->c_str() : nullptr;
+  return convert_record_by_code(entry->code, firmware, data, count, output);
+}

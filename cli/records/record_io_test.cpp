@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backup/backup.h"
+#include "records/records.h"
+#include "status/status.h"
+#include "tar/tar.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Member {
+  std::string name;
+  Bytes data;
+};
+
+Bytes tar_of(const std::vector<Member>& members) {
+  TarArchive writer;
+  tar_memory_writer(&writer);
+  for (const Member& m : members) {
+    EXPECT_EQ(tar_write_file_header(&writer, m.name.c_str(), static_cast<uint32_t>(m.data.size())), 0);
+    if (!m.data.empty()) {
+      EXPECT_EQ(tar_write_data(&writer, m.data.data(), static_cast<uint32_t>(m.data.size())), 0);
+    }
+  }
+  EXPECT_EQ(tar_finalize(&writer), 0);
+  return Bytes(writer.memory.begin(), writer.memory.begin() + writer.position);
+}
+
+// The bytes of member `name` in a finished archive, or "absent".
+bool member_of(const Bytes& archive, const char* name, Bytes* out) {
+  TarArchive reader;
+  tar_memory_reader(&reader, archive.data(), archive.size());
+  TarHeader header;
+  if (tar_find(&reader, name, &header) != 0) return false;
+  out->assign(header.size, 0);
+  return header.size == 0 || tar_read_data(&reader, out->data(), header.size) == 0;
+}
+
+FetchedConfiguration fetched_with(const std::vector<Member>& members, const char* firmware) {
+  FetchedConfiguration f;
+  f.buffer.data = tar_of(members);
+  if (firmware) f.firmware_version = firmware;
+  return f;
+}
+
+Bytes patterned(std::size_t n) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 13 + 1);
+  return b;
+}
+
+struct Read {
+  int result;
+  Bytes image;
+  std::string printed;
+};
+
+Read read_channel(const FetchedConfiguration& f, unsigned channel) {
+  Read r{0, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC), ""};
+  testing::internal::CaptureStdout();
+  r.result = read_channel_record(&f, channel, r.image.data());
+  r.printed = testing::internal::GetCapturedStdout();
+  return r;
+}
+
+TEST(ReadChannelRecord, CopiesTheMemberAndCutsLongOnes) {
+  const Bytes record = patterned(12000);
+  const Read r = read_channel(fetched_with({{"status.txt", {'{', '}'}}, {"/etc/config/dali/dali3.bin", record}},
+                                          "1.5.0"),
+                              3);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.printed, "");
+  EXPECT_EQ(r.image, Bytes(record.begin(), record.begin() + 11168));
+
+  const Read small = read_channel(fetched_with({{"/etc/config/dali/dali1.bin", patterned(7072)}}, "1.5.0"), 1);
+  EXPECT_EQ(small.result, 0);
+  EXPECT_EQ(Bytes(small.image.begin(), small.image.begin() + 7072), patterned(7072));
+  EXPECT_EQ(small.image[7072], 0);  // the rest of the image is cleared
+}
+
+TEST(ReadChannelRecord, FailuresLeaveAClearedImage) {
+  const Read missing = read_channel(fetched_with({{"/etc/config/dali/dali1.bin", patterned(100)}}, "1.5.0"), 2);
+  EXPECT_EQ(missing.result, 1);
+  EXPECT_EQ(missing.printed, "backup\terror '/etc/config/dali/dali2.bin' file not found.\r\n");
+  EXPECT_EQ(missing.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
+
+  const Read empty = read_channel(fetched_with({{"/etc/config/dali/dali4.bin", {}}}, "1.5.0"), 4);
+  EXPECT_EQ(empty.result, 1);
+  EXPECT_EQ(empty.printed, "backup\terror '/etc/config/dali/dali4.bin' file size error\r\n");
+  EXPECT_EQ(empty.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
+
+  // A body cut inside the member's data.
+  FetchedConfiguration cut = fetched_with({{"/etc/config/dali/dali1.bin", patterned(7072)}}, "1.5.0");
+  cut.buffer.data.resize(512 + 1000);
+  const Read truncated = read_channel(cut, 1);
+  EXPECT_EQ(truncated.result, 1);
+  EXPECT_EQ(truncated.printed, "backup\terror reading '/etc/config/dali/dali1.bin'\r\n");
+  EXPECT_EQ(truncated.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
+}
+
+struct Written {
+  int result;
+  Bytes member;
+};
+
+Written write_channel(const char* firmware, unsigned channel, Bytes image) {
+  FetchedConfiguration f;
+  f.firmware_version = firmware;
+  TarArchive writer;
+  tar_memory_writer(&writer);
+  Written w{write_channel_record(&writer, &f, channel, image.data()), {}};
+  tar_finalize(&writer);
+  const Bytes archive(writer.memory.begin(), writer.memory.begin() + writer.position);
+  const std::string name = "/etc/config/dali/dali" + std::to_string(channel) + ".bin";
+  EXPECT_TRUE(member_of(archive, name.c_str(), &w.member)) << name;
+  return w;
+}
+
+void expect_sealed(const Bytes& record) {
+  ASSERT_GE(record.size(), 16u);
+  EXPECT_EQ(record[6], 0);
+  EXPECT_EQ(record[7], 0);
+  Bytes zeroed = record;
+  std::memset(&zeroed[4], 0, 4);
+  EXPECT_EQ(record_crc16(zeroed.data(), zeroed.size()), get_le32(record.data(), 4));
+}
+
+TEST(WriteChannelRecord, LayoutOfTheFirmwaresVersion) {
+  struct Case {
+    const char* firmware;
+    uint32_t version;
+    std::size_t length;
+  };
+  for (const Case c : {Case{"1.2.9", 1, 11168}, Case{"1.3.0", 1, 11168}, Case{"1.4.2", 2, 10912},
+                       Case{"1.5.0", 3, 7072}, Case{"2.2.4", 3, 7072}}) {
+    // A zero length field (an image built from nothing) goes out as the layout's length.
+    Bytes image = patterned(ChannelRecord::IMAGE_SIZE);
+    put_le32(image.data(), 0, 0);
+    put_le32(image.data(), 12, 77);
+    const Written w = write_channel(c.firmware, 2, image);
+    EXPECT_EQ(w.result, 0);
+    ASSERT_EQ(w.member.size(), c.length) << c.firmware;
+    EXPECT_EQ(get_le32(w.member.data(), 0), c.length);
+    EXPECT_EQ(get_le32(w.member.data(), 8), c.version) << c.firmware;
+    EXPECT_EQ(get_le32(w.member.data(), 12), 77u);  // change_count is not a writer's business
+    EXPECT_TRUE(std::equal(w.member.begin() + 16, w.member.end(), image.begin() + 16));
+    expect_sealed(w.member);
+  }
+}
+
+TEST(RecordIo, MissingArgumentsTouchNothing) {
+  FetchedConfiguration f = fetched_with({{"/etc/config/dali/dali1.bin", patterned(10)}}, nullptr);
+  Bytes image(ChannelRecord::IMAGE_SIZE, 0xCC);
+  TarArchive writer;
+  tar_memory_writer(&writer);
+  EXPECT_EQ(write_channel_record(&writer, &f, 1, image.data()), 1);  // no firmware version
+  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), 1);
+  f.firmware_version = "1.5.0";
+  EXPECT_EQ(write_channel_record(&writer, &f, 0, image.data()), 1);
+  EXPECT_EQ(write_channel_record(nullptr, &f, 1, image.data()), 1);
+  EXPECT_EQ(write_input_record(&writer, &f, 0, image.data()), 1);
+  EXPECT_EQ(read_channel_record(&f, 0, image.data()), 1);
+  EXPECT_EQ(read_channel_record(nullptr, 1, image.data()), 1);
+  EXPECT_EQ(read_channel_record(&f, 1, nullptr), 1);
+  const FetchedConfiguration empty;
+  EXPECT_EQ(read_channel_record(&empty, 1, image.data()), 1);
+  EXPECT_EQ(writer.position, 0u);
+  EXPECT_EQ(image, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC));
+}
+
+TEST(WriteInputRecord, VersionThreeMember) {
+  FetchedConfiguration f;
+  f.firmware_version = "1.5.0";
+  Bytes image = patterned(InputDeviceRecord::IMAGE_SIZE);
+  TarArchive writer;
+  tar_memory_writer(&writer);
+  ASSERT_EQ(write_input_record(&writer, &f, 2, image.data()), 0);
+  tar_finalize(&writer);
+  const Bytes archive(writer.memory.begin(), writer.memory.begin() + writer.position);
+  Bytes member;
+  ASSERT_TRUE(member_of(archive, "/etc/config/dali/cd2.bin", &member));
+  ASSERT_EQ(member.size(), 9564u);
+  EXPECT_EQ(get_le32(member.data(), 0), 9564u);
+  EXPECT_EQ(get_le32(member.data(), 8), 3u);
+  EXPECT_TRUE(std::equal(member.begin() + 12, member.end(), image.begin() + 12));
+  expect_sealed(member);
+}
+
+TEST(WriteInputRecordDeathTest, OlderFirmwareStopsTheTool) {
+  FetchedConfiguration f;
+  f.firmware_version = "1.3.1";
+  Bytes image(InputDeviceRecord::IMAGE_SIZE, 0);
+  TarArchive writer;
+  tar_memory_writer(&writer);
+  EXPECT_EXIT(write_input_record(&writer, &f, 1, image.data()), testing::ExitedWithCode(1), "");
+}
+
+TEST(ConvertConfigurationRecord, UsesTheEntrysCodeAndTheStatusFirmware) {
+  Bytes v2(10912, 0);
+  put_le32(v2.data(), 8, 2);
+  StatusReport status;
+  status.firmware_version = "1.5.0";
+  Bytes out;
+  EXPECT_EQ(convert_configuration_record(&configuration_table[3], &status, v2.data(), v2.size(), &out), 0);
+  EXPECT_EQ(out.size(), 7072u);
+  EXPECT_EQ(convert_configuration_record(&configuration_table[11], &status, v2.data(), v2.size(), &out), 0);
+  EXPECT_EQ(out, v2);
+  EXPECT_EQ(convert_configuration_record(&configuration_table[22], &status, v2.data(), v2.size(), &out), 2);
+  EXPECT_EQ(convert_configuration_record(nullptr, &status, v2.data(), v2.size(), &out), 1);
+  EXPECT_EQ(convert_configuration_record(&configuration_table[1], nullptr, v2.data(), v2.size(), &out), 1);
+  status.firmware_version.reset();
+  EXPECT_EQ(convert_configuration_record(&configuration_table[1], &status, v2.data(), v2.size(), &out), 1);
+  EXPECT_TRUE(out.empty());
+}
+
+}  // namespace
