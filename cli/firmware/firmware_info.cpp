@@ -1,0 +1,61 @@
+// The information block of a firmware image: decoding, the model check and
+// the printed description.
+#include <cstdio>
+#include <cstring>
+
+#include "firmware/firmware.h"
+#include "records/bytes.h"
+
+namespace {
+
+// Accepted model names: 8 bytes followed by a zero byte.
+constexpr const char* ACCEPTED_MODELS[] = {"LUMARO-4", "LUMARO-3", "LUMARO-2", "LUMARO-1"};
+constexpr std::size_t MODEL_LENGTH = 8;
+
+bool is_accepted_model(const uint8_t* field) {
+  if (field[MODEL_LENGTH] != 0) return false;
+  for (const char* model : ACCEPTED_MODELS) {
+    if (std::memcmp(field, model, MODEL_LENGTH) == 0) return true;
+  }
+  return false;
+}
+
+// Up to the terminating zero, never beyond the field.
+std::string text_field(const uint8_t* block, std::size_t offset) {
+  const uint8_t* text = block + offset;
+  const void* end = std::memchr(text, 0, FirmwareInfo::TEXT_SIZE);
+  const std::size_t length = end ? static_cast<std::size_t>(static_cast<const uint8_t*>(end) - text) : FirmwareInfo::TEXT_SIZE;
+  return std::string(reinterpret_cast<const char*>(text), length);
+}
+
+}  // namespace
+
+int read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info) {
+  if (!data || size == 0 || size > FIRMWARE_MAX_SIZE || size < FIRMWARE_MIN_SIZE) return 1;
+  const uint8_t* block = data + FirmwareInfo::OFFSET;
+  if (!is_accepted_model(block + FirmwareInfo::MODEL_NAME)) return -1;
+  info->model_name = text_field(block, FirmwareInfo::MODEL_NAME);
+  info->model_description = text_field(block, FirmwareInfo::MODEL_DESCRIPTION);
+  info->version_string = text_field(block, FirmwareInfo::VERSION_STRING);
+  info->version_number = get_le32(block, FirmwareInfo::VERSION_NUMBER);
+  info->version_date = text_field(block, FirmwareInfo::VERSION_DATE);
+  info->version_time = text_field(block, FirmwareInfo::VERSION_TIME);
+  info->dali_number_of_channel = block[FirmwareInfo::CHANNEL_COUNT];
+  return 0;
+}
+
+int check_firmware_info(const uint8_t* data, uint64_t size) {
+  FirmwareInfo info;
+  const int result = read_firmware_info(data, size, &info);
+  if (result != 0) return result;
+  std::printf("\r\n== Firmware Info ==\r\n");
+  std::printf("model_name=%s\r\n", info.model_name.c_str());
+  std::printf("model_description=%s\r\n", info.model_description.c_str());
+  std::printf("version_string=%s\r\n", info.version_string.c_str());
+  std::printf("version_number=%u\r\n", static_cast<unsigned>(info.version_number));
+  std::printf("version_date=%s\r\n", info.version_date.c_str());
+  std::printf("version_time=%s\r\n", info.version_time.c_str());
+  std::printf("dali_number_of_channel=%u\r\n", static_cast<unsigned>(info.dali_number_of_channel));
+  std::printf("== ==\r\n\r\n");
+  return 0;
+}
