@@ -1,0 +1,45 @@
+// The reading procedure that the three CSV imports share: libcsv drives two
+// callbacks over the file, which count fields and rows, recognise the version
+// header and comment rows, and hand the cells of each valid row to the format.
+#pragma once
+
+#include <cstdint>
+
+#include "import/import.h"
+
+struct ImportContext;
+
+// What one CSV format adds to the shared procedure.
+struct CsvFormat {
+  const char* tag;     // progress tag of the import ("importcsv", ...)
+  const char* header;  // version header text, final blank included
+  uint32_t columns;    // a row is applied only with exactly this many fields
+  // Reads the cell of column `context.column` (below `columns`) into the row values.
+  void (*read_field)(ImportContext& context, const char* text);
+  // Writes the row values into the work area; true when something was written.
+  bool (*apply_row)(ImportContext& context);
+  // Sets the row values back to their start state.
+  void (*clear_row)(ImportContext& context);
+};
+
+struct ImportContext {
+  uint32_t column = 0;  // index of the next field in the current row
+  uint32_t rows = 0;    // rows ended so far, comment and rejected rows included
+  uint32_t fields = 0;  // fields seen so far in the whole file
+  bool comment = false; // the current row holds a field beginning with '#'
+  SetupWorkArea* image = nullptr;
+  const FetchedConfiguration* fetched = nullptr;
+  uint32_t record_version = 0;  // channel record version of the fetched firmware
+  int64_t file_version = 0;     // set only by version header fields
+  uint32_t applied = 0;         // rows that wrote into the work area
+  // Set by a row that met a condition which ends the tool; the reader ends it
+  // as soon as the parser returns, and every later callback does nothing.
+  bool end_tool = false;
+  const CsvFormat* format = nullptr;
+  void* row = nullptr;  // the format's row values
+};
+
+// Reads `path` with `format`, filling `area` for the fetched firmware's layout.
+// Results as for the imports of import.h.
+int import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched, const char* path,
+                    SetupWorkArea* area, uint32_t* applied);
