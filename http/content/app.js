@@ -1,0 +1,188 @@
+// The page's behaviour: shows the kit's version, checks and remembers the
+// gateway address, and runs the three actions through the functions that the
+// varnkit window puts on the page. Each call blocks until the console tool has
+// ended and returns an integer: -1 cancelled or not started, 0 done, 1 failed,
+// 2 not started because values were missing.
+(function () {
+  'use strict';
+
+  const STORAGE_KEY = 'varnkit.gatewayAddress';
+  const MAX_ACTIVITY = 50;
+
+  const ACTIONS = {
+    backup: {
+      native: 'native_actionBackup',
+      title: 'Back up',
+      done: 'Done: the backup archive is in the chosen folder.',
+      cancelled: 'Cancelled or not started: no folder was chosen, or the console tool could not start.',
+    },
+    restore: {
+      native: 'native_actionRestore',
+      title: 'Restore',
+      done: 'Done: the configuration was restored onto the gateway.',
+      cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+    },
+    firmware: {
+      native: 'native_actionFirmwareUpgrade',
+      title: 'Upgrade firmware',
+      done: 'Done: the firmware was uploaded and the upgrade started.',
+      cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+    },
+  };
+
+  const $ = (id) => document.getElementById(id);
+  const addressInput = $('address');
+  const addressError = $('address-error');
+  const buttons = {};
+  let busy = false;
+
+  function describe(action, result) {
+    switch (result) {
+      case 0: return { kind: 'ok', text: action.done };
+      case 1: return { kind: 'error', text: 'Failed. The console window shows the details.' };
+      case 2: return { kind: 'warn', text: 'Not started: the console tool was missing values.' };
+      case -1: return { kind: 'warn', text: action.cancelled };
+      default:
+        return { kind: 'error', text: `Ended with the unexpected result ${String(result)}. The console window shows the details.` };
+    }
+  }
+
+  function showOutcome(key, outcome) {
+    const line = $(`${key}-outcome`);
+    line.textContent = outcome.text;
+    line.dataset.kind = outcome.kind;
+  }
+
+  const clockTime = (date) => [date.getHours(), date.getMinutes(), date.getSeconds()]
+    .map((n) => String(n).padStart(2, '0')).join(':');
+
+  function logActivity(key, address, outcome) {
+    const item = document.createElement('li');
+    item.dataset.kind = outcome.kind;
+    const parts = [
+      ['activity-time', clockTime(new Date())],
+      ['activity-action', ACTIONS[key].title],
+      ['activity-address', address],
+      ['activity-text', outcome.text],
+    ];
+    for (const [name, text] of parts) {
+      const span = document.createElement('span');
+      span.className = name;
+      span.textContent = text;
+      item.append(span);
+    }
+    const list = $('activity');
+    list.prepend(item);
+    while (list.children.length > MAX_ACTIVITY) list.lastElementChild.remove();
+    $('activity-empty').hidden = true;
+  }
+
+  function showAddressError(message) {
+    addressError.textContent = message;
+    addressError.hidden = false;
+    addressInput.setAttribute('aria-invalid', 'true');
+  }
+
+  function clearAddressError() {
+    addressError.hidden = true;
+    addressError.textContent = '';
+    addressInput.removeAttribute('aria-invalid');
+  }
+
+  // Local storage can be switched off or full; the address is then only not remembered.
+  function remembered() {
+    try {
+      return window.localStorage.getItem(STORAGE_KEY) || '';
+    } catch (e) {
+      return '';
+    }
+  }
+
+  function remember(address) {
+    try {
+      window.localStorage.setItem(STORAGE_KEY, address);
+    } catch (e) {
+      // Not remembered; the action runs all the same.
+    }
+  }
+
+  const available = (key) => typeof window[ACTIONS[key].native] === 'function';
+
+  function setBusy(runningKey) {
+    busy = runningKey !== null;
+    document.body.classList.toggle('busy', busy);
+    addressInput.readOnly = busy;
+    for (const key of Object.keys(ACTIONS)) {
+      buttons[key].disabled = busy || !available(key);
+      $(`action-${key}`).setAttribute('aria-busy', String(key === runningKey));
+    }
+  }
+
+  function call(key, address) {
+    try {
+      return describe(ACTIONS[key], window[ACTIONS[key].native](address));
+    } catch (e) {
+      return { kind: 'error', text: `Could not start: ${e && e.message ? e.message : String(e)}` };
+    }
+  }
+
+  function run(key) {
+    if (busy || !available(key)) return;
+    const checked = window.VarnkitAddress.check(addressInput.value);
+    if (!checked.ok) {
+      showAddressError(checked.message);
+      addressInput.focus();
+      return;
+    }
+    clearAddressError();
+    addressInput.value = checked.address;
+    remember(checked.address);
+    setBusy(key);
+    showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
+    // The native call blocks the page until the tool has ended: let the busy state paint first.
+    requestAnimationFrame(() => setTimeout(() => {
+      const outcome = call(key, checked.address);
+      setBusy(null);
+      showOutcome(key, outcome);
+      logActivity(key, checked.address, outcome);
+      buttons[key].focus();
+    }, 0));
+  }
+
+  function showVersion() {
+    const version = window.native_appVersion;
+    if (typeof version !== 'string' || version === '') return;
+    $('version-number').textContent = version;
+    $('version').hidden = false;
+    document.title = `varnkit ${version}`;
+  }
+
+  function init() {
+    showVersion();
+    for (const button of document.querySelectorAll('button[data-action]')) {
+      buttons[button.dataset.action] = button;
+      button.addEventListener('click', () => run(button.dataset.action));
+    }
+    const missing = Object.keys(ACTIONS).filter((key) => !available(key));
+    $('browser-notice').hidden = missing.length === 0;
+    document.body.dataset.mode = missing.length === 0 ? 'varnkit' : 'browser';
+    setBusy(null);
+
+    addressInput.value = remembered();
+    $('gateway-form').addEventListener('submit', (event) => event.preventDefault());
+    addressInput.addEventListener('input', () => {
+      if (!addressError.hidden && window.VarnkitAddress.check(addressInput.value).ok) clearAddressError();
+    });
+    addressInput.addEventListener('change', () => {
+      const checked = window.VarnkitAddress.check(addressInput.value);
+      if (checked.ok) {
+        clearAddressError();
+        remember(checked.address);
+      } else if (addressInput.value.trim() !== '') {
+        showAddressError(checked.message);
+      }
+    });
+  }
+
+  init();
+})();

@@ -1,0 +1,91 @@
+// Shared by the page tests and the screenshot script: the built server on a
+// free loopback port, headless Chromium, and test doubles for the functions
+// that the varnkit window puts on every page.
+import { spawn } from 'node:child_process';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const buildDir = process.env.VARNU_BUILD_DIR || path.join(here, '..', '..', 'build');
+const contentDir = path.join(buildDir, 'out', 'http');
+
+export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade'];
+
+// Starts varnkit-http-server on a free port; resolves to { url, stop }.
+export function startServer() {
+  return new Promise((resolve, reject) => {
+    const child = spawn(path.join(contentDir, 'varnkit-http-server'), ['--port', '0'], {
+      cwd: contentDir,
+      stdio: ['ignore', 'ignore', 'pipe'],
+    });
+    let seen = '';
+    const timer = setTimeout(() => reject(new Error(`server did not start: ${seen}`)), 10000);
+    child.on('error', reject);
+    child.stderr.setEncoding('utf8');
+    child.stderr.on('data', (chunk) => {
+      seen += chunk;
+      const match = /at (http:\/\/127\.0\.0\.1:\d+\/)/.exec(seen);
+      if (match && timer) {
+        clearTimeout(timer);
+        resolve({
+          url: match[1],
+          stop: () => new Promise((done) => {
+            child.once('exit', done);
+            child.kill('SIGTERM');
+          }),
+        });
+      }
+    });
+  });
+}
+
+export function launchBrowser() {
+  return chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    chromiumSandbox: false,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// Installs doubles of the native functions before the page's scripts run, as
+// the varnkit window does. Each call is recorded in window.__calls together
+// with what the page showed at that moment, and returns window.__nextResult
+// ('throw' makes it throw).
+export async function installDoubles(context, version = '1.4.0') {
+  await context.addInitScript(({ names, appVersion }) => {
+    window.__calls = [];
+    window.__nextResult = 0;
+    window.native_appVersion = appVersion;
+    for (const name of names) {
+      window[name] = function (...args) {
+        window.__calls.push({
+          name,
+          args,
+          during: {
+            disabled: [...document.querySelectorAll('button[data-action]')].map((b) => b.disabled),
+            busyRows: [...document.querySelectorAll('.action[aria-busy="true"]')].map((row) => row.id),
+            outcome: document.querySelector('.action[aria-busy="true"] .outcome')?.textContent ?? '',
+            addressReadOnly: document.getElementById('address').readOnly,
+          },
+        });
+        if (window.__nextResult === 'throw') throw new Error('the bridge went away');
+        return window.__nextResult;
+      };
+    }
+  }, { names: NATIVE_ACTIONS, appVersion: version });
+}
+
+// Clicks an action and waits until its outcome is final (the call runs after a repaint).
+export async function runAction(page, action, result) {
+  await page.evaluate((r) => { window.__nextResult = r; }, result);
+  await page.click(`button[data-action="${action}"]`);
+  const outcome = page.locator(`#${action}-outcome`);
+  await page.waitForFunction((id) => {
+    const kind = document.getElementById(id).dataset.kind;
+    return kind && kind !== 'busy';
+  }, `${action}-outcome`);
+  return { kind: await outcome.getAttribute('data-kind'), text: await outcome.textContent() };
+}

@@ -1,0 +1,322 @@
+// The web user interface in headless Chromium, served by the built server.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync } from 'node:fs';
+import path from 'node:path';
+import { buildDir, installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
+
+let server;
+let browser;
+
+// A fresh profile (empty local storage) per call; `varnkit` installs the native doubles.
+async function openPage({ varnkit = true, width = 790, height = 900 } = {}) {
+  const context = await browser.newContext({ viewport: { width, height } });
+  if (varnkit) await installDoubles(context);
+  const page = await context.newPage();
+  const problems = [];
+  const requests = [];
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    if (message.type() === 'error' || message.type() === 'warning') problems.push(`console: ${message.text()}`);
+  });
+  page.on('request', (request) => requests.push(request.url()));
+  page.on('response', (response) => {
+    if (response.status() !== 200) problems.push(`${response.status()} for ${response.url()}`);
+  });
+  await page.goto(server.url);
+  return { context, page, problems, requests };
+}
+
+const calls = (page) => page.evaluate(() => window.__calls);
+
+describe('web user interface', () => {
+  before(async () => {
+    server = await startServer();
+    browser = await launchBrowser();
+  });
+
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+
+  describe('in a plain browser', () => {
+    test('says the actions need the varnkit window and disables them', async () => {
+      const { context, page, problems, requests } = await openPage({ varnkit: false });
+      try {
+        const notice = page.locator('#browser-notice');
+        assert.ok(await notice.isVisible());
+        assert.match(await notice.textContent(), /actions need the varnkit window/);
+        for (const action of ['backup', 'restore', 'firmware']) {
+          assert.ok(await page.locator(`button[data-action="${action}"]`).isDisabled(), action);
+        }
+        assert.equal(await page.locator('#version').isVisible(), false);
+        assert.equal(await page.title(), 'varnkit');
+        // The address can still be typed and is still checked.
+        await page.fill('#address', '300.1.1.1');
+        await page.locator('#address').blur();
+        assert.match(await page.locator('#address-error').textContent(), /not an IPv4 address/);
+        assert.deepEqual(problems, []);
+        // Used offline on site: every resource comes from the kit's own server.
+        assert.ok(requests.length >= 4);
+        for (const url of requests) assert.ok(url.startsWith(server.url), url);
+      } finally {
+        await context.close();
+      }
+    });
+  });
+
+  describe('in the varnkit window', () => {
+    test('shows the kit version and enables the actions', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        assert.equal(await page.locator('#version').textContent(), 'Version 1.4.0');
+        assert.equal(await page.title(), 'varnkit 1.4.0');
+        assert.equal(await page.locator('#browser-notice').isVisible(), false);
+        for (const action of ['backup', 'restore', 'firmware']) {
+          assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
+        }
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('checks the address before any action', async () => {
+      const { context, page } = await openPage();
+      try {
+        const error = page.locator('#address-error');
+        await page.click('button[data-action="backup"]');
+        assert.equal(await error.textContent(), 'Enter the gateway address.');
+        assert.equal(await page.locator('#address').getAttribute('aria-invalid'), 'true');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'address');
+
+        await page.fill('#address', '192.168.1.20 & calc');
+        await page.click('button[data-action="restore"]');
+        assert.match(await error.textContent(), /is not an IPv4 address, an IPv6 address in brackets or a host name/);
+        await page.fill('#address', 'fd00::20');
+        await page.click('button[data-action="firmware"]');
+        assert.equal(await error.textContent(), 'Put the IPv6 address in brackets: [fd00::20].');
+        assert.deepEqual(await calls(page), []);
+
+        // Fixing the address clears the message while typing.
+        await page.fill('#address', '[fd00::20]');
+        assert.ok(await error.isHidden());
+        assert.equal(await page.locator('#address').getAttribute('aria-invalid'), null);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('address forms', async () => {
+      const { context, page } = await openPage();
+      try {
+        const check = (text) => page.evaluate((t) => window.VarnkitAddress.check(t), text);
+        const valid = ['192.168.1.20', '0.0.0.0', '192.168.1.20:8080', '[fd00::20]', '[fd00::20]:8080', '[::1]',
+          '[::]', '[::ffff:192.0.2.1]', '[1:2:3:4:5:6:7:8]', '[1:2:3:4:5:6:7::]', '[2001:DB8::1]:65535',
+          'lumaro-hall.local', 'gw1', 'GW-1.example.com:80', 'a'.repeat(63) + '.local'];
+        for (const text of valid) {
+          assert.deepEqual(await check(text), { ok: true, address: text }, text);
+        }
+        assert.deepEqual(await check('  192.168.1.20\t'), { ok: true, address: '192.168.1.20' });
+
+        const invalid = {
+          '   ': /Enter the gateway address/,
+          '192.168.1': /not an IPv4 address/,
+          '192.168.1.256': /not an IPv4 address/,
+          '192.168.01.2': /not an IPv4 address/,
+          '123': /not an IPv4 address/,
+          '192.168.1.20:0': /port must be/,
+          '192.168.1.20:65536': /port must be/,
+          '192.168.1.20:': /port must be/,
+          '[fd00::20]:99999': /port must be/,
+          ':80': /is not an IPv4/,
+          '192.168.1.20:80:80': /is not an IPv4/,
+          'fd00::20': /Put the IPv6 address in brackets/,
+          '[fd00::20': /closing bracket/,
+          '[fd00::20]8080': /is not an IPv4/,
+          '[fd00::g]': /not an IPv6 address/,
+          '[1:2:3:4:5:6:7:8:9]': /not an IPv6 address/,
+          '[1::2::3]': /not an IPv6 address/,
+          '[::1.2.3]': /not an IPv6 address/,
+          '[fe80::1%eth0]': /not an IPv6 address/,
+          '-gw.local': /is not an IPv4/,
+          'gw_1.local': /is not an IPv4/,
+          'a..b': /is not an IPv4/,
+          'gw.local.': /is not an IPv4/,
+          'gw hall': /is not an IPv4/,
+          'gw;calc': /is not an IPv4/,
+          'http://192.168.1.20': /^Enter the address without "http:\/\/"\.$/,
+          'HTTPS://gw.local/': /without "HTTPS:\/\/"/,
+          [`${'a'.repeat(64)}.local`]: /is not an IPv4/,
+          [`${'abcdefgh.'.repeat(28)}local`]: /is not an IPv4/,
+        };
+        for (const [text, message] of Object.entries(invalid)) {
+          const result = await check(text);
+          assert.equal(result.ok, false, text);
+          assert.match(result.message, message, text);
+        }
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('shows the outcome of each result and logs it', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        await page.fill('#address', ' 192.168.1.20:8080 ');
+        const expected = [
+          ['backup', 0, 'ok', /^Done: the backup archive is in the chosen folder/],
+          ['backup', -1, 'warn', /^Cancelled or not started: no folder was chosen/],
+          ['backup', 1, 'error', /^Failed\. The console window shows the details/],
+          ['backup', 2, 'warn', /^Not started: the console tool was missing values/],
+          ['restore', 0, 'ok', /^Done: the configuration was restored/],
+          ['restore', -1, 'warn', /^Cancelled or not started: no file was chosen/],
+          ['restore', 1, 'error', /^Failed\./],
+          ['restore', 2, 'warn', /^Not started:/],
+          ['firmware', 0, 'ok', /^Done: the firmware was uploaded and the upgrade started/],
+          ['firmware', -1, 'warn', /^Cancelled or not started: no file was chosen/],
+          ['firmware', 1, 'error', /^Failed\./],
+          ['firmware', 2, 'warn', /^Not started:/],
+          ['firmware', 9009, 'error', /^Ended with the unexpected result 9009/],
+          ['backup', null, 'error', /^Ended with the unexpected result null/],
+          ['restore', 'throw', 'error', /^Could not start: the bridge went away/],
+        ];
+        for (const [action, result, kind, text] of expected) {
+          const outcome = await runAction(page, action, result);
+          assert.equal(outcome.kind, kind, `${action} ${result}`);
+          assert.match(outcome.text, text, `${action} ${result}`);
+        }
+
+        // Each call names its own function and passes the trimmed address alone.
+        const names = { backup: 'native_actionBackup', restore: 'native_actionRestore', firmware: 'native_actionFirmwareUpgrade' };
+        const made = await calls(page);
+        assert.deepEqual(made.map((c) => c.name), expected.map(([action]) => names[action]));
+        for (const c of made) assert.deepEqual(c.args, ['192.168.1.20:8080']);
+
+        const entries = page.locator('#activity li');
+        assert.equal(await entries.count(), expected.length);
+        assert.ok(await page.locator('#activity-empty').isHidden());
+        const newest = entries.first();
+        assert.equal(await newest.getAttribute('data-kind'), 'error');
+        assert.equal(await newest.locator('.activity-action').textContent(), 'Restore');
+        assert.equal(await newest.locator('.activity-address').textContent(), '192.168.1.20:8080');
+        assert.match(await newest.locator('.activity-text').textContent(), /Could not start/);
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('is busy while a call runs and usable again after it', async () => {
+      const { context, page } = await openPage();
+      try {
+        await page.fill('#address', 'lumaro-hall.local');
+        await runAction(page, 'restore', 0);
+        const [call] = await calls(page);
+        assert.deepEqual(call.during.disabled, [true, true, true]);
+        assert.deepEqual(call.during.busyRows, ['action-restore']);
+        assert.match(call.during.outcome, /^Running/);
+        assert.equal(call.during.addressReadOnly, true);
+
+        for (const action of ['backup', 'restore', 'firmware']) {
+          assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
+        }
+        assert.equal(await page.locator('.action[aria-busy="true"]').count(), 0);
+        assert.equal(await page.locator('#address').getAttribute('readonly'), null);
+        assert.equal(await page.evaluate(() => document.activeElement.dataset.action), 'restore');
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('remembers the last good address between runs', async () => {
+      const { context, page } = await openPage();
+      try {
+        await page.fill('#address', '[fd00::20]:8080');
+        await runAction(page, 'backup', 0);
+        await page.fill('#address', 'not an address');
+        await page.locator('#address').blur();
+        await page.reload();
+        assert.equal(await page.inputValue('#address'), '[fd00::20]:8080');
+        const second = await context.newPage();
+        await second.goto(server.url);
+        assert.equal(await second.inputValue('#address'), '[fd00::20]:8080');
+        // A good address is kept once the field is left, even before an action runs.
+        await second.fill('#address', '10.0.0.7');
+        await second.locator('#address').blur();
+        await second.reload();
+        assert.equal(await second.inputValue('#address'), '10.0.0.7');
+      } finally {
+        await context.close();
+      }
+      const fresh = await openPage();
+      try {
+        assert.equal(await fresh.page.inputValue('#address'), '');
+      } finally {
+        await fresh.context.close();
+      }
+    });
+
+    test('works by keyboard and labels every control', async () => {
+      const { context, page } = await openPage();
+      try {
+        await page.focus('#address');
+        await page.keyboard.type('192.168.1.20');
+        await page.keyboard.press('Enter'); // submits nothing
+        assert.deepEqual(await calls(page), []);
+        await page.keyboard.press('Tab');
+        assert.equal(await page.evaluate(() => document.activeElement.dataset.action), 'backup');
+        await page.keyboard.press('Tab');
+        assert.equal(await page.evaluate(() => document.activeElement.dataset.action), 'restore');
+        await page.keyboard.press('Space');
+        await page.waitForFunction(() => window.__calls.length === 1 && !document.body.classList.contains('busy'));
+        await page.keyboard.press('Tab');
+        await page.keyboard.press('Enter');
+        await page.waitForFunction(() => window.__calls.length === 2 && !document.body.classList.contains('busy'));
+        assert.deepEqual((await calls(page)).map((c) => c.name), ['native_actionRestore', 'native_actionFirmwareUpgrade']);
+
+        const unlabelled = await page.evaluate(() => [...document.querySelectorAll('input, select, textarea')]
+          .filter((field) => field.labels.length === 0).map((field) => field.id));
+        assert.deepEqual(unlabelled, []);
+        assert.equal(await page.getByLabel('Gateway address').count(), 1);
+        for (const name of ['Back up…', 'Restore…', 'Upgrade…']) {
+          assert.equal(await page.getByRole('button', { name }).count(), 1, name);
+        }
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('fits 600 and 790 pixel wide windows', async () => {
+      const shots = path.join(buildDir, 'http-screenshots');
+      mkdirSync(shots, { recursive: true });
+      for (const varnkit of [true, false]) {
+        for (const width of [600, 790]) {
+          const { context, page } = await openPage({ varnkit, width, height: 800 });
+          try {
+            // The longest label a host name may have, unbroken.
+            const longName = `${'lumaro-gateway-'.repeat(4)}hal.example.com`;
+            await page.fill('#address', varnkit ? `${longName}:8080` : longName);
+            if (varnkit) await runAction(page, 'firmware', 1);
+            const overflow = await page.evaluate(() => {
+              const wide = [...document.querySelectorAll('body *')]
+                .filter((el) => el.getBoundingClientRect().right > document.documentElement.clientWidth + 0.5)
+                .map((el) => el.className || el.tagName);
+              return { scroll: document.documentElement.scrollWidth, client: document.documentElement.clientWidth, wide };
+            });
+            assert.ok(overflow.scroll <= overflow.client, `${width}: ${JSON.stringify(overflow)}`);
+            assert.deepEqual(overflow.wide, [], `${width}`);
+            for (const action of ['backup', 'restore', 'firmware']) {
+              const box = await page.locator(`button[data-action="${action}"]`).boundingBox();
+              assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);
+            }
+            await page.screenshot({ path: path.join(shots, `${varnkit ? 'varnkit' : 'browser'}-${width}.png`), fullPage: true });
+          } finally {
+            await context.close();
+          }
+        }
+      }
+    });
+  });
+});

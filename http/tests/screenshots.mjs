@@ -1,0 +1,34 @@
+// Takes the screenshots of the user interface kept in docs/: the varnkit
+// window at 600 and 790 pixels wide after a cancelled restore and a finished
+// backup. Usage: node screenshots.mjs OUTDIR (needs a build; VARNU_BUILD_DIR).
+import path from 'node:path';
+import { installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
+
+const outDir = process.argv[2];
+if (!outDir) {
+  console.error('usage: node screenshots.mjs OUTDIR');
+  process.exit(2);
+}
+
+const server = await startServer();
+const browser = await launchBrowser();
+try {
+  for (const width of [600, 790]) {
+    const context = await browser.newContext({ viewport: { width, height: 700 } });
+    await installDoubles(context);
+    const page = await context.newPage();
+    await page.goto(server.url);
+    await page.fill('#address', '192.168.1.20');
+    await runAction(page, 'restore', -1);
+    await runAction(page, 'backup', 0);
+    await page.mouse.move(0, 0);
+    await page.evaluate(() => new Promise((painted) => requestAnimationFrame(() => requestAnimationFrame(painted))));
+    const file = path.join(outDir, `web-${width}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    console.log(file);
+    await context.close();
+  }
+} finally {
+  await browser.close();
+  await server.stop();
+}

@@ -1,0 +1,353 @@
+"""varnkit-http-server through real HTTP requests on 127.0.0.1."""
+import os
+import re
+import signal
+import socket
+import statistics
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+BUILD = os.environ.get("VARNU_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+SERVER = os.path.join(BUILD, "out", "http", "varnkit-http-server")
+SECRET = b"SECRET-OUTSIDE-THE-ROOT"
+LOG_LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (127\.0\.0\.1:\d+|-) \S+ \S+ \d{3} \d+$")
+WAIT = 10  # seconds: an upper bound for things to happen, never a performance goal
+
+
+class Server:
+    """A running server whose standard error is collected line by line."""
+
+    def __init__(self, root=None, port=0, cwd=None):
+        args = [SERVER, "--port", str(port)]
+        if root is not None:
+            args += ["--root", root]
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = []
+        self.changed = threading.Condition()
+        threading.Thread(target=self._collect, daemon=True).start()
+        first = self.wait_for_lines(1)[0]
+        match = re.search(r"at http://127\.0\.0\.1:(\d+)/$", first)
+        if not match:
+            self.stop()
+            raise AssertionError(f"no readiness line, got {first!r}")
+        self.ready_seconds = time.monotonic() - self.started
+        self.port = int(match.group(1))
+
+    def _collect(self):
+        for raw in self.proc.stderr:
+            with self.changed:
+                self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+                self.changed.notify_all()
+
+    def wait_for_lines(self, count):
+        with self.changed:
+            self.changed.wait_for(lambda: len(self.lines) >= count or self.proc.poll() is not None, WAIT)
+            if len(self.lines) < count:
+                raise AssertionError(f"expected {count} lines on stderr, got {self.lines}")
+            return list(self.lines)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+        self.proc.wait(WAIT)
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+
+
+def exchange(port, data):
+    """Sends raw request bytes and returns (status, headers, body) of the answer."""
+    with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as s:
+        s.sendall(data)
+        answer = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+    head, _, body = answer.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    status = int(lines[0].split(" ")[1])
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return status, headers, body
+
+
+def request(port, target, method="GET", host=None, extra=""):
+    host_line = f"Host: {host if host is not None else f'127.0.0.1:{port}'}\r\n" if host != "" else ""
+    data = f"{method} {target} HTTP/1.1\r\n{host_line}{extra}Connection: close\r\n\r\n"
+    return exchange(port, data.encode("latin-1"))
+
+
+def make_tree(base):
+    """A content folder 'www' with a secret beside it, and the ways one might try to get out."""
+    www = os.path.join(base, "www")
+    os.makedirs(os.path.join(www, "sub"))
+    os.makedirs(os.path.join(www, "empty"))
+    files = {
+        "index.html": b"<!doctype html><title>index</title>",
+        "app.css": b"body{}",
+        "app.js": b"'use strict';",
+        "data.json": b"{}",
+        "logo.png": b"\x89PNG\r\n\x1a\n",
+        "LOGO.PNG": b"\x89PNG\r\n\x1a\n",
+        "icon.svg": b"<svg/>",
+        "font.woff2": b"wOF2",
+        "notes.txt": b"notes",
+        "Makefile": b"all:",
+        "sub/index.html": b"sub index",
+        "big.bin": os.urandom(1 << 20) * 8,
+    }
+    for name, content in files.items():
+        with open(os.path.join(www, name), "wb") as f:
+            f.write(content)
+    with open(os.path.join(base, "secret.txt"), "wb") as f:
+        f.write(SECRET)
+    os.symlink("../secret.txt", os.path.join(www, "link-out"))
+    os.symlink("..", os.path.join(www, "dir-out"))
+    os.symlink("app.css", os.path.join(www, "link-in"))
+    os.mkfifo(os.path.join(www, "fifo"))
+    return www, files
+
+
+class Serving(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.base = os.path.realpath(cls.tmp.name)
+        cls.root, cls.files = make_tree(cls.base)
+        cls.server = Server(cls.root)
+        cls.port = cls.server.port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        cls.tmp.cleanup()
+
+    def get(self, target, **kw):
+        return request(self.port, target, **kw)
+
+    def test_index_and_content_types(self):
+        expected = {
+            "/": ("index.html", "text/html; charset=utf-8"),
+            "/app.css": ("app.css", "text/css; charset=utf-8"),
+            "/app.js": ("app.js", "text/javascript; charset=utf-8"),
+            "/data.json": ("data.json", "application/json"),
+            "/logo.png": ("logo.png", "image/png"),
+            "/LOGO.PNG": ("LOGO.PNG", "image/png"),
+            "/icon.svg": ("icon.svg", "image/svg+xml"),
+            "/font.woff2": ("font.woff2", "font/woff2"),
+            "/notes.txt": ("notes.txt", "text/plain; charset=utf-8"),
+            "/Makefile": ("Makefile", "application/octet-stream"),
+            "/sub/": ("sub/index.html", "text/html; charset=utf-8"),
+            "/index.html?reload=1": ("index.html", "text/html; charset=utf-8"),
+        }
+        for target, (name, content_type) in expected.items():
+            with self.subTest(target=target):
+                status, headers, body = self.get(target)
+                self.assertEqual(status, 200)
+                self.assertEqual(headers["content-type"], content_type)
+                self.assertEqual(headers["x-content-type-options"], "nosniff")
+                self.assertEqual(body, self.files[name])
+
+    def test_large_file_arrives_whole(self):
+        status, headers, body = self.get("/big.bin")
+        self.assertEqual(status, 200)
+        self.assertEqual(int(headers["content-length"]), len(self.files["big.bin"]))
+        self.assertEqual(body, self.files["big.bin"])
+
+    def test_head_sends_headers_only(self):
+        status, headers, body = self.get("/app.js", method="HEAD")
+        self.assertEqual(status, 200)
+        self.assertEqual(int(headers["content-length"]), len(self.files["app.js"]))
+        self.assertEqual(body, b"")
+
+    def test_missing_things_and_directories_are_404(self):
+        for target in ["/missing.html", "/sub", "/empty/", "/fifo", "/app.css/", "/%252e%252e/secret.txt"]:
+            with self.subTest(target=target):
+                status, _, body = self.get(target)
+                self.assertEqual(status, 404)
+                self.assertNotIn(b"index.html", body)
+
+    def test_traversal_never_reaches_outside(self):
+        secret_path = os.path.join(self.base, "secret.txt")
+        attempts = {
+            "/../secret.txt": 400,
+            "/sub/../../secret.txt": 400,
+            "/%2e%2e/secret.txt": 400,
+            "/%2E%2E/secret.txt": 400,
+            "/..%2fsecret.txt": 400,
+            "/sub/%2e%2e%2f%2e%2e%2fsecret.txt": 400,
+            "/..%5csecret.txt": 400,
+            "/%5c..%5csecret.txt": 400,
+            "/secret.txt%00.html": 400,
+            f"http://127.0.0.1:{self.port}/../secret.txt": 400,
+            secret_path: 404,
+            "/" + secret_path: 404,
+            "/link-out": 404,
+            "/dir-out/secret.txt": 404,
+            "/dir-out/": 404,
+        }
+        for target, expected in attempts.items():
+            with self.subTest(target=target):
+                status, _, body = self.get(target)
+                self.assertEqual(status, expected)
+                self.assertNotIn(SECRET, body)
+
+    def test_symlink_inside_is_followed(self):
+        status, headers, body = self.get("/link-in")
+        self.assertEqual((status, body), (200, self.files["app.css"]))
+        self.assertEqual(headers["content-type"], "text/css; charset=utf-8")
+
+    def test_host_must_be_loopback_on_our_port(self):
+        # The name rules themselves are unit-tested; here: that every request passes through them.
+        p = self.port
+        for host in [f"127.0.0.1:{p}", f"localhost:{p}", f"[::1]:{p}"]:
+            with self.subTest(host=host):
+                self.assertEqual(self.get("/", host=host)[0], 200)
+        for host in [f"evil.example:{p}", f"127.0.0.1.nip.io:{p}", f"127.0.0.1:{p + 1}", "localhost", ""]:
+            with self.subTest(host=host):
+                status, _, body = self.get("/", host=host)
+                self.assertEqual(status, 403)
+                self.assertNotIn(self.files["index.html"], body)
+        # Two Host headers: one for us, one for the rebinding site.
+        status, _, _ = self.get("/", extra="Host: evil.example\r\n")
+        self.assertEqual(status, 403)
+        status, _, _ = exchange(p, b"GET / HTTP/1.0\r\n\r\n")
+        self.assertEqual(status, 403)
+
+    def test_only_get_and_head(self):
+        for method in ["POST", "PUT", "DELETE", "OPTIONS", "PATCH"]:
+            with self.subTest(method=method):
+                status, headers, _ = self.get("/index.html", method=method, extra="Content-Length: 0\r\n")
+                self.assertEqual(status, 405)
+                self.assertEqual(headers["allow"], "GET, HEAD")
+
+
+class Logging(unittest.TestCase):
+    def test_one_line_per_request(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            root, _ = make_tree(tmp)
+            server = Server(root)
+            try:
+                p = server.port
+                request(p, "/")
+                request(p, "/missing")
+                request(p, "/", host="evil.example")
+                request(p, "/\x1b[2J\x7fx")
+                request(p, "/", method="POST", extra="Content-Length: 0\r\n")
+                exchange(p, b"NONSENSE\r\n\r\n")
+                lines = server.wait_for_lines(1 + 6)
+                time.sleep(0.2)  # a seventh line would be a fault; give it the chance to show
+                lines = server.lines[1:]
+            finally:
+                server.stop()
+        self.assertEqual(len(lines), 6, lines)
+        for line in lines:
+            self.assertRegex(line, LOG_LINE)
+        self.assertEqual([line.split(" ")[-2] for line in lines], ["200", "404", "403", "404", "405", "400"])
+        # Terminal control bytes of a request are shown, not passed to the console.
+        self.assertIn(" GET /\\x1B[2J\\x7Fx 404 ", lines[3])
+
+
+class Lifecycle(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.root, self.files = make_tree(tmp.name)
+
+    def run_server(self, *args, cwd=None):
+        return subprocess.run([SERVER, *args], cwd=cwd, capture_output=True, timeout=WAIT)
+
+    def test_port_taken_by_another_program(self):
+        with socket.socket() as holder:
+            holder.bind(("127.0.0.1", 0))
+            holder.listen()
+            port = holder.getsockname()[1]
+            done = self.run_server("--root", self.root, "--port", str(port))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(f"port {port} on 127.0.0.1 is already in use".encode(), done.stderr)
+
+    def test_second_server_on_the_same_port_is_refused(self):
+        first = Server(self.root)
+        try:
+            done = self.run_server("--root", self.root, "--port", str(first.port))
+            self.assertEqual(done.returncode, 1)
+            self.assertIn(b"already in use", done.stderr)
+            self.assertEqual(request(first.port, "/")[0], 200)
+        finally:
+            first.stop()
+
+    def test_terminated_mid_transfer_then_restarted_on_the_same_port(self):
+        first = Server(self.root)
+        with socket.create_connection(("127.0.0.1", first.port), timeout=WAIT) as s:
+            s.sendall(f"GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1:{first.port}\r\n\r\n".encode())
+            self.assertTrue(s.recv(65536).startswith(b"HTTP/1.1 200"))
+            first.proc.send_signal(signal.SIGTERM)
+            self.assertEqual(first.proc.wait(WAIT), -signal.SIGTERM)
+        first.stop()
+        second = Server(self.root, port=first.port)
+        try:
+            self.assertEqual(request(second.port, "/")[0], 200)
+        finally:
+            second.stop()
+
+    def test_installed_folder_serves_the_page_but_not_the_program(self):
+        folder = os.path.dirname(SERVER)
+        server = Server(cwd=folder)
+        try:
+            for target, content_type in [("/", "text/html"), ("/app.js", "text/javascript"), ("/app.css", "text/css"),
+                                         ("/icon.svg", "image/svg+xml")]:
+                status, headers, _ = request(server.port, target)
+                self.assertEqual((status, headers["content-type"].split(";")[0]), (200, content_type), target)
+            self.assertEqual(request(server.port, "/varnkit-http-server")[0], 404)
+        finally:
+            server.stop()
+
+    def test_serves_the_working_directory_by_default(self):
+        server = Server(cwd=self.root)
+        try:
+            status, _, body = request(server.port, "/")
+            self.assertEqual((status, body), (200, self.files["index.html"]))
+        finally:
+            server.stop()
+
+    def test_command_line_errors(self):
+        done = self.run_server("--port", "http")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn(b"--port needs a number", done.stderr)
+        self.assertIn(b"Usage:", done.stderr)
+        done = self.run_server("--root", os.path.join(self.root, "absent"), "--port", "0")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(b"cannot serve", done.stderr)
+        done = self.run_server("--root", os.path.join(self.root, "app.css"), "--port", "0")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(b"not a folder", done.stderr)
+        done = self.run_server("--help")
+        self.assertEqual(done.returncode, 0)
+        self.assertIn(b"Usage: varnkit-http-server", done.stdout)
+
+    def test_start_up_time(self):
+        """Measures spawn-to-first-answer; prints the figures, asserts only that it answers."""
+        figures = []
+        for _ in range(5):
+            server = Server(self.root)
+            try:
+                self.assertEqual(request(server.port, "/")[0], 200)
+                figures.append((server.ready_seconds, time.monotonic() - server.started))
+            finally:
+                server.stop()
+        ready = [f[0] * 1000 for f in figures]
+        answered = [f[1] * 1000 for f in figures]
+        print(f"\nstart-up: readiness line after {statistics.median(ready):.1f} ms median "
+              f"(max {max(ready):.1f}); first answer after {statistics.median(answered):.1f} ms median "
+              f"(max {max(answered):.1f})")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
