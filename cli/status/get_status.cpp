@@ -7,6 +7,9 @@ int get_status(const char* ip) {
     std::printf("Missing arguments for action get_status.");
     return 2;
   }
-  std::fprintf(stderr, "get_status: not available yet\n");
-  return 1;
+  StatusReport report;
+  int result = query_status(ip, &report);
+  if (result == 0) std::printf("model_name=%s\r\n", report.model_name->c_str());
+  release_status(&report);
+  return result;
 }

@@ -1,6 +1,8 @@
 // The gateway's status report and the get_status action.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,6 +15,10 @@ struct StatusReport {
 
 // Fetches and reads the report. 0 when it was read and held model_name, 1 otherwise.
 int query_status(const char* address, StatusReport* report);
+// Reads a status reply of `count` bytes into `report` (fields already present are
+// replaced). 0 when it held model_name, 1 otherwise; a reply that is not
+// well-formed JSON also prints one line on stderr.
+int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report);
 // Empties the report. 0; 1 when `report` is absent.
 int release_status(StatusReport* report);
 

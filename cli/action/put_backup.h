@@ -1,0 +1,25 @@
+// The local half of put_backup, apart from the transfers, so that tests and
+// the fuzz target can run it without a gateway.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct ConfigurationEntry;
+struct StatusReport;
+struct ZipArchive;
+
+// Finds the configuration's file in the configuration archive `tar`, checks
+// it, converts it to the gateway's record version and builds the one-member
+// archive to upload (mode 0664, current time). Prints why a member is
+// skipped. 0 when `upload` is ready, 1 when the member is skipped.
+int prepare_upload(const ConfigurationEntry& entry, const StatusReport& status, const uint8_t* tar,
+                   std::size_t length, std::vector<uint8_t>* upload);
+
+// Calls `visit` for each entry of a backup archive, in stored order, whose name
+// is exactly a configuration's member name; folders and other names are passed
+// over. `bytes` is nullptr for an entry that cannot be read or is empty.
+void for_each_configuration_entry(
+    ZipArchive* zip, const std::function<void(const ConfigurationEntry&, const std::vector<uint8_t>* bytes)>& visit);

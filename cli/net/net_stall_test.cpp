@@ -1,0 +1,20 @@
+// A gateway that takes the upload and then goes silent: the low-speed limit
+// (under 30 bytes/s for 60 s) must abandon it. Takes about a minute.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "net/gateway_process.h"
+#include "net/net.h"
+
+TEST(StalledUpload, IsAbandoned) {
+  GatewayProcess gateway({"--tftp-stall", "4"});
+  ASSERT_TRUE(gateway.running());
+  std::vector<uint8_t> image(64u << 10, 0x5A);
+  UploadSource source{image.data(), image.size()};
+  testing::internal::CaptureStderr();
+  int result = tftp_upload(gateway.address().c_str(), &source);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, 1);
+  EXPECT_THAT(err, testing::HasSubstr("curl_easy_perform() failed: "));
+  EXPECT_THAT(gateway.wait_for_log("tftp ", 20000), testing::StartsWith("tftp stalled 2048 WRQ flashraw.bin"));
+}

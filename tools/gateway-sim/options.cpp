@@ -1,0 +1,150 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+const char kUsage[] =
+    "usage: gateway-sim [options]\n"
+    "Plays a LUMARO gateway on 127.0.0.1: HTTP and TFTP on the same port number.\n"
+    "The first line of standard output is \"gateway-sim listening on 127.0.0.1:PORT\".\n"
+    "\n"
+    "  --port N              port number for both protocols (default 0: a free one)\n"
+    "  --model NAME          LUMARO-1 ... LUMARO-4 (default LUMARO-4)\n"
+    "  --firmware-version V  (default 1.5.0)\n"
+    "  --serial TEXT, --mac TEXT, --hostname TEXT, --boot-count TEXT\n"
+    "  --state-dir DIR       keep the 22 configuration files under DIR (DIR/etc/config/...)\n"
+    "  --log FILE            request log (default: standard error)\n"
+    "  --max-upload BYTES    largest TFTP upload accepted (default 268435456)\n"
+    "Faults (TARGET: status, restore, firmware, backup, unknown or a configuration name):\n"
+    "  --delay MS            delay every HTTP reply\n"
+    "  --fail TARGET=CODE    answer with this HTTP status and an HTML error page\n"
+    "  --body TARGET=KIND    truncate (half, consistent length), cut (connection closed\n"
+    "                        after half the announced length), garbage, empty\n"
+    "  --reply TARGET=FILE   answer 200 with the bytes of FILE\n"
+    "  --close TARGET        close the connection without answering\n"
+    "  --tftp-stall N        go silent after acknowledging N data blocks\n"
+    "  --tftp-error CODE     answer every TFTP write with this error code\n";
+
+bool parse_number(const char* text, long low, long high, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+// Splits "TARGET=VALUE"; false when there is no '=' or either side is empty.
+bool split_target(const std::string& text, std::string* target, std::string* value) {
+  auto equals = text.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) return false;
+  *target = text.substr(0, equals);
+  *value = text.substr(equals + 1);
+  return true;
+}
+
+bool known_target(const std::string& target) {
+  return target == "status" || target == "restore" || target == "firmware" || target == "backup" ||
+         target == "unknown" || find_configuration(target) != nullptr;
+}
+
+}  // namespace
+
+int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
+  Identity& id = gateway->identity;
+  Faults& faults = gateway->faults;
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    if (name == "--help") {
+      std::fputs(kUsage, stdout);
+      return 1;
+    }
+    std::string value;
+    auto equals = name.find('=');
+    if (equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      std::fprintf(stderr, "gateway-sim: %s needs a value\n", name.c_str());
+      return 2;
+    }
+    long number = 0;
+    std::string target, setting;
+    bool ok = true;
+    if (name == "--port") {
+      ok = parse_number(value.c_str(), 0, 65535, &number);
+      options->port = static_cast<int>(number);
+    } else if (name == "--model") {
+      ok = value.size() == 8 && value.compare(0, 7, "LUMARO-") == 0 && value[7] >= '1' && value[7] <= '4';
+      id.model = value;
+    } else if (name == "--firmware-version") {
+      id.firmware_version = value;
+    } else if (name == "--serial") {
+      id.serial_number = value;
+    } else if (name == "--mac") {
+      id.mac = value;
+    } else if (name == "--hostname") {
+      id.hostname = value;
+    } else if (name == "--boot-count") {
+      id.boot_count = value;
+    } else if (name == "--state-dir") {
+      gateway->state_dir = value;
+    } else if (name == "--log") {
+      options->log_path = value;
+    } else if (name == "--max-upload") {
+      ok = parse_number(value.c_str(), 0, 1L << 40, &number);
+      gateway->max_upload = static_cast<std::size_t>(number);
+    } else if (name == "--delay") {
+      ok = parse_number(value.c_str(), 0, 3600000, &number);
+      faults.delay_ms = static_cast<int>(number);
+    } else if (name == "--fail") {
+      ok = split_target(value, &target, &setting) && known_target(target) &&
+           parse_number(setting.c_str(), 100, 599, &number);
+      faults.http_status[target] = static_cast<int>(number);
+    } else if (name == "--body") {
+      static const std::pair<const char*, BodyFault> kKinds[] = {{"truncate", BodyFault::Truncate},
+                                                                 {"cut", BodyFault::Cut},
+                                                                 {"garbage", BodyFault::Garbage},
+                                                                 {"empty", BodyFault::Empty}};
+      ok = split_target(value, &target, &setting) && known_target(target);
+      bool kind_found = false;
+      for (const auto& [kind_name, kind] : kKinds) {
+        if (setting == kind_name) {
+          faults.body[target] = kind;
+          kind_found = true;
+        }
+      }
+      ok = ok && kind_found;
+    } else if (name == "--reply") {
+      ok = split_target(value, &target, &setting) && known_target(target);
+      faults.reply_file[target] = setting;
+    } else if (name == "--close") {
+      ok = known_target(value);
+      faults.close.insert(value);
+    } else if (name == "--tftp-stall") {
+      ok = parse_number(value.c_str(), 0, 1L << 40, &number);
+      faults.tftp_stall_after = number;
+    } else if (name == "--tftp-error") {
+      ok = parse_number(value.c_str(), 0, 65535, &number);
+      faults.tftp_error = static_cast<int>(number);
+    } else {
+      std::fprintf(stderr, "gateway-sim: unknown option %s (see --help)\n", name.c_str());
+      return 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "gateway-sim: bad value for %s: %s\n", name.c_str(), value.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}
+
+}  // namespace sim
