@@ -12,6 +12,7 @@ import unittest
 import zipfile
 
 from gateway import Gateway, run_cli
+from records import tar_bytes
 
 DEFAULT_ORDER = [
     "systemconfig", "schedules", "schedulesastro", "rlc", "commanders", "dali1", "dali2", "dali3", "dali4",
@@ -46,16 +47,6 @@ def sections(stdout):
         name = re.match(r"backup\tfetching URL '[^']*config=([^']*)'", part).group(1)
         out[name] = part
     return out
-
-
-def tar_bytes(members):
-    buffer = io.BytesIO()
-    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as t:
-        for name, data in members:
-            info = tarfile.TarInfo(name)
-            info.size = len(data)
-            t.addfile(info, io.BytesIO(data))
-    return buffer.getvalue()
 
 
 class BackupTest(unittest.TestCase):

@@ -7,8 +7,6 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,7 +18,6 @@
 #include "backup/backup.h"
 #include "net/gateway_process.h"
 
-extern char** environ;
 
 namespace {
 
@@ -31,17 +28,6 @@ std::string folder;
 
 std::string url_of(const char* name) {
   return "http://" + gateway->address() + "/api/v100/backup.ssi?config=" + name;
-}
-
-int run_process(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void BM_GetBackupZip(benchmark::State& state) {

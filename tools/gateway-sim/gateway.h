@@ -21,7 +21,9 @@
 //   options the client sent and, for complete uploads, sha256=<hex digest>.
 //   Handlers may add lines of their own in the same shape,
 //   "<kind> <outcome> <bytes> <VERB> <target> [name=value ...]", which
-//   tests/gateway.py parses.
+//   tests/gateway.py parses. Those in use:
+//     restore <took|refused|failed> <bytes> RESTORE <path|-> [reason=...]
+//     firmware <took|refused> <bytes> UPGRADE <version|-> [reason=...]
 //
 // The stand-in never links the console tool's library: it is an independent
 // peer, so that both sides are checked against each other.

@@ -1,6 +1,7 @@
 // gateway-sim: HTTP and TFTP of a LUMARO gateway on one port number of 127.0.0.1.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -50,6 +51,13 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   httplib::Server server;
+  // Replies go out at once on kept-alive connections, and a port in use is
+  // refused instead of shared (the library's default asks for SO_REUSEPORT).
+  server.set_tcp_nodelay(true);
+  server.set_socket_options([](socket_t fd) {
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   sim::install_routes(server, gateway);
   int udp = bind_both(server, options.port);
   if (udp < 0) {
