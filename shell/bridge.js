@@ -1,0 +1,40 @@
+// The shell's native interface, installed in every frame before the page's own
+// scripts run. Each function blocks the page until the shell answers (see
+// native_action_handler.h) and returns an integer; none of them ever throws.
+(function () {
+  'use strict';
+  // Taken now, so that a page replacing them later cannot break its own calls.
+  const Request = XMLHttpRequest;
+  const open = Request.prototype.open;
+  const send = Request.prototype.send;
+  const status = Object.getOwnPropertyDescriptor(Request.prototype, 'status').get;
+  const responseText = Object.getOwnPropertyDescriptor(Request.prototype, 'responseText').get;
+  const encode = encodeURIComponent;
+  const replace = String.prototype.replace;
+  const parse = parseInt;
+  const isNaN = Number.isNaN;
+  // Lone surrogates cannot be encoded; they become U+FFFD as in any UTF-8 conversion.
+  const loneSurrogate = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+
+  function call(name, args) {
+    let query = '';
+    if (args.length > 0 && typeof args[0] === 'string') {
+      if (args[0] === '') return -1;
+      query = '?ip=' + encode(replace.call(args[0], loneSurrogate, '\uFFFD'));
+    }
+    try {
+      const request = new Request();
+      open.call(request, 'GET', '@SCHEME@:' + name + query, false);
+      send.call(request);
+      const result = parse(responseText.call(request), 10);
+      return status.call(request) === 200 && !isNaN(result) ? result : -1;
+    } catch (e) {
+      return -1;
+    }
+  }
+
+  window.native_appVersion = '@APP_VERSION@';
+  window.native_actionBackup = function () { return call('native_actionBackup', arguments); };
+  window.native_actionRestore = function () { return call('native_actionRestore', arguments); };
+  window.native_actionFirmwareUpgrade = function () { return call('native_actionFirmwareUpgrade', arguments); };
+})();

@@ -1,0 +1,95 @@
+#include "browser_client.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+
+#include <algorithm>
+
+#include "page_text.h"
+#include "views.h"
+
+Browser::Browser(BrowserClient* client, QWebEngineProfile* profile) : client_(client) {
+  auto* page = new QWebEnginePage(profile, this);
+  setPage(page);
+  connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) { client_->OnTitleChange(this, title); });
+  connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    // An HTTP error status is a response like any other: the server's page shows.
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+        info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain)
+      client_->OnLoadError(this, info.errorCode(), info.errorString(), info.url());
+  });
+  connect(page, &QWebEnginePage::windowCloseRequested, this, [this] {
+    close_allowed_ = true;
+    window()->close();
+  });
+}
+
+Browser::~Browser() {
+  // The page goes after this object and may still report a stopped load; nobody is left to hear it.
+  page()->disconnect(this);
+  client_->OnBeforeClose(this);
+}
+
+bool Browser::TryCloseBrowser() {
+  if (close_allowed_) return true;
+  page()->triggerAction(QWebEnginePage::RequestClose);
+  return false;
+}
+
+QWebEngineView* Browser::createWindow(QWebEnginePage::WebWindowType) { return client_->CreatePopup(this); }
+
+void Browser::closeEvent(QCloseEvent* event) {
+  if (!isWindow() || TryCloseBrowser()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+BrowserClient::BrowserClient(bool use_views, QWebEngineProfile* profile) : use_views_(use_views), profile_(profile) {}
+
+Browser* BrowserClient::NewBrowser() {
+  auto* browser = new Browser(this, profile_);
+  OnAfterCreated(browser);
+  if (!use_views_) {
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->setWindowTitle("varnkit");
+    browser->resize(790, 700);
+    browser->show();
+  }
+  return browser;
+}
+
+Browser* BrowserClient::CreateBrowser(const QUrl& url) {
+  Browser* browser = NewBrowser();
+  if (use_views_) new ShellWindowDelegate(browser);
+  browser->setUrl(url);
+  return browser;
+}
+
+Browser* BrowserClient::CreatePopup(Browser* opener) {
+  Browser* popup = NewBrowser();
+  if (use_views_) ShellBrowserViewDelegate::OnPopupBrowserViewCreated(opener, popup);
+  return popup;
+}
+
+void BrowserClient::OnTitleChange(Browser* browser, const QString& title) { browser->window()->setWindowTitle(title); }
+
+void BrowserClient::OnAfterCreated(Browser* browser) { browsers_.push_back(browser); }
+
+void BrowserClient::OnBeforeClose(Browser* browser) {
+  const auto found = std::find(browsers_.begin(), browsers_.end(), browser);
+  if (found != browsers_.end()) browsers_.erase(found);
+  if (browsers_.empty()) QCoreApplication::quit();
+}
+
+void BrowserClient::OnLoadError(Browser* browser, int error_code, const QString& error_text, const QUrl& failed_url) {
+  if (error_code == kErrAborted) return;
+  // An error page that failed in turn would only make a longer one that fails again.
+  if (failed_url.scheme() == "data") return;
+  // Qt reports failures of the main frame only, so the error page replaces the whole page.
+  const std::string page = load_error_page(failed_url.toString().toStdString(), error_text.toStdString(), error_code);
+  browser->setUrl(QUrl(QString::fromStdString(GetDataUri(page, "text/html"))));
+}

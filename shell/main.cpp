@@ -1,0 +1,57 @@
+// varnkit: the desktop shell. Starts the local web server, shows its user
+// interface in a browser window until the last browser window has closed,
+// then stops the server again.
+#include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <memory>
+
+#include "native_action_handler.h"
+#include "paths.h"
+#include "platform.h"
+#include "server.h"
+#include "shell_app.h"
+
+namespace {
+
+// Closes whatever is still open (console windows, or everything after a
+// termination signal) while the browser profile still exists.
+void CloseRemainingWindows() {
+  QList<QPointer<QWidget>> windows;
+  for (QWidget* window : QApplication::topLevelWidgets()) windows << window;
+  for (const QPointer<QWidget>& window : windows) delete window.data();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  StartServer();
+  // Chromium cannot sandbox its renderers for root; everywhere else the sandbox stays on.
+  if (shell_platform::running_as_root()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  RegisterNativeScheme();
+
+  // High-DPI scaling is always on in Qt 6.
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("varnkit");
+  // Only the browser list ends the program, not the last window of any kind.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // A termination signal ends the program like closing its windows: the server is stopped too.
+  std::unique_ptr<QSocketNotifier> on_signal;
+  if (const int fd = shell_platform::termination_signal_fd(); fd >= 0) {
+    on_signal = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &application, &QApplication::quit);
+  }
+
+  {
+    ShellApp shell(runtime_folders(shell_platform::user_data_home()));
+    shell.OnContextCreated();
+    shell.OnContextInitialized();
+    QApplication::exec();
+    CloseRemainingWindows();
+  }
+
+  StopServer();
+  return 0;
+}

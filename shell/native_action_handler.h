@@ -1,0 +1,45 @@
+// The script bridge's native side: the three native functions run here.
+//
+// Page scripts have no synchronous native functions in Qt WebEngine, yet the
+// page must get each function's result as a plain return value. The injected
+// script (bridge.js) therefore makes a synchronous XMLHttpRequest to the
+// "varnkit-native:" scheme, served by NativeActionHandler in the browser
+// process. The reply is held back until the dialog and the console tool have
+// ended: the renderer waits in that request, while the browser process's event
+// loop keeps running, so windows keep painting and the console window shows the
+// tool's output live. Requests carry the function name as path and the address
+// as "ip" query item, absent when the first argument was missing or no string.
+#pragma once
+
+#include <QString>
+#include <QWebEngineUrlSchemeHandler>
+
+#include <functional>
+#include <optional>
+
+inline constexpr char kNativeScheme[] = "varnkit-native";
+
+// Must run before the QApplication exists.
+void RegisterNativeScheme();
+
+// The injected script's source, ready for the profile's script collection.
+QString NativeBridgeScript();
+
+class NativeActionHandler : public QWebEngineUrlSchemeHandler {
+  Q_OBJECT
+
+ public:
+  using Reply = std::function<void(int)>;
+
+  explicit NativeActionHandler(QObject* parent);
+  void requestStarted(QWebEngineUrlRequestJob* job) override;
+
+  // One call of native function `name`. `reply` receives the page's result once
+  // the notice, the dialog and the console tool are done. False when `name` is
+  // not one of the three functions (nothing is shown then).
+  static bool Execute(const QString& name, const std::optional<QString>& address, const Reply& reply);
+};
+
+// Shows the standard open dialog, for folders or for files, over the active
+// window; `done` receives the chosen path, or an empty text when none was chosen.
+void PickPath(bool pick_folders, const std::function<void(const QString&)>& done);

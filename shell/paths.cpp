@@ -1,0 +1,19 @@
+#include "paths.h"
+
+std::string executable_folder(const std::string& executable_path) {
+  const std::size_t slash = executable_path.rfind('/');
+  return slash == std::string::npos ? executable_path : executable_path.substr(0, slash);
+}
+
+std::string server_folder(const std::string& executable_folder) { return executable_folder + "/http/"; }
+
+std::string console_tool_path(const std::string& executable_folder) { return executable_folder + "/cli/varnu-cli"; }
+
+std::optional<RuntimeFolders> runtime_folders(const std::string& data_home) {
+  if (data_home.empty()) return std::nullopt;
+  std::string root = data_home;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  if (root != "/") root += '/';
+  root += "KORVANE/";
+  return RuntimeFolders{root + "ccache/", root + "cuserdata/"};
+}

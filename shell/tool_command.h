@@ -1,0 +1,25 @@
+// The three native functions of the script bridge and the console-tool runs they make.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr char kAppVersion[] = "1.4.0";
+inline constexpr char kNoticeCaption[] = "File Path";
+inline constexpr char kMissingArguments[] = "Missing or wrong arguments.";
+inline constexpr char kNoFolderSelected[] = "No folder selected.";
+
+enum class NativeAction { Backup, Restore, FirmwareUpgrade };
+
+// native_actionBackup, native_actionRestore, native_actionFirmwareUpgrade (exact names); none otherwise.
+std::optional<NativeAction> native_action_by_name(std::string_view function_name);
+
+// Backup asks for a folder, the other two for a file.
+bool picks_folder(NativeAction action);
+
+// The console tool's arguments for one run. The gateway address and the chosen
+// path are single arguments whatever they hold: the tool is started without a
+// command interpreter, so no text from a page can become a command of its own.
+std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path);

@@ -1,0 +1,51 @@
+#include "tool_command.h"
+
+#include <gtest/gtest.h>
+
+using Arguments = std::vector<std::string>;
+
+TEST(NativeActionByName, AcceptsExactlyTheThreeFunctions) {
+  EXPECT_EQ(native_action_by_name("native_actionBackup"), NativeAction::Backup);
+  EXPECT_EQ(native_action_by_name("native_actionRestore"), NativeAction::Restore);
+  EXPECT_EQ(native_action_by_name("native_actionFirmwareUpgrade"), NativeAction::FirmwareUpgrade);
+  for (const char* other : {"", "native_actionbackup", "native_actionBackup ", "/native_actionBackup",
+                            "native_appVersion", "native_actionRestoreX"})
+    EXPECT_FALSE(native_action_by_name(other)) << other;
+}
+
+TEST(PicksFolder, OnlyForBackup) {
+  EXPECT_TRUE(picks_folder(NativeAction::Backup));
+  EXPECT_FALSE(picks_folder(NativeAction::Restore));
+  EXPECT_FALSE(picks_folder(NativeAction::FirmwareUpgrade));
+}
+
+TEST(ToolArguments, BackupJoinsEveryOptionWithItsValue) {
+  EXPECT_EQ(tool_arguments(NativeAction::Backup, "10.0.0.5", "/home/ann/backups"),
+            (Arguments{"--action=get_backup", "--ip=10.0.0.5", "--backupfileouttype=zip",
+                       "--backupfileout=/home/ann/backups"}));
+}
+
+TEST(ToolArguments, RestoreAndFirmwareGiveActionAndAddressAsSeparateWords) {
+  EXPECT_EQ(tool_arguments(NativeAction::Restore, "10.0.0.5", "/b/backup.zip"),
+            (Arguments{"--action", "put_backup", "--ip", "10.0.0.5", "--backupfilein=/b/backup.zip"}));
+  EXPECT_EQ(tool_arguments(NativeAction::FirmwareUpgrade, "10.0.0.5", "/f/fw.zip"),
+            (Arguments{"--action", "push_firmware", "--ip", "10.0.0.5", "--firmwarefile=/f/fw.zip"}));
+}
+
+TEST(ToolArguments, AddressAndPathStayOneArgumentWhateverTheyHold) {
+  const std::string address = "127.0.0.1:80; touch /tmp/x \"$(id)\" --action=get_status";
+  const std::string path = "/tmp/my backups/a\"b'c;d";
+  const Arguments backup = tool_arguments(NativeAction::Backup, address, path);
+  ASSERT_EQ(backup.size(), 4u);
+  EXPECT_EQ(backup[1], "--ip=" + address);
+  EXPECT_EQ(backup[3], "--backupfileout=" + path);
+  const Arguments restore = tool_arguments(NativeAction::Restore, address, path);
+  ASSERT_EQ(restore.size(), 5u);
+  EXPECT_EQ(restore[3], address);
+  EXPECT_EQ(restore[4], "--backupfilein=" + path);
+}
+
+TEST(ToolArguments, LongPathsAreNotCut) {
+  const std::string path = "/" + std::string(4000, 'p');
+  EXPECT_EQ(tool_arguments(NativeAction::FirmwareUpgrade, "a", path).back(), "--firmwarefile=" + path);
+}

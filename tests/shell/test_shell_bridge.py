@@ -1,0 +1,260 @@
+"""End-to-end: the native functions a page calls, their notices and dialogs, and the
+console-tool runs they make. Under Xvfb; the dialogs are driven with xdotool.
+
+Most cases run a stand-in tool that records its arguments; the last ones run the real
+varnu-cli against the gateway stand-in."""
+
+import glob
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+
+import shellharness as h
+from gateway import BUILD_DIR, GATEWAY_SIM, Gateway
+
+FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
+
+FUNCTIONS = ("native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade")
+DIALOG_TITLES = {"native_actionBackup": "^Find Directory$", "native_actionRestore": "^Open$",
+                 "native_actionFirmwareUpgrade": "^Open$"}
+PAGE = "<html><head><title>Bridge</title></head><body>bridge</body></html>"
+MISSING = "notice File Path: Missing or wrong arguments."
+NO_FOLDER = "notice File Path: No folder selected."
+# Windows console green, as the console window paints the tool's completion lines.
+GREEN = (0x13, 0xA1, 0x0E)
+
+
+class BridgeTestCase(h.ShellTestCase):
+
+    def start(self, tool="fake", env=None):
+        server = self.serve({"/bridge": PAGE})
+        self.tree = self.make_tree(tool=tool)
+        self.shell = self.start_shell(self.tree, "--url=" + server.url("/bridge"), env=env)
+        self.page = self.shell.page("/bridge")
+
+    def start_with_held_tool(self):
+        """Starts with a stand-in tool that keeps running until the returned file is removed."""
+        hold = tempfile.NamedTemporaryFile(prefix="varnkit-hold-", delete=False).name
+        self.addCleanup(lambda: os.path.exists(hold) and os.remove(hold))
+        self.start(env={"VARNKIT_TEST_TOOL_HOLD": hold})
+        return hold
+
+    def call(self, expression):
+        """Starts a call in the page; the page waits in it until the shell answers."""
+        return h.Background(self.page.evaluate, expression)
+
+    def dismiss_notice(self, expected, seen_before):
+        self.assertEqual(self.shell.wait_for_diagnostic("notice", after=seen_before), expected)
+        notice = self.display.wait_for_window("^File Path$")
+        self.display.type_into(notice, "", then="Return")
+
+    def choose(self, function, path, seen_before):
+        """Answers the function's dialog with `path`, typed as the user would."""
+        kind = "dialog folder" if function == "native_actionBackup" else "dialog file"
+        self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
+        dialog = self.display.wait_for_window(DIALOG_TITLES[function])
+        self.display.type_into(dialog, path)
+
+    def console_result(self, seen_before, timeout=30):
+        """(exit status, text) of the console window of the run that ended."""
+        line = self.shell.wait_for_diagnostic("console ", after=seen_before, timeout=timeout)
+        status, text = line[len("console "):].split(" ", 1)
+        return int(status), json.loads(text)[0]
+
+
+class ArgumentTest(BridgeTestCase):
+
+    def test_missing_or_non_string_address_shows_the_notice_and_returns_minus_one(self):
+        self.start()
+        for function in FUNCTIONS:
+            for arguments in ("", "42", "new String('10.0.0.1')", "undefined, '10.0.0.1'"):
+                with self.subTest(function=function, arguments=arguments):
+                    seen = len(self.shell.diagnostics())
+                    call = self.call("%s(%s)" % (function, arguments))
+                    self.dismiss_notice(MISSING, seen)
+                    self.assertEqual(call.result(20), -1)
+                    self.assertNotIn("dialog folder", self.shell.diagnostics()[seen:])
+                    self.assertNotIn("dialog file", self.shell.diagnostics()[seen:])
+        self.assertEqual(self.tree.tool_calls(), [])
+
+    def test_an_empty_address_returns_minus_one_at_once(self):
+        self.start()
+        for function in FUNCTIONS:
+            self.assertEqual(self.page.evaluate("%s('')" % function), -1)
+            self.assertEqual(self.page.evaluate("%s('', 'extra')" % function), -1)
+        self.assertEqual(self.shell.diagnostics(), [])
+        self.assertEqual(self.display.windows("^(File Path|Open|Find Directory)$"), [])
+
+    def test_a_cancelled_dialog_shows_no_folder_selected_and_returns_minus_one(self):
+        self.start()
+        for function in FUNCTIONS:
+            with self.subTest(function=function):
+                seen = len(self.shell.diagnostics())
+                call = self.call("%s('127.0.0.1:1')" % function)
+                kind = "dialog folder" if function == "native_actionBackup" else "dialog file"
+                self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen), kind)
+                self.display.type_into(self.display.wait_for_window(DIALOG_TITLES[function]), "", then="Escape")
+                self.dismiss_notice(NO_FOLDER, seen)
+                self.assertEqual(call.result(20), -1)
+        self.assertEqual(self.tree.tool_calls(), [])
+
+    def test_functions_survive_a_page_that_replaces_the_request_machinery(self):
+        self.start()
+        self.page.evaluate("XMLHttpRequest = function () { throw new Error('replaced'); };"
+                           "encodeURIComponent = () => ''; Number.isNaN = () => true")
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionRestore(7)")
+        self.dismiss_notice(MISSING, seen)
+        self.assertEqual(call.result(20), -1)
+
+
+class ToolRunTest(BridgeTestCase):
+
+    def test_address_and_chosen_path_reach_the_tool_as_single_arguments(self):
+        self.start(env={"VARNKIT_TEST_TOOL_STATUS": "7"})
+        marker = os.path.join(self.tree.root, "injected")
+        address = "127.0.0.1:9; touch %s \"$(touch %s)\"" % (marker, marker)
+        folder = os.path.join(self.tree.work, "my backups")
+        os.makedirs(folder)
+        package = os.path.join(self.tree.work, "fw package 'v2'.zip")
+        open(package, "wb").close()
+        expected = {
+            "native_actionBackup": (folder, ["--action=get_backup", "--ip=" + address, "--backupfileouttype=zip",
+                                             "--backupfileout=" + folder]),
+            "native_actionRestore": (package, ["--action", "put_backup", "--ip", address,
+                                               "--backupfilein=" + package]),
+            "native_actionFirmwareUpgrade": (package, ["--action", "push_firmware", "--ip", address,
+                                                       "--firmwarefile=" + package]),
+        }
+        for function, (path, arguments) in expected.items():
+            with self.subTest(function=function):
+                seen = len(self.shell.diagnostics())
+                call = self.call("%s(%s, 'ignored extra argument')" % (function, json.dumps(address)))
+                self.choose(function, path, seen)
+                # The tool's exit status reaches the page unchanged.
+                self.assertEqual(call.result(30), 7)
+                self.assertEqual(self.tree.tool_calls()[-1], arguments)
+                status, text = self.console_result(seen)
+                self.assertEqual(status, 7)
+                self.assertEqual(text, "tool started\ngreen completion\na line on stderr\n\n"
+                                       "varnu-cli ended with exit status 7.")
+        self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
+        # Every console window stays open until the user closes it.
+        self.assertEqual(len(self.display.windows("^varnu-cli$")), 3)
+
+    def test_the_console_shows_output_live_and_in_green_and_stays_open(self):
+        hold = self.start_with_held_tool()
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionBackup('127.0.0.1:9')")
+        self.choose("native_actionBackup", self.tree.work, seen)
+        console = self.display.wait_for_window("^varnu-cli$")
+        shot = os.path.join(self.tree.root, "console.png")
+
+        def green_shown():
+            colours = h.image_colours(self.display.screenshot(shot, console))
+            return colours.get(GREEN, 0) > 20
+        # The tool still runs (it waits for the hold file), yet its green line is on screen.
+        h.wait_until(green_shown, 20, interval=0.3, what="the tool's green line in the console window")
+        self.assertFalse(call.done(), "the call returned before the tool ended")
+
+        os.remove(hold)
+        self.assertEqual(call.result(30), 0)
+        self.assertEqual(self.display.windows("^varnu-cli$"), [console])
+        self.display.close_window(console)
+        h.wait_until(lambda: not self.display.windows("^varnu-cli$"), 10, what="the console window to close")
+        self.assertIsNone(self.shell.process.poll(), "closing the console window ended the program")
+
+    def test_closing_the_console_window_stops_the_tool(self):
+        self.start_with_held_tool()
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionFirmwareUpgrade('127.0.0.1:9')")
+        self.choose("native_actionFirmwareUpgrade", h.STUB_SERVER, seen)
+        self.display.close_window(self.display.wait_for_window("^varnu-cli$"))
+        self.assertEqual(call.result(20), -1)
+        self.assertEqual(self.console_result(seen)[0], -1)
+
+    def test_a_missing_tool_returns_minus_one(self):
+        self.start(tool=None)
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionRestore('127.0.0.1:9')")
+        self.choose("native_actionRestore", h.STUB_SERVER, seen)
+        self.assertEqual(call.result(20), -1)
+        status, text = self.console_result(seen)
+        self.assertEqual(status, -1)
+        self.assertTrue(text.startswith("varnu-cli could not be started"), text)
+
+
+class RealToolTest(BridgeTestCase):
+    """The real varnu-cli against the gateway stand-in."""
+
+    def setUp(self):
+        super().setUp()
+        for program in (h.CLI, GATEWAY_SIM):
+            if not os.path.exists(program):
+                self.skipTest("%s is not built" % program)
+
+    def run_action(self, function, address, path):
+        seen = len(self.shell.diagnostics())
+        call = self.call("%s(%s)" % (function, json.dumps(address)))
+        self.choose(function, path, seen)
+        result = call.result(180)
+        status, text = self.console_result(seen)
+        if "not available yet" in text:
+            self.skipTest("varnu-cli reports: %s" % text.strip().splitlines()[0])
+        self.assertEqual(status, result)
+        return result, text
+
+    def test_backup_into_the_chosen_folder(self):
+        self.start(tool="real")
+        folder = os.path.join(self.tree.work, "backups here")
+        os.makedirs(folder)
+        with Gateway() as gateway:
+            result, text = self.run_action("native_actionBackup", gateway.address, folder)
+        self.assertEqual(result, 0, text)
+        archives = glob.glob(os.path.join(folder, "backup_*_LUMARO_*.zip"))
+        self.assertEqual(len(archives), 1, text)
+        with zipfile.ZipFile(archives[0]) as archive:
+            self.assertIsNone(archive.testzip())
+            self.assertTrue(archive.namelist())
+
+    def test_firmware_upgrade_with_a_package(self):
+        package = self.firmware_package("LUMARO-2", "1.6.0")
+        self.start(tool="real")
+        with Gateway("--model", "LUMARO-2", "--firmware-version", "1.5.0") as gateway:
+            result, text = self.run_action("native_actionFirmwareUpgrade", gateway.address, package)
+            self.assertEqual(result, 0, text)
+            requests = gateway.wait_for_log(lambda e: e.protocol == "http" and "firmwareupgrade" in e.target)
+            uploads = gateway.wait_for_log(lambda e: e.protocol == "tftp" and e.method == "WRQ")
+        self.assertTrue(requests and uploads, text)
+
+    def test_an_address_with_a_command_runs_nothing_else(self):
+        self.start(tool="real")
+        folder = os.path.join(self.tree.work, "out")
+        os.makedirs(folder)
+        marker = os.path.join(self.tree.root, "injected")
+        with Gateway() as gateway:
+            result, text = self.run_action("native_actionBackup", "%s; touch %s" % (gateway.address, marker), folder)
+        self.assertNotEqual(result, -1, text)
+        time.sleep(0.5)
+        self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
+
+    def firmware_package(self, model, version):
+        """A firmware package made by the developer utility fwmaker."""
+        if not os.path.exists(FWMAKER):
+            self.skipTest("fwmaker is not built")
+        folder = tempfile.mkdtemp(prefix="varnkit-fw-")
+        self.addCleanup(shutil.rmtree, folder)
+        image, package = os.path.join(folder, "image.binary"), os.path.join(folder, "firmware package.bin")
+        subprocess.run([FWMAKER, "image", image, "--model", model, "--version", version, "--size", "1835192"],
+                       check=True)
+        subprocess.run([FWMAKER, "package", package, image], check=True)
+        return package
+
+if __name__ == "__main__":
+    h.isolate()
+    unittest.main()
