@@ -95,15 +95,15 @@ int long_option(Parser& p, const char* text) {
 
 int short_option(Parser& p) {
   const char letter = *p.place++;
-  const char* spec = (letter == ':' || letter == '-') ? nullptr : std::strchr(p.shorts, letter);
+  const char* entry = (letter == ':' || letter == '-') ? nullptr : std::strchr(p.shorts, letter);
   const bool word_done = *p.place == '\0';
-  if (!spec) {
+  if (!entry) {
     if (word_done) ++p.optind;
     report(p, "unknown option -- %c", letter);
     p.optopt = letter;
     return kError;
   }
-  if (spec[1] != ':') {
+  if (entry[1] != ':') {
     if (word_done) ++p.optind;
     return letter;
   }
