@@ -46,7 +46,7 @@ def isolate():
         _bring_loopback_up()
         # A /tmp of our own: Xvfb's lock files there name process ids that other namespaces cannot
         # see, so two isolated runs would otherwise take the same display number.
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
+        _private_tmp()
         return
     if os.environ.get(_ISOLATED_FLAG) == "0" or not shutil.which("unshare"):
         return
@@ -57,6 +57,23 @@ def isolate():
     os.environ[_ISOLATED_FLAG] = "1"
     os.execvp("unshare", ["unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "--net",
                           sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:])
+
+
+def _private_tmp():
+    """Mounts an empty /tmp, keeping the source and build trees reachable when they live there."""
+    source = os.environ.get("VARNU_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+    keep = [os.path.realpath(d) for d in (source, BUILD_DIR)]
+    keep = [d for d in keep if d.startswith("/tmp/")]
+    outer = tempfile.mkdtemp(prefix="varnkit-e2e-outer-tmp-", dir="/run")
+    if keep:
+        subprocess.run(["mount", "--bind", "/tmp", outer], check=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
+    for d in keep:
+        os.makedirs(d, exist_ok=True)
+        subprocess.run(["mount", "--bind", outer + d[len("/tmp"):], d], check=True)
+    if keep:
+        subprocess.run(["umount", outer], check=True)
+    os.rmdir(outer)
 
 
 def isolated():
@@ -605,6 +622,9 @@ class ShellTestCase(unittest.TestCase):
     def setUp(self):
         reason = missing_requirements()
         if reason:
+            # Under CTest the shell was built on purpose: a missing piece is a failure, not a skip.
+            if "VARNU_BUILD_DIR" in os.environ:
+                self.fail(reason)
             self.skipTest(reason)
         if not isolated() and processes_named(SERVER_NAME):
             self.skipTest("a %s runs here and, without private namespaces, every shell would stop it" % SERVER_NAME)
