@@ -15,8 +15,8 @@ class WebUiTest(h.ShellTestCase):
 
     def setUp(self):
         super().setUp()
-        if not os.path.exists(os.path.join(h.HTTP_DIR, h.SERVER_NAME)):
-            self.skipTest("the web server and its content are not built (%s)" % h.HTTP_DIR)
+        self.assertTrue(os.path.exists(os.path.join(h.HTTP_DIR, h.SERVER_NAME)),
+                        "the web server and its content are not built (%s)" % h.HTTP_DIR)
         if not h.isolated() and h.accepts_connections(h.SERVER_PORT):
             self.skipTest("something else serves port 7681 and no private network is available")
 
