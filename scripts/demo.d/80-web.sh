@@ -2,13 +2,8 @@
 WEB_LOG="$DEMO_OUT/web-server.log"
 (cd "$BUILD/out/http" && exec ./varnkit-http-server --port 0) 2>"$WEB_LOG" &
 demo_pids+=($!)
-WEB_URL=""
-for _ in $(seq 100); do
-  WEB_URL=$(head -n1 "$WEB_LOG" 2>/dev/null | grep -Eo 'http://127\.0\.0\.1:[0-9]+/' || true)
-  [ -n "$WEB_URL" ] && break
-  sleep 0.05
-done
-[ -n "$WEB_URL" ] || { echo "web server did not start" >&2; cat "$WEB_LOG" >&2; return 1; }
+WEB_URL=$(first_line_match "$WEB_LOG" 'http://127\.0\.0\.1:[0-9]+/') ||
+  { echo "web server did not start" >&2; cat "$WEB_LOG" >&2; return 1; }
 run curl -sS -o /dev/null -w '%{http_code} %{content_type} %{size_download} bytes\n' "$WEB_URL"
 run curl -sS -o /dev/null -w '%{http_code} %{content_type}\n' "${WEB_URL}app.js"
 # A page of another site that rebinds its name to 127.0.0.1 is refused.
