@@ -2,6 +2,7 @@
 // interface in a browser window until the last browser window has closed,
 // then stops the server again.
 #include <QApplication>
+#include <QIcon>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -34,6 +35,9 @@ int main(int argc, char** argv) {
   // High-DPI scaling is always on in Qt 6.
   QApplication application(argc, argv);
   QApplication::setApplicationName("varnkit");
+  // The installed icon theme's "varnkit"; run from a build tree, the page's icon served beside us.
+  QApplication::setWindowIcon(QIcon::fromTheme("varnkit", QIcon(QString::fromStdString(
+      server_folder(executable_folder(shell_platform::executable_path())) + "icon.svg"))));
   // Only the browser list ends the program, not the last window of any kind.
   QApplication::setQuitOnLastWindowClosed(false);
 
