@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test test-unit test-asan test-fuzz demo run-ui install clean
+.PHONY: all deps build test test-unit test-asan test-fuzz demo run-ui install package clean
 
 all: build
 
@@ -38,6 +38,10 @@ run-ui: build
 
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),$(CURDIR)/install)
+
+# The Debian package $(BUILD)/varnkit_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo-out
