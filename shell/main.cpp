@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "server.h"
 #include "shell_app.h"
+#include "shell_pages.h"
 
 namespace {
 
@@ -26,10 +27,12 @@ void CloseRemainingWindows() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  StartServer();
+  const std::string data_home = shell_platform::user_data_home();
+  const ServerIdentity server = StartServer(server_key_file(data_home));
   // Chromium cannot sandbox its renderers for root; everywhere else the sandbox stays on.
   if (shell_platform::running_as_root()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   RegisterNativeScheme();
+  RegisterShellPageScheme();
 
   // High-DPI scaling is always on in Qt 6.
   QApplication application(argc, argv);
@@ -45,7 +48,7 @@ int main(int argc, char** argv) {
   }
 
   {
-    ShellApp shell(runtime_folders(shell_platform::user_data_home()));
+    ShellApp shell(runtime_folders(data_home), server);
     shell.OnContextCreated();
     shell.OnContextInitialized();
     QApplication::exec();
