@@ -91,17 +91,17 @@ bool NativeActionHandler::Execute(const QString& name, const std::optional<QStri
   const std::optional<NativeAction> action = native_action_by_name(name.toStdString());
   if (!action) return false;
   if (!address) {
-    ShowNotice(kMissingArguments, [reply] { reply(-1); });
+    ShowNotice(kMissingArguments, [reply] { reply(kResultNotRun); });
     return true;
   }
   if (address->isEmpty()) {
-    reply(-1);
+    reply(kResultNotRun);
     return true;
   }
   const std::string gateway = address->toStdString();
   PickPath(picks_folder(*action), [tool, action, gateway, reply](const QString& path) {
     if (path.isEmpty()) {
-      ShowNotice(kNoFolderSelected, [reply] { reply(-1); });
+      ShowNotice(kNoFolderSelected, [reply] { reply(kResultNotRun); });
       return;
     }
     ConsoleWindow::Run(tool, to_qt(tool_arguments(*action, gateway, path.toStdString())), *action, gateway, reply);
