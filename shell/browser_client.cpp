@@ -120,7 +120,9 @@ void BrowserClient::OnAfterCreated(Browser* browser) { browsers_.push_back(brows
 void BrowserClient::OnBeforeClose(Browser* browser) {
   const auto found = std::find(browsers_.begin(), browsers_.end(), browser);
   if (found != browsers_.end()) browsers_.erase(found);
-  if (browsers_.empty()) QCoreApplication::quit();
+  // exit(), unlike quit(), does not ask the remaining windows to close: every run was settled
+  // when the windows were closed, and what is left goes with the program.
+  if (browsers_.empty()) QCoreApplication::exit(0);
 }
 
 void BrowserClient::OnLoadError(Browser* browser, int error_code, const QString& error_text, const QUrl& failed_url) {

@@ -40,11 +40,12 @@ int main(int argc, char** argv) {
   // Only the browser list ends the program, not the last window of any kind.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // A termination signal ends the program like closing its windows: the server is stopped too.
+  // A termination signal ends the program like closing its windows, without asking: running
+  // tools and the server are stopped too. exit(), unlike quit(), sends the windows no close events.
   std::unique_ptr<QSocketNotifier> on_signal;
   if (const int fd = shell_platform::termination_signal_fd(); fd >= 0) {
     on_signal = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &application, &QApplication::quit);
+    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &application, [] { QApplication::exit(0); });
   }
 
   {

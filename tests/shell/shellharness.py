@@ -142,6 +142,19 @@ def processes_named(name):
     return sorted(found)
 
 
+def processes_running(program):
+    """Ids of the live processes whose command line holds `program` as one word (scripts too)."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                if program.encode() in f.read().split(b"\0") and process_alive(int(entry)):
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
 def process_alive(pid):
     try:
         with open("/proc/%d/stat" % pid) as f:

@@ -9,6 +9,7 @@ import glob
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -198,6 +199,19 @@ class ToolRunTest(BridgeTestCase):
         self.assertEqual(self.display.windows("^varnu-cli: "), [console])
         self.display.close_window(console)
         h.wait_until(lambda: not self.display.windows("^varnu-cli: "), 10, what="the console window to close")
+
+    def test_a_termination_signal_stops_a_running_tool_without_asking(self):
+        self.start_with_held_tool()
+        seen = len(self.shell.diagnostics())
+        self.call("native_actionRestore('127.0.0.1:9')")
+        self.choose("native_actionRestore", h.STUB_SERVER, seen)
+        self.console()
+        tool = os.path.join(self.tree.root, "cli", "varnu-cli")
+        self.assertEqual(len(h.processes_running(tool)), 1)
+        self.shell.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.shell.wait_exit(30), 0)
+        self.assertEqual(h.processes_running(tool), [], "the tool outlived the shell")
+        self.assertFalse([d for d in self.shell.diagnostics() if d.startswith("question")])
 
     def test_a_missing_tool_returns_minus_one(self):
         self.start(tool=None)
