@@ -3,6 +3,8 @@
 // native_action_handler.h) and returns an integer; none of them ever throws.
 (function () {
   'use strict';
+  // Only documents of the origins the shell names get the interface; all others see none of it.
+  if (@ORIGINS@.indexOf(location.origin) < 0) return;
   // Taken now, so that a page replacing them later cannot break its own calls.
   const Request = XMLHttpRequest;
   const open = Request.prototype.open;

@@ -1,17 +1,47 @@
 #include "browser_client.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QMenu>
 #include <QWebEngineLoadingInfo>
-#include <QWebEnginePage>
 
 #include <algorithm>
 
+#include "console_window.h"
+#include "diagnostics.h"
+#include "origin_rule.h"
 #include "page_text.h"
+#include "platform.h"
+#include "shell_pages.h"
 #include "views.h"
 
+namespace {
+
+bool same_origin(const QUrl& a, const QUrl& b) {
+  return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
+}
+
+}  // namespace
+
+ShellPage::ShellPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {}
+
+bool ShellPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool is_main_frame) {
+  // The shell's own loads (start page, error pages), reloads, history and server redirects go ahead;
+  // so does the first page of a new window, which has no origin yet.
+  if (!is_main_frame || type == NavigationTypeTyped || type == NavigationTypeReload ||
+      type == NavigationTypeBackForward || type == NavigationTypeRedirect || this->url().isEmpty() ||
+      same_origin(url, this->url()))
+    return true;
+  if (url.scheme() == "http" || url.scheme() == "https") {
+    diagnostic("system browser " + url.toString());
+    shell_platform::open_in_system_browser(url.toString().toStdString());
+  }
+  return false;
+}
+
 Browser::Browser(BrowserClient* client, QWebEngineProfile* profile) : client_(client) {
-  auto* page = new QWebEnginePage(profile, this);
+  auto* page = new ShellPage(profile, this);
   setPage(page);
   connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& title) { client_->OnTitleChange(this, title); });
   connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
@@ -34,11 +64,19 @@ Browser::~Browser() {
 
 bool Browser::TryCloseBrowser() {
   if (close_allowed_) return true;
-  page()->triggerAction(QWebEnginePage::RequestClose);
+  if (ConsoleWindow::ConfirmStopAll(window())) page()->triggerAction(QWebEnginePage::RequestClose);
   return false;
 }
 
 QWebEngineView* Browser::createWindow(QWebEnginePage::WebWindowType) { return client_->CreatePopup(this); }
+
+void Browser::contextMenuEvent(QContextMenuEvent* event) {
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (QWebEnginePage::WebAction action : {QWebEnginePage::Copy, QWebEnginePage::Paste, QWebEnginePage::SelectAll})
+    menu->addAction(page()->action(action));
+  menu->popup(event->globalPos());
+}
 
 void Browser::closeEvent(QCloseEvent* event) {
   if (!isWindow() || TryCloseBrowser()) {
@@ -82,14 +120,15 @@ void BrowserClient::OnAfterCreated(Browser* browser) { browsers_.push_back(brows
 void BrowserClient::OnBeforeClose(Browser* browser) {
   const auto found = std::find(browsers_.begin(), browsers_.end(), browser);
   if (found != browsers_.end()) browsers_.erase(found);
-  if (browsers_.empty()) QCoreApplication::quit();
+  // exit(), unlike quit(), does not ask the remaining windows to close: every run was settled
+  // when the windows were closed, and what is left goes with the program.
+  if (browsers_.empty()) QCoreApplication::exit(0);
 }
 
 void BrowserClient::OnLoadError(Browser* browser, int error_code, const QString& error_text, const QUrl& failed_url) {
   if (error_code == kErrAborted) return;
   // An error page that failed in turn would only make a longer one that fails again.
-  if (failed_url.scheme() == "data") return;
+  if (failed_url.scheme() == kShellPageScheme) return;
   // Qt reports failures of the main frame only, so the error page replaces the whole page.
-  const std::string page = load_error_page(failed_url.toString().toStdString(), error_text.toStdString(), error_code);
-  browser->setUrl(QUrl(QString::fromStdString(GetDataUri(page, "text/html"))));
+  browser->setUrl(LoadErrorPageUrl(failed_url, error_text, error_code));
 }

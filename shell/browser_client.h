@@ -4,12 +4,25 @@
 
 #include <QString>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <vector>
 
 class BrowserClient;
 class QWebEngineProfile;
+
+// A page that keeps its main frame on its own origin: links and scripts that would
+// take it to another origin hand that address to the system browser instead.
+class ShellPage : public QWebEnginePage {
+  Q_OBJECT
+
+ public:
+  ShellPage(QWebEngineProfile* profile, QObject* parent);
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool is_main_frame) override;
+};
 
 // One browser: a page in its view. Without views it is itself the top-level
 // window; with views it is the browser view hosted by a ShellWindowDelegate.
@@ -21,12 +34,15 @@ class Browser : public QWebEngineView {
   ~Browser() override;
 
   // True once the page agreed to close (its unload handlers ran); before that,
-  // asks the page and returns false. The page's answer closes the window again.
+  // asks the user whether running tools may be stopped, then the page, and
+  // returns false. The page's answer closes the window again.
   bool TryCloseBrowser();
 
  protected:
   QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
   void closeEvent(QCloseEvent* event) override;
+  // Only what a page's user needs: copy, paste, select all.
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   BrowserClient* client_;

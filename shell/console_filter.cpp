@@ -72,7 +72,7 @@ std::vector<ConsoleSegment> filter_console_output(ConsoleFilter& filter, std::st
   filter.pending.clear();
   std::vector<ConsoleSegment> segments;
   auto emit = [&](char c) {
-    if (segments.empty() || segments.back().green != filter.green) segments.push_back({"", filter.green});
+    if (segments.empty() || segments.back().green != filter.green) segments.push_back({"", filter.green, false});
     segments.back().text += c;
   };
   std::size_t i = 0;
@@ -83,8 +83,13 @@ std::vector<ConsoleSegment> filter_console_output(ConsoleFilter& filter, std::st
         filter.pending.push_back('\r');  // pending was emptied above
         break;
       }
-      emit('\n');
-      i += input[i + 1] == '\n' ? 2 : 1;
+      if (input[i + 1] == '\n') {
+        emit('\n');
+        i += 2;
+      } else {
+        segments.push_back({"", filter.green, true});
+        ++i;
+      }
     } else if (c == kEscape) {
       const std::size_t end = sequence_end(input, i);
       if (end == kIncomplete) {

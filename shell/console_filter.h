@@ -9,6 +9,9 @@
 struct ConsoleSegment {
   std::string text;  // bytes as the tool wrote them (UTF-8), line ends as "\n"
   bool green = false;
+  // Return to the start of the current line first; `text` then overwrites it
+  // (a lone carriage return: progress meters redraw their line this way).
+  bool line_start = false;
 };
 
 // State carried from one chunk of output to the next: a sequence may be split between reads.
@@ -17,7 +20,8 @@ struct ConsoleFilter {
   bool green = false;
 };
 
-// Filters the next chunk. "\r\n" and a lone '\r' become "\n"; SGR sequences
+// Filters the next chunk. "\r\n" becomes "\n", a lone '\r' starts a segment
+// that returns to the line's start; SGR sequences
 // switch green on (32) and off (0, 39, other foreground colours); all other
 // escape sequences and control characters except '\t' and '\n' are dropped.
 std::vector<ConsoleSegment> filter_console_output(ConsoleFilter& filter, std::string_view chunk);

@@ -4,13 +4,14 @@
 
 namespace {
 
-// The filtered chunks rendered as text, with green stretches written as [text].
+// The filtered chunks rendered as text, with green stretches written as [text]
+// and a return to the line's start as '^'.
 std::string render(std::initializer_list<std::string_view> chunks) {
   ConsoleFilter filter;
   std::string out;
   for (std::string_view chunk : chunks) {
     for (const ConsoleSegment& segment : filter_console_output(filter, chunk))
-      out += segment.green ? "[" + segment.text + "]" : segment.text;
+      out += (segment.line_start ? "^" : "") + (segment.green ? "[" + segment.text + "]" : segment.text);
   }
   return out;
 }
@@ -21,10 +22,12 @@ TEST(ConsoleFilter, PassesPlainTextAndUtf8Through) {
   EXPECT_EQ(render({"backup\tstarted\n", "caf\xc3\xa9\n"}), "backup\tstarted\ncaf\xc3\xa9\n");
 }
 
-TEST(ConsoleFilter, TurnsEveryLineEndIntoNewline) {
-  EXPECT_EQ(render({"a\r\nb\rc\n\r\n\r\n"}), "a\nb\nc\n\n\n");
+TEST(ConsoleFilter, TurnsLineEndsIntoNewlineAndALoneReturnIntoALineRestart) {
+  EXPECT_EQ(render({"a\r\nb\rc\n\r\n\r\n"}), "a\nb^c\n\n\n");
   EXPECT_EQ(render({"a\r", "\nb"}), "a\nb");
-  EXPECT_EQ(render({"a\r", "b"}), "a\nb");
+  EXPECT_EQ(render({"a\r", "b"}), "a^b");
+  // curl's progress meter: one line redrawn, green kept across the restart.
+  EXPECT_EQ(render({"\r 10%", "\r 55%\r\x1b[32m100%\x1b[0m\n"}), "^ 10%^ 55%^[100%]\n");
 }
 
 TEST(ConsoleFilter, ShowsTheGreenCompletionLinesGreen) {

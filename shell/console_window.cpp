@@ -2,10 +2,18 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QList>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 #include "diagnostics.h"
@@ -17,77 +25,162 @@ const QColor kBackground(0x0C, 0x0C, 0x0C);
 const QColor kText(0xCC, 0xCC, 0xCC);
 const QColor kGreen(0x13, 0xA1, 0x0E);
 
+// How long a tool may take to end after it was asked to, before it is killed.
+constexpr int kStopGraceMs = 3000;
+
+QList<QPointer<ConsoleWindow>>& all_windows() {
+  static QList<QPointer<ConsoleWindow>> windows;
+  return windows;
+}
+
+// True when the user chose to stop; keeping the tool running is the default answer.
+bool AskToStop(QWidget* parent, const QString& question) {
+  diagnostic("question " + question);
+  QMessageBox box(QMessageBox::Warning, "Stop the running action?", question, QMessageBox::NoButton, parent);
+  QPushButton* keep = box.addButton("&Keep running", QMessageBox::RejectRole);
+  QPushButton* stop = box.addButton("&Stop", QMessageBox::DestructiveRole);
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  const bool stopping = box.clickedButton() == stop;
+  diagnostic(stopping ? "answer stop" : "answer keep running");
+  return stopping;
+}
+
 }  // namespace
 
-void ConsoleWindow::Run(const QString& program, const QStringList& arguments, const Done& done) {
-  auto* window = new ConsoleWindow(done);
+void ConsoleWindow::Run(const QString& program, const QStringList& arguments, NativeAction action,
+                        const std::string& gateway, const Done& done) {
+  auto* window = new ConsoleWindow(action, gateway, done);
   window->show();
   window->process_->start(program, arguments);
 }
 
-ConsoleWindow::ConsoleWindow(const Done& done) : process_(new QProcess(this)), done_(done) {
+bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
+  QList<QPointer<ConsoleWindow>> running;
+  QStringList questions;
+  for (const QPointer<ConsoleWindow>& window : all_windows()) {
+    if (window && window->Running()) {
+      running << window;
+      questions << window->question_;
+    }
+  }
+  if (running.isEmpty()) return true;
+  if (!AskToStop(parent, questions.join("\n"))) return false;
+  for (const QPointer<ConsoleWindow>& window : running) {
+    if (window) window->Stop();
+  }
+  return true;
+}
+
+ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
+    : text_(new QPlainTextEdit(this)),
+      stop_button_(new QPushButton("&Stop", this)),
+      process_(new QProcess(this)),
+      question_(QString::fromStdString(stop_question(action, gateway))),
+      done_(done) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle("varnu-cli");
-  setReadOnly(true);
-  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  QPalette colours = palette();
+  setWindowTitle(QString::fromStdString("varnu-cli: " + run_name(action, gateway)));
+  text_->setReadOnly(true);
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  QPalette colours = text_->palette();
   colours.setColor(QPalette::Base, kBackground);
   colours.setColor(QPalette::Text, kText);
-  setPalette(colours);
-  resize(760, 440);
+  text_->setPalette(colours);
+  cursor_ = QTextCursor(text_->document());
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(stop_button_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 6);
+  layout->addWidget(text_);
+  layout->addLayout(buttons);
+  resize(760, 460);
+  all_windows() << this;
 
+  connect(stop_button_, &QPushButton::clicked, this, [this] {
+    if (Running() && AskToStop(this, question_)) Stop();
+  });
   process_->setProcessChannelMode(QProcess::MergedChannels);
   process_->setStandardInputFile(QProcess::nullDevice());
   connect(process_, &QProcess::readyReadStandardOutput, this, [this] { Append(process_->readAllStandardOutput()); });
   connect(process_, &QProcess::finished, this, [this](int exit_code, QProcess::ExitStatus status) {
     Append(process_->readAllStandardOutput());
-    if (status == QProcess::NormalExit) {
-      Finish(exit_code, QString("varnu-cli ended with exit status %1.").arg(exit_code));
+    if (stop_requested_ || status != QProcess::NormalExit) {
+      Finish(kResultStopped, "varnu-cli was stopped before the end.");
     } else {
-      Finish(-1, "varnu-cli was stopped.");
+      Finish(exit_code, QString("varnu-cli ended with exit status %1.").arg(exit_code));
     }
   });
   connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart) Finish(-1, "varnu-cli could not be started: " + process_->errorString());
+    if (error == QProcess::FailedToStart)
+      Finish(kResultNotRun, "varnu-cli could not be started: " + process_->errorString());
   });
 }
 
 ConsoleWindow::~ConsoleWindow() {
+  all_windows().removeAll(this);
   // Only reached with the tool still running when the program ends; its result has no page left to go to.
-  if (process_->state() != QProcess::NotRunning) {
+  if (Running()) {
     process_->disconnect(this);
+    Stop();
+  }
+}
+
+bool ConsoleWindow::Running() const { return process_->state() != QProcess::NotRunning; }
+
+void ConsoleWindow::Stop() {
+  stop_requested_ = true;
+  process_->terminate();
+  if (!process_->waitForFinished(kStopGraceMs)) {
     process_->kill();
-    process_->waitForFinished(3000);
+    process_->waitForFinished(kStopGraceMs);
   }
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
-  if (process_->state() != QProcess::NotRunning) {
-    process_->kill();
-    process_->waitForFinished(3000);
+  // A stopped run keeps its window, with its last lines, until the user closes it again.
+  if (Running()) {
+    if (AskToStop(this, question_)) Stop();
+    event->ignore();
+    return;
   }
   event->accept();
 }
 
 void ConsoleWindow::Append(const QByteArray& output) {
-  for (const ConsoleSegment& segment : filter_console_output(filter_, std::string_view(output.data(), output.size())))
-    Insert(decoder_.decode(QByteArrayView(segment.text.data(), static_cast<qsizetype>(segment.text.size()))),
-           segment.green ? kGreen : kText);
+  for (const ConsoleSegment& segment : filter_console_output(filter_, std::string_view(output.data(), output.size()))) {
+    if (segment.line_start) cursor_.movePosition(QTextCursor::StartOfBlock);
+    Write(decoder_.decode(QByteArrayView(segment.text.data(), static_cast<qsizetype>(segment.text.size()))),
+          segment.green ? kGreen : kText);
+  }
 }
 
-void ConsoleWindow::Insert(const QString& text, const QColor& colour) {
-  QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::End);
+void ConsoleWindow::Write(const QString& text, const QColor& colour) {
   QTextCharFormat format;
   format.setForeground(colour);
-  cursor.insertText(text, format);
-  moveCursor(QTextCursor::End);
-  ensureCursorVisible();
+  const QStringList lines = text.split('\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (i > 0) {
+      cursor_.movePosition(QTextCursor::End);
+      cursor_.insertText("\n", format);
+    }
+    if (lines[i].isEmpty()) continue;
+    // Only the last line is ever rewritten, so what lies after the cursor is the rest of that line.
+    const int rest = cursor_.block().length() - 1 - cursor_.positionInBlock();
+    cursor_.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor,
+                         std::min(rest, static_cast<int>(lines[i].size())));
+    cursor_.insertText(lines[i], format);
+  }
+  text_->moveCursor(QTextCursor::End);
+  text_->ensureCursorVisible();
 }
 
 void ConsoleWindow::Finish(int result, const QString& last_line) {
-  Insert((document()->isEmpty() ? "" : "\n") + last_line, kText);
+  stop_button_->setEnabled(false);
+  cursor_.movePosition(QTextCursor::End);
+  Write((text_->document()->isEmpty() ? "" : "\n") + last_line, kText);
   diagnostic(QString("console %1 %2").arg(result).arg(
-      QString::fromUtf8(QJsonDocument(QJsonArray{toPlainText()}).toJson(QJsonDocument::Compact))));
+      QString::fromUtf8(QJsonDocument(QJsonArray{text_->toPlainText()}).toJson(QJsonDocument::Compact))));
   if (done_) std::exchange(done_, nullptr)(result);
 }

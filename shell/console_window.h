@@ -1,39 +1,61 @@
 // The console window of one console-tool run: the tool's output appears live,
-// then its exit status; the window stays open until the user closes it.
+// then its exit status; the window stays open until the user closes it. A run
+// is stopped only after the user confirmed it, here or when the main window closes.
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QPointer>
 #include <QStringDecoder>
+#include <QTextCursor>
+#include <QWidget>
 
 #include <functional>
+#include <string>
 
 #include "console_filter.h"
+#include "tool_command.h"
 
+class QPlainTextEdit;
 class QProcess;
+class QPushButton;
 
-class ConsoleWindow : public QPlainTextEdit {
+class ConsoleWindow : public QWidget {
   Q_OBJECT
 
  public:
   using Done = std::function<void(int)>;
 
-  // Opens a console window and starts `program` with `arguments` in it. `done`
-  // receives the exit status, or -1 when the tool could not start or was stopped.
-  static void Run(const QString& program, const QStringList& arguments, const Done& done);
+  // Opens a console window titled after the run and starts `program` with
+  // `arguments` in it. `done` receives the exit status, kResultNotRun when the
+  // tool could not start, or kResultStopped when it was stopped before its end.
+  static void Run(const QString& program, const QStringList& arguments, NativeAction action,
+                  const std::string& gateway, const Done& done);
+
+  // When tools run, asks over `parent` whether to stop them (keeping them running
+  // is the default) and stops them if the user says so. True when none runs any more.
+  static bool ConfirmStopAll(QWidget* parent);
+
   ~ConsoleWindow() override;
 
  protected:
-  // Closing the window while the tool runs stops the tool, as closing a console does.
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  explicit ConsoleWindow(const Done& done);
+  ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done);
+  bool Running() const;
+  // Ends the tool: asks it to end, kills it after a grace period.
+  void Stop();
   void Append(const QByteArray& output);
-  void Insert(const QString& text, const QColor& colour);
+  // Writes at the write cursor, overwriting what a carriage return left behind.
+  void Write(const QString& text, const QColor& colour);
   void Finish(int result, const QString& last_line);
 
+  QPlainTextEdit* text_;
+  QPushButton* stop_button_;
   QProcess* process_;
+  QTextCursor cursor_;
   ConsoleFilter filter_;
   QStringDecoder decoder_{QStringDecoder::Utf8};
+  QString question_;
+  bool stop_requested_ = false;
   Done done_;
 };

@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "server.h"
 #include "shell_app.h"
+#include "shell_pages.h"
 
 namespace {
 
@@ -27,10 +28,12 @@ void CloseRemainingWindows() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  StartServer();
+  const std::string data_home = shell_platform::user_data_home();
+  const ServerIdentity server = StartServer(server_key_file(data_home));
   // Chromium cannot sandbox its renderers for root; everywhere else the sandbox stays on.
   if (shell_platform::running_as_root()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   RegisterNativeScheme();
+  RegisterShellPageScheme();
 
   // High-DPI scaling is always on in Qt 6.
   QApplication application(argc, argv);
@@ -41,15 +44,16 @@ int main(int argc, char** argv) {
   // Only the browser list ends the program, not the last window of any kind.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // A termination signal ends the program like closing its windows: the server is stopped too.
+  // A termination signal ends the program like closing its windows, without asking: running
+  // tools and the server are stopped too. exit(), unlike quit(), sends the windows no close events.
   std::unique_ptr<QSocketNotifier> on_signal;
   if (const int fd = shell_platform::termination_signal_fd(); fd >= 0) {
     on_signal = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &application, &QApplication::quit);
+    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &application, [] { QApplication::exit(0); });
   }
 
   {
-    ShellApp shell(runtime_folders(shell_platform::user_data_home()));
+    ShellApp shell(runtime_folders(data_home), server);
     shell.OnContextCreated();
     shell.OnContextInitialized();
     QApplication::exec();

@@ -4,6 +4,8 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMessageBox>
 #include <QPointer>
 #include <QUrlQuery>
@@ -12,6 +14,7 @@
 
 #include "console_window.h"
 #include "diagnostics.h"
+#include "origin_rule.h"
 #include "paths.h"
 #include "platform.h"
 #include "tool_command.h"
@@ -38,23 +41,33 @@ QStringList to_qt(const std::vector<std::string>& texts) {
 void RegisterNativeScheme() {
   QWebEngineUrlScheme scheme(kNativeScheme);
   scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-  // Pages of any origin, https ones and ones with a content security policy included, may call.
+  // The handler decides which origins may call; their content security policy does not.
   scheme.setFlags(QWebEngineUrlScheme::CorsEnabled | QWebEngineUrlScheme::SecureScheme |
                   QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
   QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-QString NativeBridgeScript() {
+QString NativeBridgeScript(bool kit_server_verified) {
+  QJsonArray origins;
+  for (const std::string& origin : native_origins(kit_server_verified)) origins.append(QString::fromStdString(origin));
   QFile file(":/shell/bridge.js");
   file.open(QIODevice::ReadOnly);
   return QString::fromUtf8(file.readAll())
       .replace("@APP_VERSION@", kAppVersion)
-      .replace("@SCHEME@", kNativeScheme);
+      .replace("@SCHEME@", kNativeScheme)
+      .replace("@ORIGINS@", QString::fromUtf8(QJsonDocument(origins).toJson(QJsonDocument::Compact)));
 }
 
-NativeActionHandler::NativeActionHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
+NativeActionHandler::NativeActionHandler(QObject* parent, bool kit_server_verified)
+    : QWebEngineUrlSchemeHandler(parent), kit_server_verified_(kit_server_verified) {}
 
 void NativeActionHandler::requestStarted(QWebEngineUrlRequestJob* job) {
+  const QString origin = job->initiator().toString();
+  if (!may_use_native(origin.toStdString(), kit_server_verified_)) {
+    diagnostic("refused native request from " + (origin.isEmpty() ? QString("an unknown origin") : origin));
+    job->fail(QWebEngineUrlRequestJob::RequestDenied);
+    return;
+  }
   const QUrl url = job->requestUrl();
   const QUrlQuery query(url);
   std::optional<QString> address;
@@ -78,20 +91,20 @@ bool NativeActionHandler::Execute(const QString& name, const std::optional<QStri
   const std::optional<NativeAction> action = native_action_by_name(name.toStdString());
   if (!action) return false;
   if (!address) {
-    ShowNotice(kMissingArguments, [reply] { reply(-1); });
+    ShowNotice(kMissingArguments, [reply] { reply(kResultNotRun); });
     return true;
   }
   if (address->isEmpty()) {
-    reply(-1);
+    reply(kResultNotRun);
     return true;
   }
   const std::string gateway = address->toStdString();
   PickPath(picks_folder(*action), [tool, action, gateway, reply](const QString& path) {
     if (path.isEmpty()) {
-      ShowNotice(kNoFolderSelected, [reply] { reply(-1); });
+      ShowNotice(kNoFolderSelected, [reply] { reply(kResultNotRun); });
       return;
     }
-    ConsoleWindow::Run(tool, to_qt(tool_arguments(*action, gateway, path.toStdString())), reply);
+    ConsoleWindow::Run(tool, to_qt(tool_arguments(*action, gateway, path.toStdString())), *action, gateway, reply);
   });
   return true;
 }

@@ -22,8 +22,9 @@ inline constexpr char kNativeScheme[] = "varnkit-native";
 // Must run before the QApplication exists.
 void RegisterNativeScheme();
 
-// The injected script's source, ready for the profile's script collection.
-QString NativeBridgeScript();
+// The injected script's source, ready for the profile's script collection. It
+// installs the interface only in documents whose origin may use it (origin_rule.h).
+QString NativeBridgeScript(bool kit_server_verified);
 
 class NativeActionHandler : public QWebEngineUrlSchemeHandler {
   Q_OBJECT
@@ -31,13 +32,17 @@ class NativeActionHandler : public QWebEngineUrlSchemeHandler {
  public:
   using Reply = std::function<void(int)>;
 
-  explicit NativeActionHandler(QObject* parent);
+  // Answers only requests from origins that may use the native interface.
+  NativeActionHandler(QObject* parent, bool kit_server_verified);
   void requestStarted(QWebEngineUrlRequestJob* job) override;
 
   // One call of native function `name`. `reply` receives the page's result once
   // the notice, the dialog and the console tool are done. False when `name` is
   // not one of the three functions (nothing is shown then).
   static bool Execute(const QString& name, const std::optional<QString>& address, const Reply& reply);
+
+ private:
+  const bool kit_server_verified_;
 };
 
 // Shows the standard open dialog, for folders or for files, over the active

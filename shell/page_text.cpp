@@ -1,7 +1,5 @@
 #include "page_text.h"
 
-#include <cstdint>
-
 std::string html_escape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -19,52 +17,27 @@ std::string html_escape(std::string_view text) {
 }
 
 std::string load_error_page(std::string_view failed_url, std::string_view error_text, int error_code) {
-  return "<html><body bgcolor=\"white\"><h2>Failed to load URL " + html_escape(failed_url) + " with error " +
-         html_escape(error_text) + " (" + std::to_string(error_code) + ").</h2></body></html>";
+  return std::string("<html><head><title>") + kLoadErrorTitle +
+         "</title></head><body bgcolor=\"white\"><h2>Failed to load URL " + html_escape(failed_url) +
+         " with error " + html_escape(error_text) + " (" + std::to_string(error_code) +
+         ").</h2>"
+         "<p>The page could not be reached. What to try:</p><ul>"
+         "<li>Close this window and start varnkit again: it starts its own web server on 127.0.0.1:7681.</li>"
+         "<li>If the address was given with --url, check that it is right and that its server runs.</li>"
+         "<li>If a firewall or security program runs on this computer, let varnkit use the loopback "
+         "address 127.0.0.1.</li></ul></body></html>";
 }
 
-std::string base64_encode(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16 |
-                           static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8 |
-                           static_cast<uint8_t>(bytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(group >> shift) & 0x3F];
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    uint32_t group = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16;
-    if (rest == 2) group |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8;
-    out += kAlphabet[(group >> 18) & 0x3F];
-    out += kAlphabet[(group >> 12) & 0x3F];
-    out += rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-std::string uri_encode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<uint8_t>(c);
-    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
-    if (unreserved) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    }
-  }
-  return out;
-}
-
-std::string GetDataUri(std::string_view text, std::string_view mime_type) {
-  return "data:" + std::string(mime_type) + ";base64," + uri_encode(base64_encode(text));
+std::string port_taken_page(uint16_t port) {
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  return "<html><head><title>varnkit: port " + std::to_string(port) +
+         " is taken</title></head><body bgcolor=\"white\"><h2>Port " + std::to_string(port) +
+         " is used by another program</h2>"
+         "<p>varnkit shows its user interface from its own web server at " + where +
+         ". Another program answers on that port, and it is not varnkit's server, so varnkit shows nothing "
+         "from it and offers no backup, restore or firmware upgrade.</p><p>What to do:</p><ul>"
+         "<li>Find the program that listens on port " + std::to_string(port) +
+         " (on Linux: <code>ss -ltnp 'sport = :" + std::to_string(port) +
+         "'</code>) and close it; it may be another web server, or a varnkit-http-server started by hand.</li>"
+         "<li>Then close this window and start varnkit again.</li></ul></body></html>";
 }

@@ -9,11 +9,24 @@ std::string server_folder(const std::string& executable_folder) { return executa
 
 std::string console_tool_path(const std::string& executable_folder) { return executable_folder + "/cli/varnu-cli"; }
 
-std::optional<RuntimeFolders> runtime_folders(const std::string& data_home) {
-  if (data_home.empty()) return std::nullopt;
+namespace {
+
+// `data_home` + "/KORVANE/", with no doubled '/'.
+std::string data_root(const std::string& data_home) {
   std::string root = data_home;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   if (root != "/") root += '/';
-  root += "KORVANE/";
+  return root + "KORVANE/";
+}
+
+}  // namespace
+
+std::optional<RuntimeFolders> runtime_folders(const std::string& data_home) {
+  if (data_home.empty()) return std::nullopt;
+  const std::string root = data_root(data_home);
   return RuntimeFolders{root + "ccache/", root + "cuserdata/"};
+}
+
+std::string server_key_file(const std::string& data_home) {
+  return data_home.empty() ? std::string() : data_root(data_home) + "server-key";
 }

@@ -25,3 +25,7 @@ struct RuntimeFolders {
 // The browser runtime's folders under `data_home` + "/KORVANE/"; none when
 // `data_home` is empty (the runtime then keeps its own defaults).
 std::optional<RuntimeFolders> runtime_folders(const std::string& data_home);
+
+// data root + "server-key": the key of the server the shell started last, kept
+// for a later shell that adopts that server; empty when `data_home` is empty.
+std::string server_key_file(const std::string& data_home);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,10 @@ struct ProcessEntry {
 std::vector<ProcessEntry> process_snapshot();
 
 // Starts `program` without arguments in a session of its own (no terminal), with
-// `folder` as working directory and the standard streams on the null device.
-bool start_hidden(const std::string& program, const std::string& folder);
+// `folder` as working directory, the standard streams on the null device and
+// the entries "NAME=value" of `extra_environment` added to this process's environment.
+bool start_hidden(const std::string& program, const std::string& folder,
+                  const std::vector<std::string>& extra_environment);
 
 // True when process `pid` runs as the same user as this process.
 bool same_user(uint32_t pid);
@@ -37,6 +40,21 @@ std::string user_data_home();
 // Waits until something accepts TCP connections on 127.0.0.1:`port`, at most
 // `timeout_ms`. True when a connection was accepted.
 bool wait_for_loopback_port(uint16_t port, unsigned timeout_ms);
+
+// The body of a 200 answer to "GET `target`" on 127.0.0.1:`port` (Host header
+// "127.0.0.1:`port`"), read within `timeout_ms`; none for any other answer or none at all.
+std::optional<std::string> loopback_http_get(uint16_t port, const std::string& target, unsigned timeout_ms);
+
+// `count` bytes from the system's random source as lower-case hex; empty when it fails.
+std::string random_hex(std::size_t count);
+
+// Replaces `path` with a file that only this user may read and write, holding `text`;
+// creates the missing folders on the way. False when it fails.
+bool write_private_file(const std::string& path, const std::string& text);
+
+// Hands `url` to the desktop's web browser without waiting: runs the program that
+// VARNKIT_SYSTEM_BROWSER names (tests), else xdg-open, with the URL as its one argument.
+bool open_in_system_browser(const std::string& url);
 
 bool running_as_root();
 

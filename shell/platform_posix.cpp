@@ -7,8 +7,10 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 extern char** environ;
 
@@ -129,7 +132,8 @@ std::vector<ProcessEntry> process_snapshot() {
   return processes;
 }
 
-bool start_hidden(const std::string& program, const std::string& folder) {
+bool start_hidden(const std::string& program, const std::string& folder,
+                  const std::vector<std::string>& extra_environment) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   if (posix_spawn_file_actions_init(&actions) != 0) return false;
@@ -151,8 +155,13 @@ bool start_hidden(const std::string& program, const std::string& folder) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   std::string argument0 = program;
   char* argv[] = {argument0.data(), nullptr};
+  std::vector<std::string> entries = extra_environment;
+  std::vector<char*> environment;
+  for (std::string& entry : entries) environment.push_back(entry.data());
+  for (char** entry = environ; *entry; ++entry) environment.push_back(*entry);
+  environment.push_back(nullptr);
   pid_t pid = 0;
-  const int result = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  const int result = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environment.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return result == 0;
@@ -196,6 +205,87 @@ bool wait_for_loopback_port(uint16_t port, unsigned timeout_ms) {
     nap_ms(20);
   }
   return true;
+}
+
+std::optional<std::string> loopback_http_get(uint16_t port, const std::string& target, unsigned timeout_ms) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::nullopt;
+  const std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) { close(*f); });
+  timeval limit{static_cast<time_t>(timeout_ms / 1000), static_cast<suseconds_t>(timeout_ms % 1000 * 1000)};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                              "\r\nConnection: close\r\n\r\n";
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+    return std::nullopt;
+  // An answer bigger than this is not the small one we ask for.
+  constexpr std::size_t kMaxAnswer = 65536;
+  std::string answer;
+  char buffer[4096];
+  const timespec start = monotonic_now();
+  while (answer.size() <= kMaxAnswer && elapsed_ms(start) < static_cast<long>(timeout_ms)) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  const std::size_t head_end = answer.find("\r\n\r\n");
+  if (head_end == std::string::npos || answer.compare(0, 13, "HTTP/1.1 200 ") != 0) return std::nullopt;
+  return answer.substr(head_end + 4);
+}
+
+std::string random_hex(std::size_t count) {
+  std::string bytes(count, '\0');
+  std::size_t filled = 0;
+  while (filled < count) {
+    const ssize_t n = getrandom(bytes.data() + filled, count - filled, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {};
+    filled += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (char c : bytes) {
+    hex += kHex[static_cast<unsigned char>(c) >> 4];
+    hex += kHex[static_cast<unsigned char>(c) & 0x0F];
+  }
+  return hex;
+}
+
+bool write_private_file(const std::string& path, const std::string& text) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  const std::string temporary = path + ".new";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool written = fchmod(fd, 0600) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool open_in_system_browser(const std::string& url) {
+  const char* chosen = std::getenv("VARNKIT_SYSTEM_BROWSER");
+  std::string program = chosen && *chosen ? chosen : "xdg-open";
+  std::string argument = url;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  pid_t pid = 0;
+  const int result = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  // The opener hands the URL over and ends; a thread reaps it so that no zombie stays.
+  if (result == 0) std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+  return result == 0;
 }
 
 bool running_as_root() { return geteuid() == 0; }

@@ -63,7 +63,7 @@ class TempFolder : public ::testing::Test {
     const fs::path probe = folder_ / "probe";
     std::ofstream(probe) << "#!/bin/sh\n"
                             "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2); echo \"$fds\" > fds.tmp\n"
-                            "pwd > cwd.tmp\n"
+                            "pwd > cwd.tmp; echo \"$VARNKIT_PROBE\" > env.tmp\n"
                             "cut -d' ' -f6 /proc/$$/stat > sid.tmp; echo $$ > pid.tmp; sync; touch done\n"
                          << tail << "\n";
     fs::permissions(probe, fs::perms::owner_all);
@@ -105,11 +105,12 @@ TEST(UserDataHome, IgnoresARelativeXdgDataHome) {
   EXPECT_EQ(shell_platform::user_data_home(), "/home/ann/.local/share");
 }
 
-TEST_F(TempFolder, StartHiddenGivesFolderNullStreamsAndNoTerminal) {
+TEST_F(TempFolder, StartHiddenGivesFolderNullStreamsEnvironmentAndNoTerminal) {
   const fs::path probe = WriteProbe("exit 0");
-  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string()));
+  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string(), {"VARNKIT_PROBE=given"}));
   ASSERT_TRUE(wait_for_file(folder_ / "done"));
   EXPECT_EQ(read_file(folder_ / "cwd.tmp"), folder_.string() + "\n");
+  EXPECT_EQ(read_file(folder_ / "env.tmp"), "given\n");
   EXPECT_EQ(read_file(folder_ / "fds.tmp"), "/dev/null\n/dev/null\n/dev/null\n");
   // Leader of a session of its own: no controlling terminal is shared with the shell.
   EXPECT_EQ(read_file(folder_ / "sid.tmp"), read_file(folder_ / "pid.tmp"));
@@ -117,14 +118,14 @@ TEST_F(TempFolder, StartHiddenGivesFolderNullStreamsAndNoTerminal) {
 }
 
 TEST_F(TempFolder, StartHiddenReportsAProgramThatCannotStart) {
-  EXPECT_FALSE(shell_platform::start_hidden((folder_ / "missing").string(), folder_.string()));
+  EXPECT_FALSE(shell_platform::start_hidden((folder_ / "missing").string(), folder_.string(), {}));
   const fs::path probe = WriteProbe("exit 0");
-  EXPECT_FALSE(shell_platform::start_hidden(probe.string(), (folder_ / "no-such-folder").string()));
+  EXPECT_FALSE(shell_platform::start_hidden(probe.string(), (folder_ / "no-such-folder").string(), {}));
 }
 
 TEST_F(TempFolder, TerminateEndsAndReapsTheProcess) {
   const fs::path probe = WriteProbe("exec sleep 30");
-  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string()));
+  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string(), {}));
   ASSERT_TRUE(wait_for_file(folder_ / "done"));
   const uint32_t pid = ProbePid();
   EXPECT_TRUE(shell_platform::same_user(pid));
@@ -134,9 +135,19 @@ TEST_F(TempFolder, TerminateEndsAndReapsTheProcess) {
 
 TEST_F(TempFolder, TerminateKillsAProcessThatIgnoresTheRequest) {
   const fs::path probe = WriteProbe("trap '' TERM; while :; do sleep 0.05; done");
-  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string()));
+  ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string(), {}));
   ASSERT_TRUE(wait_for_file(folder_ / "done"));
   EXPECT_TRUE(shell_platform::terminate_process(ProbePid(), 200));
+}
+
+TEST_F(TempFolder, WritePrivateFileMakesTheFoldersAndLetsOnlyThisUserIn) {
+  const fs::path file = folder_ / "a" / "b" / "key";
+  ASSERT_TRUE(shell_platform::write_private_file(file.string(), "first"));
+  ASSERT_TRUE(shell_platform::write_private_file(file.string(), "second"));
+  EXPECT_EQ(read_file(file), "second");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_FALSE(fs::exists(file.string() + ".new"));
+  EXPECT_FALSE(shell_platform::write_private_file((folder_ / "key").string() + "/", "x"));
 }
 
 TEST(SameUser, IsFalseForAProcessThatDoesNotExist) {

@@ -90,3 +90,9 @@ TEST_F(NamedProcesses, FindsNothingOnceItEnded) {
   children_.clear();
   EXPECT_EQ(FindProcessIdByName(name_), 0u);
 }
+
+TEST(IdentityProof, IsHmacSha256InLowerCaseHex) {
+  // RFC 4231, test case 2.
+  EXPECT_EQ(identity_proof("Jefe", "what do ya want for nothing?"),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+}

@@ -7,13 +7,16 @@
 
 #include "browser_client.h"
 #include "paths.h"
+#include "server.h"
 
 class QWebEngineProfile;
 
 class ShellApp {
  public:
   // `folders`: where the runtime keeps its cache and user data; none keeps the runtime's defaults.
-  explicit ShellApp(const std::optional<RuntimeFolders>& folders);
+  // `server`: who answers on the kit's server port; only the kit's own server's pages get the
+  // native interface, and another program's pages are not shown at all.
+  ShellApp(const std::optional<RuntimeFolders>& folders, ServerIdentity server);
   ~ShellApp();
   ShellApp(const ShellApp&) = delete;
   ShellApp& operator=(const ShellApp&) = delete;
@@ -25,6 +28,7 @@ class ShellApp {
   void OnContextCreated();
 
  private:
+  const ServerIdentity server_;
   std::unique_ptr<QWebEngineProfile> profile_;
   std::unique_ptr<BrowserClient> client_;
 };

@@ -20,3 +20,22 @@ std::vector<std::string> tool_arguments(NativeAction action, const std::string& 
   }
   return {};
 }
+
+std::string run_name(NativeAction action, const std::string& address) {
+  switch (action) {
+    case NativeAction::Backup: return "backup of " + address;
+    case NativeAction::Restore: return "restore onto " + address;
+    case NativeAction::FirmwareUpgrade: return "firmware upgrade of " + address;
+  }
+  return {};
+}
+
+std::string stop_question(NativeAction action, const std::string& address) {
+  const char* consequence = "";
+  switch (action) {
+    case NativeAction::Backup: consequence = "Stopping it leaves no backup archive."; break;
+    case NativeAction::Restore: consequence = "Stopping it may leave the gateway partly restored."; break;
+    case NativeAction::FirmwareUpgrade: consequence = "Stopping it may leave the gateway partly upgraded."; break;
+  }
+  return "A " + run_name(action, address) + " is running. " + consequence;
+}

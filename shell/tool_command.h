@@ -13,6 +13,10 @@ inline constexpr char kNoFolderSelected[] = "No folder selected.";
 
 enum class NativeAction { Backup, Restore, FirmwareUpgrade };
 
+// Results a native function returns besides the tool's own exit status.
+inline constexpr int kResultNotRun = -1;   // nothing ran: missing address, no path chosen, no tool
+inline constexpr int kResultStopped = -2;  // the tool ran and was stopped before its end
+
 // native_actionBackup, native_actionRestore, native_actionFirmwareUpgrade (exact names); none otherwise.
 std::optional<NativeAction> native_action_by_name(std::string_view function_name);
 
@@ -23,3 +27,11 @@ bool picks_folder(NativeAction action);
 // path are single arguments whatever they hold: the tool is started without a
 // command interpreter, so no text from a page can become a command of its own.
 std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path);
+
+// What a run does, for titles and questions: "backup of ADDRESS",
+// "restore onto ADDRESS", "firmware upgrade of ADDRESS".
+std::string run_name(NativeAction action, const std::string& address);
+
+// The question asked before a running tool is stopped, e.g. "A restore onto
+// 192.0.2.10 is running. Stopping it may leave the gateway partly restored."
+std::string stop_question(NativeAction action, const std::string& address);

@@ -1,8 +1,8 @@
 // The page's behaviour: shows the kit's version, checks and remembers the
 // gateway address, and runs the three actions through the functions that the
 // varnkit window puts on the page. Each call blocks until the console tool has
-// ended and returns an integer: -1 cancelled or not started, 0 done, 1 failed,
-// 2 not started because values were missing.
+// ended and returns an integer: -1 cancelled or not started, -2 stopped before
+// the end, 0 done, 1 failed, 2 not started because values were missing.
 (function () {
   'use strict';
 
@@ -15,18 +15,21 @@
       title: 'Back up',
       done: 'Done: the backup archive is in the chosen folder.',
       cancelled: 'Cancelled or not started: no folder was chosen, or the console tool could not start.',
+      stopped: 'Stopped before the end: the backup is not complete. Run it again to complete it.',
     },
     restore: {
       native: 'native_actionRestore',
       title: 'Restore',
       done: 'Done: the configuration was restored onto the gateway.',
       cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+      stopped: 'Stopped before the end: the gateway may be partly restored. Run it again to complete it.',
     },
     firmware: {
       native: 'native_actionFirmwareUpgrade',
       title: 'Upgrade firmware',
       done: 'Done: the firmware was uploaded and the upgrade started.',
       cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+      stopped: 'Stopped before the end: the gateway may be partly upgraded. Run it again to complete it.',
     },
   };
 
@@ -42,6 +45,7 @@
       case 1: return { kind: 'error', text: 'Failed. The console window shows the details.' };
       case 2: return { kind: 'warn', text: 'Not started: the console tool was missing values.' };
       case -1: return { kind: 'warn', text: action.cancelled };
+      case -2: return { kind: 'error', text: action.stopped };
       default:
         return { kind: 'error', text: `Ended with the unexpected result ${String(result)}. The console window shows the details.` };
     }

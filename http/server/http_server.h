@@ -42,6 +42,21 @@ constexpr int path_malformed = 2;  // not a path a browser sends: no leading '/'
 // that lead out are not followed.
 int resolve_request_path(const std::string& root, const std::string& path, std::string& file);
 
+// Requests with more header fields, or more header bytes (names and values) in
+// all, are refused with 431: the server has no use for big requests.
+constexpr std::size_t max_header_count = 64;
+constexpr std::size_t max_header_bytes = 16384;
+
+// The path on which a server started with a key proves that it holds it, and
+// the environment variable that hands it the key.
+constexpr const char* identity_path = "/.varnkit/identity";
+constexpr const char* key_variable = "VARNKIT_SERVER_KEY";
+
+// The answer to GET identity_path?challenge=CHALLENGE: lower-case hex of
+// HMAC-SHA256 over the challenge with `key`. Empty when the challenge is not
+// 16 to 128 hex digits, so nobody can have arbitrary texts signed.
+std::string identity_answer(const std::string& key, const std::string& challenge);
+
 // The Content-Type for a file name, by its extension.
 const char* content_type_for(const std::string& file);
 

@@ -27,13 +27,31 @@ void set_text(httplib::Response& res, int status, const char* text) {
   res.set_content(text, "text/plain; charset=utf-8");
 }
 
+// The page's own scripts, styles and images; the varnkit window's bridge calls its private
+// scheme. No inline code, no frames, no framing by other pages.
+constexpr const char* content_policy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; font-src 'self'; "
+    "connect-src 'self' varnkit-native:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
 struct Site {
   std::string root;     // real path of the content folder
   std::string program;  // real path of this executable, which shares the folder but is not content
+  std::string key;      // from the varnkit window that started the server; empty: no identity to prove
   int port = 0;
 };
 
+bool headers_too_big(const httplib::Request& req) {
+  std::size_t bytes = 0;
+  for (const auto& [name, value] : req.headers) bytes += name.size() + value.size();
+  return req.headers.size() > httpserver::max_header_count || bytes > httpserver::max_header_bytes;
+}
+
 void answer(const Site& site, const httplib::Request& req, httplib::Response& res) {
+  if (headers_too_big(req)) {
+    res.set_header("Connection", "close");
+    set_text(res, 431, "431 Request Header Fields Too Large\n");
+    return;
+  }
   // One Host header naming loopback and our port, or the request may come from a
   // foreign page whose name was rebound to 127.0.0.1.
   if (req.get_header_value_count("Host") != 1 || !httpserver::host_is_loopback(req.get_header_value("Host"), site.port)) {
@@ -43,6 +61,16 @@ void answer(const Site& site, const httplib::Request& req, httplib::Response& re
   if (req.method != "GET" && req.method != "HEAD") {
     res.set_header("Allow", "GET, HEAD");
     set_text(res, 405, "405 Method Not Allowed\n");
+    return;
+  }
+  if (req.path == httpserver::identity_path && !site.key.empty()) {
+    const std::string proof = httpserver::identity_answer(site.key, req.get_param_value("challenge"));
+    if (proof.empty()) {
+      set_text(res, 400, "400 Bad Request\n");
+      return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    set_text(res, 200, proof.c_str());
     return;
   }
   std::string file;
@@ -62,7 +90,8 @@ void answer(const Site& site, const httplib::Request& req, httplib::Response& re
     set_text(res, 500, "500 Internal Server Error\n");
     return;
   }
-  res.status = 200;
+  // The status stays unset so that the library answers a Range request with 206 and
+  // only the bytes asked for; setting 200 would send those bytes as if they were the file.
   res.set_content(std::move(body), httpserver::content_type_for(file));
 }
 
@@ -114,6 +143,7 @@ int main(int argc, char** argv) {
   site.root = real_root.get();
   std::unique_ptr<char, FreeDeleter> program_path(realpath("/proc/self/exe", nullptr));
   if (program_path) site.program = program_path.get();
+  if (const char* key = std::getenv(httpserver::key_variable)) site.key = key;
 
   // A browser that drops a connection must not end the server.
   signal(SIGPIPE, SIG_IGN);
@@ -124,6 +154,7 @@ int main(int argc, char** argv) {
       {"X-Content-Type-Options", "nosniff"},
       {"Cache-Control", "no-cache"},
       {"Referrer-Policy", "no-referrer"},
+      {"Content-Security-Policy", content_policy},
   });
   server.set_logger(log_request);
 

@@ -1,5 +1,6 @@
 """varnkit-http-server through real HTTP requests on 127.0.0.1."""
 import os
+import hmac
 import re
 import signal
 import socket
@@ -13,6 +14,7 @@ import unittest
 BUILD = os.environ.get("VARNU_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SERVER = os.path.join(BUILD, "out", "http", "varnkit-http-server")
 SECRET = b"SECRET-OUTSIDE-THE-ROOT"
+KEY = "k" * 64
 LOG_LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (127\.0\.0\.1:\d+|-) \S+ \S+ \d{3} \d+$")
 WAIT = 10  # seconds: an upper bound for things to happen, never a performance goal
 
@@ -20,12 +22,14 @@ WAIT = 10  # seconds: an upper bound for things to happen, never a performance g
 class Server:
     """A running server whose standard error is collected line by line."""
 
-    def __init__(self, root=None, port=0, cwd=None):
+    def __init__(self, root=None, port=0, cwd=None, key=None):
         args = [SERVER, "--port", str(port)]
         if root is not None:
             args += ["--root", root]
+        env = {name: value for name, value in os.environ.items() if name != "VARNKIT_SERVER_KEY"}
+        env.update({"VARNKIT_SERVER_KEY": key} if key else {})
         self.started = time.monotonic()
-        self.proc = subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proc = subprocess.Popen(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
         self.changed = threading.Condition()
         threading.Thread(target=self._collect, daemon=True).start()
@@ -121,7 +125,7 @@ class Serving(unittest.TestCase):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.base = os.path.realpath(cls.tmp.name)
         cls.root, cls.files = make_tree(cls.base)
-        cls.server = Server(cls.root)
+        cls.server = Server(cls.root, key=KEY)
         cls.port = cls.server.port
 
     @classmethod
@@ -228,6 +232,33 @@ class Serving(unittest.TestCase):
                 self.assertEqual(status, 405)
                 self.assertEqual(headers["allow"], "GET, HEAD")
 
+    def test_content_security_policy_allows_only_the_pages_own_code(self):
+        policy = dict(d.strip().split(" ", 1) for d in self.get("/")[1]["content-security-policy"].split(";"))
+        self.assertEqual((policy["default-src"], policy["script-src"], policy["connect-src"], policy["frame-ancestors"]),
+                         ("'none'", "'self'", "'self' varnkit-native:", "'none'"))
+
+    def test_range_requests_get_exactly_the_bytes_asked_for(self):
+        whole = self.files["big.bin"]
+        for value, body in [("bytes=0-9", whole[:10]), ("bytes=100-", whole[100:]), ("bytes=-5", whole[-5:])]:
+            with self.subTest(range=value):
+                status, headers, got = self.get("/big.bin", extra="Range: %s\r\n" % value)
+                self.assertEqual((status, got, int(headers["content-length"])), (206, body, len(body)))
+                self.assertTrue(headers["content-range"].endswith("/%d" % len(whole)), headers)
+        self.assertEqual(self.get("/big.bin", extra="Range: bytes=%d-\r\n" % (len(whole) + 10))[0], 416)
+
+    def test_too_many_or_too_big_header_fields_are_refused(self):
+        fields = lambda count, size: "".join("X-F%d: %s\r\n" % (i, "v" * size) for i in range(count))
+        for extra, status in [(fields(100, 1), 431), (fields(3, 8000), 431), (fields(40, 100), 200)]:
+            self.assertEqual(self.get("/", extra=extra)[0], status)
+
+    def test_identity_answer_is_the_hmac_of_the_key(self):
+        challenge = os.urandom(16).hex()
+        status, headers, body = self.get("/.varnkit/identity?challenge=" + challenge)
+        self.assertEqual((status, body.decode()), (200, hmac.new(KEY.encode(), challenge.encode(), "sha256").hexdigest()))
+        self.assertIn("no-store", headers["cache-control"])
+        for bad in ["", "abc", "x" * 32, "0" * 200]:
+            self.assertEqual(self.get("/.varnkit/identity?challenge=" + bad)[0], 400, bad)
+
 
 class Logging(unittest.TestCase):
     def test_one_line_per_request(self):
@@ -314,6 +345,8 @@ class Lifecycle(unittest.TestCase):
         try:
             status, _, body = request(server.port, "/")
             self.assertEqual((status, body), (200, self.files["index.html"]))
+            # Started without a key, it has no identity to prove.
+            self.assertEqual(request(server.port, "/.varnkit/identity?challenge=" + "0" * 32)[0], 404)
         finally:
             server.stop()
 

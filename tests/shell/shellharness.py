@@ -36,6 +36,10 @@ HTTP_DIR = os.path.join(BUILD_DIR, "out", "http")
 STUB_SERVER = os.path.join(BUILD_DIR, "shell", "stub-web-server")
 SERVER_NAME = "varnkit-http-server"
 SERVER_PORT = 7681
+KIT_URL = "http://127.0.0.1:%d/" % SERVER_PORT
+# What the native interface looks like from a page's point of view.
+NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade")
+NATIVE_TYPES = "[%s].map(n => typeof window[n]).join(' ')" % ", ".join("'%s'" % n for n in NATIVE_NAMES)
 
 _ISOLATED_FLAG = "VARNKIT_E2E_ISOLATED"
 
@@ -136,6 +140,19 @@ def processes_named(name):
             except OSError:
                 pass
     return sorted(found)
+
+
+def processes_running(program):
+    """Ids of the live processes whose command line holds `program` as one word (scripts too)."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                if program.encode() in f.read().split(b"\0") and process_alive(int(entry)):
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
 
 
 def process_alive(pid):
@@ -456,12 +473,14 @@ class Background:
 # ---------------------------------------------------------------- the shell
 
 FAKE_TOOL = r'''#!/usr/bin/env python3
-# Stands in for varnu-cli: records its arguments, prints a plain and a green line,
+# Stands in for varnu-cli: records its arguments, prints a plain line, a progress line
+# redrawn after carriage returns and a green line,
 # waits while the hold file exists, and exits with the status the test chose.
 import json, os, sys, time
 with open(os.environ["VARNKIT_TEST_TOOL_LOG"], "a") as log:
     log.write(json.dumps(sys.argv[1:]) + "\n")
-sys.stdout.write("tool started\r\n\x1b[1m\x1b[32mgreen completion\x1b[0m\r\n")
+sys.stdout.write("tool started\r\nprogress 5%\rprogress 40%\rprogress 100%\r\n"
+                 "\x1b[1m\x1b[32mgreen completion\x1b[0m\r\n")
 sys.stdout.flush()
 sys.stderr.write("a line on stderr\n")
 sys.stderr.flush()
@@ -475,7 +494,8 @@ sys.exit(int(os.environ.get("VARNKIT_TEST_TOOL_STATUS", "0")))
 class ShellTree:
     """A private installed tree: varnkit, cli/varnu-cli and http/.
     tool: "fake" (records its arguments), "real" (the built varnu-cli) or None.
-    server: "stub" (stub-web-server as varnkit-http-server), "built" (the built http/ folder) or None."""
+    server: "stub" (stub-web-server as varnkit-http-server), "built" (the built http/ folder) or None.
+    The shell hands addresses for the system browser to a recorder (system_browser_urls())."""
 
     def __init__(self, tool="fake", server=None):
         self.temp = tempfile.TemporaryDirectory(prefix="varnkit-e2e-")
@@ -502,6 +522,17 @@ class ShellTree:
         self.data_home = os.path.join(self.root, "data")
         self.work = os.path.join(self.root, "work")
         os.makedirs(self.work)
+        self.browser_log = os.path.join(self.root, "system-browser.txt")
+        self.browser = os.path.join(self.root, "system-browser")
+        with open(self.browser, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> %s\n' % self.browser_log)
+        os.chmod(self.browser, 0o755)
+
+    def system_browser_urls(self):
+        if not os.path.exists(self.browser_log):
+            return []
+        with open(self.browser_log) as f:
+            return f.read().splitlines()
 
     def tool_calls(self):
         if not os.path.exists(self.tool_log):
@@ -527,6 +558,7 @@ class Shell:
             "VARNKIT_DIAGNOSTICS": "1",
             "QTWEBENGINE_REMOTE_DEBUGGING": "127.0.0.1:%d" % self.devtools_port,
             "VARNKIT_TEST_TOOL_LOG": tree.tool_log,
+            "VARNKIT_SYSTEM_BROWSER": tree.browser,
         })
         environment.update(env or {})
         self.stderr_path = os.path.join(tree.root, "varnkit-stderr-%d.txt" % self.devtools_port)
@@ -584,6 +616,16 @@ class Shell:
             except OSError:
                 pass
         return "running, its threads waiting in %s" % ", ".join(waits)
+
+    def answer_question(self, expected, stop, seen_before):
+        """Answers the question asked before running tools are stopped, after checking its text."""
+        self.wait_for_diagnostic("question", after=seen_before)
+        asked = [d for d in self.diagnostics()[seen_before:] if d.startswith("question ")][0]
+        if asked != "question " + expected:
+            raise AssertionError("asked %r, expected %r" % (asked, expected))
+        box = self.display.wait_for_window("^Stop the running action\\?$")
+        self.display.type_into(box, "", then="alt+s" if stop else "Return")
+        self.wait_for_diagnostic("answer stop" if stop else "answer keep running", after=seen_before)
 
     def windows(self):
         """The shell's visible top-level windows."""

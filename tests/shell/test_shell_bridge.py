@@ -1,5 +1,6 @@
-"""End-to-end: the native functions a page calls, their notices and dialogs, and the
-console-tool runs they make. Under Xvfb; the dialogs are driven with xdotool.
+"""End-to-end: the native functions the kit's page calls, their notices and dialogs, the
+console-tool runs they make, and how a run is stopped. Under Xvfb; the dialogs are driven
+with xdotool.
 
 Most cases run a stand-in tool that records its arguments; the last ones run the real
 varnu-cli against the gateway stand-in."""
@@ -8,6 +9,7 @@ import glob
 import json
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -15,14 +17,13 @@ import unittest
 import zipfile
 
 import shellharness as h
-from gateway import BUILD_DIR, GATEWAY_SIM, Gateway
+from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, run_cli
 
 FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
 
 FUNCTIONS = ("native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade")
 DIALOG_TITLES = {"native_actionBackup": "^Find Directory$", "native_actionRestore": "^Open$",
                  "native_actionFirmwareUpgrade": "^Open$"}
-PAGE = "<html><head><title>Bridge</title></head><body>bridge</body></html>"
 MISSING = "notice File Path: Missing or wrong arguments."
 NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
@@ -31,11 +32,16 @@ GREEN = (0x13, 0xA1, 0x0E)
 
 class BridgeTestCase(h.ShellTestCase):
 
+    def setUp(self):
+        super().setUp()
+        if not h.isolated() and h.accepts_connections(h.SERVER_PORT):
+            self.skipTest("something else serves port 7681 and no private network is available")
+
     def start(self, tool="fake", env=None):
-        server = self.serve({"/bridge": PAGE})
-        self.tree = self.make_tree(tool=tool)
-        self.shell = self.start_shell(self.tree, "--url=" + server.url("/bridge"), env=env)
-        self.page = self.shell.page("/bridge")
+        """The shell on the kit's own page, served by the built server."""
+        self.tree = self.make_tree(tool=tool, server="built")
+        self.shell = self.start_shell(self.tree, env=env)
+        self.page = self.shell.page(h.KIT_URL)
 
     def start_with_held_tool(self):
         """Starts with a stand-in tool that keeps running until the returned file is removed."""
@@ -59,6 +65,9 @@ class BridgeTestCase(h.ShellTestCase):
         self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
         dialog = self.display.wait_for_window(DIALOG_TITLES[function])
         self.display.type_into(dialog, path)
+
+    def console(self):
+        return self.display.wait_for_window("^varnu-cli: ")
 
     def console_result(self, seen_before, timeout=30):
         """(exit status, text) of the console window of the run that ended."""
@@ -141,18 +150,21 @@ class ToolRunTest(BridgeTestCase):
                 self.assertEqual(self.tree.tool_calls()[-1], arguments)
                 status, text = self.console_result(seen)
                 self.assertEqual(status, 7)
-                self.assertEqual(text, "tool started\ngreen completion\na line on stderr\n\n"
+                # The progress line was redrawn in place, not repeated.
+                self.assertEqual(text, "tool started\nprogress 100%\ngreen completion\na line on stderr\n\n"
                                        "varnu-cli ended with exit status 7.")
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
-        # Every console window stays open until the user closes it.
-        self.assertEqual(len(self.display.windows("^varnu-cli$")), 3)
+        # Every console window stays open until the user closes it, titled after its run.
+        titles = sorted(self.display.window_name(w) for w in self.display.windows("^varnu-cli: "))
+        self.assertEqual(titles, sorted("varnu-cli: %s %s" % (what, address) for what in
+                                        ("backup of", "restore onto", "firmware upgrade of")))
 
     def test_the_console_shows_output_live_and_in_green_and_stays_open(self):
         hold = self.start_with_held_tool()
         seen = len(self.shell.diagnostics())
         call = self.call("native_actionBackup('127.0.0.1:9')")
         self.choose("native_actionBackup", self.tree.work, seen)
-        console = self.display.wait_for_window("^varnu-cli$")
+        console = self.console()
         shot = os.path.join(self.tree.root, "console.png")
 
         def green_shown():
@@ -164,19 +176,42 @@ class ToolRunTest(BridgeTestCase):
 
         os.remove(hold)
         self.assertEqual(call.result(30), 0)
-        self.assertEqual(self.display.windows("^varnu-cli$"), [console])
+        self.assertEqual(self.display.windows("^varnu-cli: "), [console])
         self.display.close_window(console)
-        h.wait_until(lambda: not self.display.windows("^varnu-cli$"), 10, what="the console window to close")
+        h.wait_until(lambda: not self.display.windows("^varnu-cli: "), 10, what="the console window to close")
         self.assertIsNone(self.shell.process.poll(), "closing the console window ended the program")
 
-    def test_closing_the_console_window_stops_the_tool(self):
+    def test_closing_the_console_window_asks_and_a_stopped_run_says_so(self):
         self.start_with_held_tool()
         seen = len(self.shell.diagnostics())
         call = self.call("native_actionFirmwareUpgrade('127.0.0.1:9')")
         self.choose("native_actionFirmwareUpgrade", h.STUB_SERVER, seen)
-        self.display.close_window(self.display.wait_for_window("^varnu-cli$"))
-        self.assertEqual(call.result(20), -1)
-        self.assertEqual(self.console_result(seen)[0], -1)
+        console = self.console()
+        question = ("A firmware upgrade of 127.0.0.1:9 is running. "
+                    "Stopping it may leave the gateway partly upgraded.")
+        self.display.close_window(console)
+        self.shell.answer_question(question, stop=True, seen_before=seen)
+        self.assertEqual(call.result(20), -2)
+        status, text = self.console_result(seen)
+        self.assertEqual(status, -2)
+        self.assertTrue(text.endswith("\nvarnu-cli was stopped before the end."), text)
+        # The stopped run's window stays with its last lines until it is closed again.
+        self.assertEqual(self.display.windows("^varnu-cli: "), [console])
+        self.display.close_window(console)
+        h.wait_until(lambda: not self.display.windows("^varnu-cli: "), 10, what="the console window to close")
+
+    def test_a_termination_signal_stops_a_running_tool_without_asking(self):
+        self.start_with_held_tool()
+        seen = len(self.shell.diagnostics())
+        self.call("native_actionRestore('127.0.0.1:9')")
+        self.choose("native_actionRestore", h.STUB_SERVER, seen)
+        self.console()
+        tool = os.path.join(self.tree.root, "cli", "varnu-cli")
+        self.assertEqual(len(h.processes_running(tool)), 1)
+        self.shell.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.shell.wait_exit(30), 0)
+        self.assertEqual(h.processes_running(tool), [], "the tool outlived the shell")
+        self.assertFalse([d for d in self.shell.diagnostics() if d.startswith("question")])
 
     def test_a_missing_tool_returns_minus_one(self):
         self.start(tool=None)
@@ -239,6 +274,62 @@ class RealToolTest(BridgeTestCase):
         self.assertNotEqual(result, -1, text)
         time.sleep(0.5)
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
+
+    def start_slow_restore(self):
+        """Runs, from the kit's page, the restore of a whole backup onto a stand-in that answers slowly.
+        Returns the stand-in, the pending call, the diagnostics seen before, and the stop question."""
+        folder = tempfile.mkdtemp(prefix="varnkit-backup-")
+        self.addCleanup(shutil.rmtree, folder)
+        with Gateway() as source:
+            status, _, err = run_cli("--action=get_backup", "--ip=" + source.address, "--backupfileouttype=zip",
+                                     "--backupfileout=" + folder)
+        self.assertEqual(status, 0, err)
+        archive = glob.glob(os.path.join(folder, "*.zip"))[0]
+        self.start(tool="real")
+        gateway = Gateway("--delay", "400").start()
+        self.addCleanup(gateway.stop)
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
+        self.choose("native_actionRestore", archive, seen)
+        h.wait_until(lambda: self.restores(gateway), 60, what="the first restore")
+        question = ("A restore onto %s is running. Stopping it may leave the gateway partly restored."
+                    % gateway.address)
+        return gateway, call, seen, question
+
+    @staticmethod
+    def restores(gateway):
+        return [e for e in gateway.log_lines("http") if "restore" in e.target]
+
+    def test_closing_the_main_window_during_a_restore_asks_and_keep_running_lets_it_finish(self):
+        gateway, call, seen, question = self.start_slow_restore()
+        main = self.display.wait_for_window("^varnkit 1.4.0$")
+        self.display.close_window(main)
+        self.shell.answer_question(question, stop=False, seen_before=seen)
+        h.wait_until(lambda: len(self.restores(gateway)) == 22, 120, what="all 22 restores")
+        self.assertEqual(call.result(60), 0)
+        self.assertIn(main, self.shell.windows())
+
+    def test_closing_the_main_window_during_a_restore_and_stopping_ends_the_tool_as_stopped(self):
+        gateway, call, seen, question = self.start_slow_restore()
+        self.display.close_window(self.display.wait_for_window("^varnkit 1.4.0$"))
+        self.shell.answer_question(question, stop=True, seen_before=seen)
+        status, text = self.console_result(seen)
+        self.assertEqual(status, -2, text)
+        self.assertEqual(self.shell.wait_exit(30), 0)
+        self.assertEqual(h.processes_named("varnu-cli"), [])
+        self.assertLess(len(self.restores(gateway)), 22)
+
+    def test_the_console_windows_stop_button_asks_and_the_page_gets_stopped(self):
+        gateway, call, seen, question = self.start_slow_restore()
+        console = self.console()
+        self.display.type_into(console, "", then="alt+s")
+        self.shell.answer_question(question, stop=True, seen_before=seen)
+        self.assertEqual(call.result(30), -2)
+        status, text = self.console_result(seen)
+        self.assertEqual(status, -2)
+        self.assertTrue(text.endswith("\nvarnu-cli was stopped before the end."), text)
+        self.assertEqual(self.display.windows("^varnu-cli: "), [console])
+        self.assertLess(len(self.restores(gateway)), 22)
 
     def firmware_package(self, model, version):
         """A firmware package made by the developer utility fwmaker."""

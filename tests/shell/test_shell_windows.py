@@ -1,7 +1,9 @@
-"""End-to-end: varnkit's windows and titles, pop-ups, the load-error page, and the
-local web server it starts, adopts and stops. Runs under Xvfb; pages come from a
-loopback test server or from a stand-in web server on port 7681."""
+"""End-to-end: varnkit's windows and titles, pop-ups, the load-error page, which
+documents get the native interface, and the local web server it starts, adopts,
+checks and stops. Runs under Xvfb; pages come from the built web server, from a
+loopback test server, or from a stand-in that holds port 7681."""
 
+import json
 import os
 import signal
 import subprocess
@@ -11,10 +13,19 @@ import unittest
 
 import shellharness as h
 
-TITLED_PAGE = ("<html><head><title>Window Test</title></head><body><input id=field autofocus>"
-               "<iframe src='/frame'></iframe><iframe src='http://localhost:%(port)d/frame'></iframe></body></html>")
-# Each frame reports what its own global object holds.
-FRAME_PAGE = "<html><body><script>fetch('/report?frame=' + String(window.native_appVersion))</script></body></html>"
+TITLED_PAGE = "<html><head><title>Window Test</title></head><body><input id=field autofocus></body></html>"
+# A document that reports, under its name, the types of the four native names and what a direct
+# request to the shell's private scheme gets.
+REPORTER = ("<script>let direct = 'refused'; try { const r = new XMLHttpRequest(); "
+            "r.open('GET', 'varnkit-native:native_actionBackup?ip=127.0.0.1:9', false); r.send(); "
+            "direct = 'answered ' + r.status; } catch (e) {} fetch('http://127.0.0.1:%(port)d/report?%(name)s=' + "
+            "encodeURIComponent(" + h.NATIVE_TYPES + " + ' ' + direct))</script>")
+FOREIGN_PAGE = ("<html><head><title>Foreign</title></head><body>%(self)s<iframe src='/frame'></iframe>"
+                "<iframe src='data:text/html,%(data)s'></iframe></body></html>")
+NOTHING = "undefined undefined undefined undefined refused"
+# The web user interface's title once it sees the native interface.
+KIT_TITLE = "varnkit 1.4.0"
+KIT_TYPES = "string function function function"
 OPENER_PAGE = "<html><head><title>Opener</title></head><body>opener</body></html>"
 POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></html>"
 
@@ -22,9 +33,7 @@ POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></h
 class WindowTest(h.ShellTestCase):
 
     def serve_titled(self, gate=None):
-        server = self.serve({})
-        server.pages.update({"/": (TITLED_PAGE % {"port": server.port}, gate), "/frame": FRAME_PAGE})
-        return server
+        return self.serve({"/": (TITLED_PAGE, gate)})
 
     def test_native_window_is_790_by_700_and_titled_varnkit_until_the_page_title_arrives(self):
         page_may_come = threading.Event()
@@ -37,28 +46,6 @@ class WindowTest(h.ShellTestCase):
         page_may_come.set()
         h.wait_until(lambda: self.display.window_name(window) == "Window Test", 30, what="the page's title")
         self.assertEqual(self.display.window_size(window), (790, 700))
-
-    def test_native_interface_is_in_every_frame_and_comes_back_after_a_reload(self):
-        server = self.serve_titled()
-        shell = self.start_shell(self.make_tree(), "--url=" + server.url("/"))
-        page = shell.page(server.url("/"))
-        self.assertEqual(page.evaluate("native_appVersion"), "1.4.0")
-        # The same-origin frame and the cross-site one both report.
-        h.wait_until(lambda: len(server.reported("frame")) == 2, 20, what="two frame reports")
-        self.assertEqual(server.reported("frame"), ["1.4.0", "1.4.0"])
-        shape = page.evaluate("""JSON.stringify(Object.keys(window).filter(k => k.startsWith('native_')).map(k => {
-            const d = Object.getOwnPropertyDescriptor(window, k);
-            return [k, typeof d.value, d.writable, d.enumerable, d.configurable]; }))""")
-        self.assertEqual(shape, '[["native_appVersion","string",true,true,true],'
-                                '["native_actionBackup","function",true,true,true],'
-                                '["native_actionRestore","function",true,true,true],'
-                                '["native_actionFirmwareUpgrade","function",true,true,true]]')
-
-        page.evaluate("window.native_appVersion = 'changed'; location.reload()")
-        h.wait_until(lambda: len(server.reported("frame")) == 4, 20, what="frame reports after the reload")
-        self.assertEqual(server.reported("frame")[2:], ["1.4.0", "1.4.0"])
-        h.wait_until(lambda: page.evaluate("document.readyState == 'complete' && native_appVersion") == "1.4.0",
-                     20, what="the main frame's version after the reload")
 
     def test_views_window_hosts_the_browser_at_600_by_700_with_the_keyboard_focus(self):
         server = self.serve_titled()
@@ -95,7 +82,6 @@ class WindowTest(h.ShellTestCase):
                              what="one window each for the main page and the pop-up")
                 if kind:
                     self.assertEqual(self.display.window_size(popup), (600, 700))
-                self.assertEqual(shell.page("/popup").evaluate("native_appVersion"), "1.4.0")
 
                 self.display.close_window(main)
                 h.wait_until(lambda: shell.windows() == [popup], 20, what="only the pop-up left")
@@ -111,10 +97,81 @@ class WindowTest(h.ShellTestCase):
         self.assertEqual(shell.wait_exit(30), 0)
 
 
+class OriginTest(h.ShellTestCase):
+    """Only the kit's own pages get the native interface and may call the shell."""
+
+    def reports(self, server, name, count=1):
+        h.wait_until(lambda: len(server.reported(name)) >= count, 20, what="%d reports of %s" % (count, name))
+        return server.reported(name)
+
+    def test_the_kits_page_gets_the_interface_and_keeps_other_origins_out(self):
+        if not h.isolated() and h.accepts_connections(h.SERVER_PORT):
+            self.skipTest("something else serves port 7681 and no private network is available")
+        server = self.serve({})
+        server.pages.update({"/popup": REPORTER % {"port": server.port, "name": "popup"},
+                             "/frame": REPORTER % {"port": server.port, "name": "frame"}})
+        tree = self.make_tree(tool="fake", server="built")
+        shell = self.start_shell(tree)
+        page = shell.page(h.KIT_URL)
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), KIT_TYPES)
+        self.assertEqual(page.evaluate("native_appVersion"), "1.4.0")
+        # A frame of another origin, and a data: frame, inside the kit's page: not loaded, or bare.
+        page.evaluate("""for (const src of [%s, 'data:text/html,' + encodeURIComponent(%s)]) {
+            const frame = document.createElement('iframe'); frame.src = src; document.body.appendChild(frame); }"""
+                      % (json.dumps(server.url("/frame")), json.dumps(REPORTER % {"port": server.port, "name": "data"})))
+        # A window opened to another origin.
+        page.evaluate("window.open(%s, 'other', 'width=300,height=200'); true" % json.dumps(server.url("/popup")))
+        self.assertEqual(self.reports(server, "popup"), [NOTHING])
+        # A script that takes the main window elsewhere opens the system browser instead.
+        elsewhere = server.url("/elsewhere?x=1")
+        page.evaluate("location.href = %s" % json.dumps(elsewhere))
+        h.wait_until(lambda: tree.system_browser_urls() == [elsewhere], 20, what="the system browser")
+        self.assertEqual(page.evaluate("location.href"), h.KIT_URL)
+        time.sleep(1)
+        self.assertTrue(set(server.reported("frame") + server.reported("data")) <= {NOTHING})
+        self.assertFalse([d for d in shell.diagnostics() if d.startswith("dialog")])
+
+    def test_other_origins_data_and_file_pages_get_nothing(self):
+        server = self.serve({})
+        data_frame = "".join("%%%02X" % b for b in (REPORTER % {"port": server.port, "name": "data"}).encode())
+        server.pages.update({
+            "/foreign": FOREIGN_PAGE % {"self": REPORTER % {"port": server.port, "name": "page"}, "data": data_frame},
+            "/frame": REPORTER % {"port": server.port, "name": "frame"}})
+        tree = self.make_tree()
+        local_file = os.path.join(tree.work, "page.html")
+        with open(local_file, "w") as f:
+            f.write("<html><head><title>Local file</title></head></html>")
+        for url in (server.url("/foreign"), "file://" + local_file, "data:text/html,<title>Data%20page</title>"):
+            with self.subTest(url=url[:30]):
+                shell = self.start_shell(tree, "--url=" + url)
+                self.assertEqual(shell.page(url[:12]).evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * 4))
+                shell.stop()
+        for name in ("page", "frame", "data"):
+            self.assertEqual(self.reports(server, name), [NOTHING], name)
+        self.assertFalse([d for d in shell.diagnostics() if d.startswith("dialog")])
+
+    def test_another_program_on_the_port_is_named_and_never_shown(self):
+        if not h.isolated():
+            self.skipTest("needs a private network to hold port 7681")
+        holder = subprocess.Popen([h.STUB_SERVER])
+        self.addCleanup(lambda: (holder.kill(), holder.wait()))
+        h.wait_until(lambda: h.accepts_connections(h.SERVER_PORT), 10, what="the other program to listen")
+        shell = self.start_shell(self.make_tree(server="built"))
+        window = self.display.wait_for_window("^varnkit: port 7681 is taken$", 30)
+        page = shell.page("varnkit-page://port-taken")
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * 4))
+        self.assertIn("Port 7681 is used by another program", page.evaluate("document.body.innerText"))
+        # The kit's own server could not listen and is gone; the other program was not touched.
+        h.wait_until(lambda: not h.processes_named(h.SERVER_NAME), 10, what="the kit's server to give up")
+        self.display.close_window(window)
+        self.assertEqual(shell.wait_exit(30), 0)
+        self.assertIsNone(holder.poll())
+
+
 class LoadErrorTest(h.ShellTestCase):
 
     def error_heading(self, shell):
-        page = shell.page("data:text/html")
+        page = shell.page("varnkit-page://load-error")
         return page, page.evaluate("document.querySelector('h2').textContent")
 
     def test_no_server_shows_the_error_page_naming_url_error_and_code(self):
@@ -125,8 +182,10 @@ class LoadErrorTest(h.ShellTestCase):
         self.assertEqual(heading, "Failed to load URL http://127.0.0.1:7681/ with error "
                                   "net::ERR_CONNECTION_REFUSED (-102).")
         self.assertEqual(page.evaluate("document.body.getAttribute('bgcolor')"), "white")
-        # The error page gets the native interface like any other page.
-        self.assertEqual(page.evaluate("native_appVersion"), "1.4.0")
+        self.display.wait_for_window("^varnkit: page not available$")
+        self.assertIn("start varnkit again", page.evaluate("document.body.innerText"))
+        # The kit's own error page keeps the native interface.
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), KIT_TYPES)
 
     def test_markup_in_the_failed_url_is_shown_as_text(self):
         port = h.free_tcp_port()
@@ -143,7 +202,7 @@ class LoadErrorTest(h.ShellTestCase):
         server = self.serve({})
         shell = self.start_shell(self.make_tree(), "--url=" + server.url("/missing"))
         self.display.wait_for_window("^Not here$", 30)
-        self.assertFalse(any("data:" in t["url"] for t in shell.targets()))
+        self.assertFalse(any("load-error" in t["url"] for t in shell.targets()))
 
     def test_an_aborted_load_leaves_the_page_as_it_is(self):
         # A 204 answer ends the navigation without a new page: the runtime reports it as aborted.
@@ -153,7 +212,7 @@ class LoadErrorTest(h.ShellTestCase):
         page.evaluate("window.marker = 'still here'; location.href = '/empty'")
         time.sleep(2)
         self.assertEqual(page.evaluate("window.marker + ' ' + location.pathname"), "still here /opener")
-        self.assertFalse(any("data:" in t["url"] for t in shell.targets()))
+        self.assertFalse(any("load-error" in t["url"] for t in shell.targets()))
 
 
 class ServerTest(h.ShellTestCase):
@@ -164,17 +223,17 @@ class ServerTest(h.ShellTestCase):
             self.skipTest("something else serves port 7681 and no private network is available")
 
     def assert_started_hidden_beside(self, pid, tree, shell):
-        self.assertEqual(os.readlink("/proc/%d/cwd" % pid), tree.http)
+        self.assertEqual(os.readlink("/proc/%d/cwd" % pid), os.path.realpath(tree.http))
         self.assertEqual([os.readlink("/proc/%d/fd/%d" % (pid, fd)) for fd in range(3)], ["/dev/null"] * 3)
         self.assertEqual(os.getsid(pid), pid, "the server shares a session (terminal) with the shell")
         with open("/proc/%d/stat" % pid) as f:
             self.assertEqual(int(f.read().rsplit(")", 1)[1].split()[1]), shell.process.pid)
 
     def test_starts_the_server_hidden_beside_itself_and_stops_it_at_the_end(self):
-        tree = self.make_tree(server="stub")
+        tree = self.make_tree(server="built")
         shell = self.start_shell(tree)
         window = shell.first_window()
-        h.wait_until(lambda: self.display.window_name(window) == "Stub UI", 30, what="the server's page")
+        h.wait_until(lambda: self.display.window_name(window) == KIT_TITLE, 30, what="the server's page")
         servers = h.processes_named(h.SERVER_NAME)
         self.assertEqual(len(servers), 1)
         self.assert_started_hidden_beside(servers[0], tree, shell)
@@ -185,22 +244,28 @@ class ServerTest(h.ShellTestCase):
         self.assertTrue(os.path.isdir(os.path.join(tree.data_home, "KORVANE", "cuserdata")))
 
     def test_adopts_a_server_that_already_runs_and_stops_it_at_the_end(self):
-        tree = self.make_tree(server="stub")
-        running = subprocess.Popen([os.path.join(tree.http, h.SERVER_NAME)], cwd=tree.http)
+        # A server that an earlier varnkit started: its key is the one kept in the data folder.
+        tree = self.make_tree(server="built")
+        key_file = os.path.join(tree.data_home, "KORVANE", "server-key")
+        os.makedirs(os.path.dirname(key_file))
+        open(key_file, "w").write("an earlier key")
+        running = subprocess.Popen([os.path.join(tree.http, h.SERVER_NAME)], cwd=tree.http,
+                                   env=dict(os.environ, VARNKIT_SERVER_KEY="an earlier key"), stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: running.poll() is None and running.kill())
         h.wait_until(lambda: h.accepts_connections(h.SERVER_PORT), 10, what="the server to listen")
         shell = self.start_shell(tree, "--use-views")
-        window = self.display.wait_for_window("^Stub UI$", 30)
+        window = self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+        self.assertEqual(shell.page(h.KIT_URL).evaluate(h.NATIVE_TYPES), KIT_TYPES)
         self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid], "a second server was started")
         self.display.close_window(window)
         self.assertEqual(shell.wait_exit(30), 0)
         self.assertIsNotNone(running.wait(timeout=15))
 
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
-        tree = self.make_tree(server="stub")
+        tree = self.make_tree(server="built")
         shell = self.start_shell(tree)
         window = shell.first_window()
-        h.wait_until(lambda: self.display.window_name(window) == "Stub UI", 30, what="the server's page")
+        h.wait_until(lambda: self.display.window_name(window) == KIT_TITLE, 30, what="the server's page")
         server = h.processes_named(h.SERVER_NAME)[0]
         shell.process.send_signal(signal.SIGTERM)
         self.assertEqual(shell.wait_exit(30), 0)
