@@ -44,6 +44,8 @@ endfunction()
 
 # varnu_fuzz(NAME src...): a libFuzzer target, built only with VARNU_FUZZ, and a
 # CTest case that runs it for a short while (VARNU_FUZZ_SECONDS, default 20).
+# New inputs go to the build tree's corpus; the committed seeds beside the
+# target (NAME_corpus/, made by scripts/make-fuzz-seeds) are only read.
 function(varnu_fuzz name)
   if(NOT VARNU_FUZZ)
     return()
@@ -57,7 +59,11 @@ function(varnu_fuzz name)
   endif()
   set(corpus ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
   file(MAKE_DIRECTORY ${corpus})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${seconds} -rss_limit_mb=2048 -timeout=10 ${corpus})
+  set(seeds)
+  if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${name}_corpus)
+    set(seeds ${CMAKE_CURRENT_SOURCE_DIR}/${name}_corpus)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${seconds} -rss_limit_mb=2048 -timeout=10 ${corpus} ${seeds})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()
 

@@ -28,11 +28,12 @@ CLI_TIMEOUT = 120
 class LogEntry:
     """One line of the request log.
 
-    http lines: protocol "http", outcome the status ("200") or "closed", size the bytes sent,
+    http lines: protocol "http", outcome the status ("200"), "closed" or "silent", size the bytes sent,
     method "GET", target the request target with its query.
     tftp lines: protocol "tftp", outcome ok|refused|stalled|aborted|timeout, size the bytes
     received, method "WRQ"/"RRQ", target the file name, options the name=value options the client sent
-    plus sha256=<hex digest> of a complete upload.
+    plus block_size=<bytes per block> of a transfer that was taken and sha256=<hex digest> of a
+    complete upload.
     """
     protocol: str
     outcome: str

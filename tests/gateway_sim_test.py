@@ -65,7 +65,7 @@ class TftpPeers(unittest.TestCase):
             entry = self.upload_entry(gw)
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual((entry.outcome, entry.size, entry.method, entry.target), ("ok", 300000, "WRQ", "flashraw.bin"))
-        self.assertEqual(entry.options, {"sha256": digest})  # this client sends no options
+        self.assertEqual(entry.options, {"block_size": "512", "sha256": digest})  # this client sends no options
 
     def test_tftp_hpa_netascii_is_refused(self):
         path, _ = self.files.make("image.bin", 1000)
@@ -110,7 +110,7 @@ class TftpPeers(unittest.TestCase):
                 for key, value in expected.items():
                     self.assertEqual(entry.options[key], value)
                 if not expected:
-                    self.assertEqual(list(entry.options), ["sha256"])
+                    self.assertEqual(list(entry.options), ["block_size", "sha256"])
 
     def test_refusals(self):
         path, _ = self.files.make("image.bin", 5000)
@@ -134,6 +134,35 @@ class TftpPeers(unittest.TestCase):
         with Gateway("--tftp-error", "3") as gw:
             run = curl("-T", path, "tftp://%s/flashraw.bin" % gw.address)
         self.assertEqual(run.returncode, 70)  # libcurl's code for the gateway's "disk full"
+
+
+    def test_slow_links_and_old_servers(self):
+        # (name, stand-in options, client: curl options or "tftp-hpa", outcome, block size, acknowledgements delayed)
+        cases = [("block size granted", [], ["--tftp-blksize", "1468"], "ok", "1468", 0),
+                 ("options ignored", ["--tftp-options", "ignore"], ["--tftp-blksize", "1468"], "ok", "512", 0),
+                 ("block size refused", ["--tftp-options", "refuse"], ["--tftp-blksize", "1468"], "refused", None, 0),
+                 ("default size taken", ["--tftp-options", "refuse"], [], "ok", "512", 0),
+                 ("old client, old server", ["--tftp-options", "refuse"], "tftp-hpa", "ok", "512", 0),
+                 ("slow link", ["--tftp-ack-delay-ms", "20"], ["--tftp-blksize", "1024"], "ok", "1024", 20)]
+        path, digest = self.files.make("image.bin", 20000)
+        for name, options, client, outcome, block_size, delay_ms in cases:
+            with self.subTest(name), Gateway(*options) as gw:
+                started = time.monotonic()
+                if client == "tftp-hpa":
+                    run = subprocess.run(["tftp", "-m", "binary", "127.0.0.1", str(gw.port), "-c", "put", path,
+                                          "flashraw.bin"], capture_output=True, timeout=60)
+                else:
+                    run = curl(*client, "-T", path, "tftp://%s/flashraw.bin" % gw.address)
+                took = time.monotonic() - started
+                entry = self.upload_entry(gw)
+                self.assertEqual(entry.outcome, outcome)
+                self.assertEqual(entry.options.get("block_size"), block_size)
+                if outcome == "refused":
+                    self.assertEqual(run.returncode, 42)  # libcurl's code for TFTP error 8
+                    continue
+                self.assertEqual((run.returncode, entry.options["sha256"]), (0, digest))
+                # One acknowledgement for the request and one per block, each after the delay.
+                self.assertGreaterEqual(took, (20000 // int(block_size) + 2) * delay_ms / 1000)
 
 
 class RawTftp(unittest.TestCase):
@@ -244,6 +273,25 @@ class Http(unittest.TestCase):
             self.assertEqual([e.outcome for e in gw.log_lines("http")], ["closed", "404"])
 
 
+    def test_silence(self):
+        status, rlc, dali2 = "/api/v100/status.ssi", "/api/v100/backup.ssi?config=rlc", "/api/v100/backup.ssi?config=dali2"
+        for target, silent in (("status", [status]), ("dali2", [dali2]), ("http", [status, rlc, dali2])):
+            with self.subTest(target), Gateway("--silent", target) as gw:
+                for request in (status, rlc, dali2):
+                    run = curl("-m", "1", "http://%s%s" % (gw.address, request))
+                    self.assertEqual(run.returncode, 28 if request in silent else 0, request)  # 28: timed out
+                self.assertEqual(sorted(e.target for e in gw.wait_for_log(lambda e: e.outcome == "silent")),
+                                 sorted(silent))
+        # A client still waiting does not keep the stand-in from stopping.
+        gw = Gateway("--silent", "http").start()
+        waiting = subprocess.Popen(["curl", "-sS", "http://%s%s" % (gw.address, status)], stderr=subprocess.PIPE)
+        time.sleep(0.5)
+        started = time.monotonic()
+        self.assertEqual(gw.stop(), 0)
+        self.assertLess(time.monotonic() - started, 2)
+        self.assertEqual(waiting.wait(timeout=10), 52)  # the connection closed without a reply
+
+
 class StateAndLifecycle(unittest.TestCase):
     def test_state_folder(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -275,7 +323,8 @@ class StateAndLifecycle(unittest.TestCase):
 
     def test_command_line_errors(self):
         for args in (["--model", "LUMARO-5"], ["--fail", "nowhere=500"], ["--body", "status=sideways"],
-                     ["--port", "x"], ["--frobnicate", "1"], ["--delay"]):
+                     ["--port", "x"], ["--frobnicate", "1"], ["--delay"], ["--silent", "nowhere"],
+                     ["--tftp-options", "maybe"], ["--tftp-ack-delay-ms", "-1"]):
             with self.subTest(args=args):
                 run = subprocess.run([GATEWAY_SIM] + args, capture_output=True, timeout=10)
                 self.assertEqual(run.returncode, 2)

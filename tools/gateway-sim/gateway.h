@@ -15,10 +15,11 @@
 // - New state goes into `Gateway` below; new command-line options into
 //   options.cpp (parse_options and the usage text).
 // - The request log has one line per HTTP request and per TFTP transfer:
-//     http <status>|closed <bytes sent> <method> <target>
+//     http <status>|closed|silent <bytes sent> <method> <target>
 //     tftp <outcome> <bytes received> <WRQ|RRQ> <file> [name=value ...]
 //   with the TFTP outcome one of ok, refused, stalled, aborted, timeout, the
-//   options the client sent and, for complete uploads, sha256=<hex digest>.
+//   options the client sent, block_size=<bytes per block> once the transfer
+//   was taken and, for complete uploads, sha256=<hex digest>.
 //   Handlers may add lines of their own in the same shape,
 //   "<kind> <outcome> <bytes> <VERB> <target> [name=value ...]", which
 //   tests/gateway.py parses. Those in use:
@@ -29,6 +30,7 @@
 // peer, so that both sides are checked against each other.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -76,17 +78,28 @@ struct Identity {
 // Body faults for --body.
 enum class BodyFault { Truncate, Garbage, Cut, Empty };
 
+// How write requests with options are answered, for --tftp-options.
+enum class TftpOptions {
+  Negotiate,  // RFC 2347 to 2349: an OACK with the options we take
+  Ignore,     // an RFC 1350 server: ACK 0 and 512-byte blocks whatever was asked
+  Refuse,     // a server of 512-byte blocks only: any other block size gets error 8
+};
+
 // Faults injected from the command line. A target names an endpoint ("status",
 // "restore", "firmware", "backup" for every configuration, "unknown" for
-// paths that are not endpoints) or one configuration by name ("dali1").
+// paths that are not endpoints), one configuration by name ("dali1"), or
+// "http" for every request.
 struct Faults {
   int delay_ms = 0;
   std::map<std::string, int> http_status;
   std::map<std::string, BodyFault> body;
   std::map<std::string, std::string> reply_file;  // target -> file whose bytes replace the body
   std::set<std::string> close;
-  long tftp_stall_after = -1;  // blocks acknowledged before the stand-in goes silent; -1 never
-  int tftp_error = -1;         // TFTP error code answered to every write; -1 none
+  std::set<std::string> silent;  // requests read and never answered while the client waits
+  long tftp_stall_after = -1;    // blocks acknowledged before the stand-in goes silent; -1 never
+  int tftp_error = -1;           // TFTP error code answered to every write; -1 none
+  int tftp_ack_delay_ms = 0;     // waited before each acknowledgement, as on a slow link
+  TftpOptions tftp_options = TftpOptions::Negotiate;
 };
 
 struct Upload {
@@ -116,6 +129,7 @@ struct Gateway {
   std::size_t max_upload = 256u << 20;
   RequestLog log;
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::atomic<bool> stopping = false;  // set once on SIGTERM/SIGINT; held requests let go
 };
 
 // The status document: the status endpoint's body and status.txt of every backup member.

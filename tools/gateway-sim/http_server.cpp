@@ -1,6 +1,7 @@
 #include "http_server.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,7 +19,7 @@ struct Route {
   std::vector<std::string> targets;
 };
 
-Route route_of(const httplib::Request& request) {
+Route endpoint_of(const httplib::Request& request) {
   if (request.method != "GET") return {Route::Unknown, {"unknown"}};
   if (request.path == "/api/v100/status.ssi") {
     if (!request.has_param("action")) return {Route::Status, {"status"}};
@@ -33,6 +34,12 @@ Route route_of(const httplib::Request& request) {
   return {Route::Unknown, {"unknown"}};
 }
 
+Route route_of(const httplib::Request& request) {
+  Route route = endpoint_of(request);
+  route.targets.push_back("http");
+  return route;
+}
+
 template <class Map>
 const typename Map::mapped_type* find_fault(const Map& faults, const Route& route) {
   for (const auto& target : route.targets) {
@@ -42,9 +49,15 @@ const typename Map::mapped_type* find_fault(const Map& faults, const Route& rout
   return nullptr;
 }
 
-// cpp-httplib always answers; to hang up without a reply we find this
-// request's socket among our descriptors and shut it down under the library.
-void hang_up(const httplib::Request& request) {
+bool find_target(const std::set<std::string>& targets, const Route& route) {
+  for (const auto& target : route.targets)
+    if (targets.count(target)) return true;
+  return false;
+}
+
+// cpp-httplib keeps the sockets to itself; we find this request's socket among
+// our descriptors by its two port numbers. -1 when it is gone.
+int request_socket(const httplib::Request& request) {
   long limit = sysconf(_SC_OPEN_MAX);
   if (limit < 0 || limit > 65536) limit = 65536;
   for (int fd = 3; fd < limit; ++fd) {
@@ -52,10 +65,23 @@ void hang_up(const httplib::Request& request) {
     socklen_t peer_length = sizeof peer, local_length = sizeof local;
     if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0 || peer.sin_family != AF_INET) continue;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_length) != 0) continue;
-    if (ntohs(peer.sin_port) == request.remote_port && ntohs(local.sin_port) == request.local_port) {
-      shutdown(fd, SHUT_RDWR);
-      return;
-    }
+    if (ntohs(peer.sin_port) == request.remote_port && ntohs(local.sin_port) == request.local_port) return fd;
+  }
+  return -1;
+}
+
+// cpp-httplib always answers; to hang up without a reply we shut the socket down under the library.
+void hang_up(const httplib::Request& request) {
+  int fd = request_socket(request);
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+// Waits until the client gives up (closes its side) or the stand-in stops.
+void hold(const Gateway& gateway, const httplib::Request& request) {
+  int fd = request_socket(request);
+  while (fd >= 0 && !gateway.stopping) {
+    pollfd waiting{fd, POLLRDHUP, 0};
+    if (poll(&waiting, 1, 100) > 0 && waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) return;
   }
 }
 
@@ -99,13 +125,17 @@ std::string garbage_of(std::size_t length) {
 void serve(Gateway& gateway, const httplib::Request& request, httplib::Response& response) {
   const Faults& faults = gateway.faults;
   Route route = route_of(request);
+  if (find_target(faults.silent, route)) {
+    hold(gateway, request);
+    hang_up(request);
+    gateway.log.write("http silent 0 %s %s", request.method.c_str(), request.target.c_str());
+    return;
+  }
   if (faults.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults.delay_ms));
-  for (const auto& target : route.targets) {
-    if (faults.close.count(target)) {
-      hang_up(request);
-      gateway.log.write("http closed 0 %s %s", request.method.c_str(), request.target.c_str());
-      return;
-    }
+  if (find_target(faults.close, route)) {
+    hang_up(request);
+    gateway.log.write("http closed 0 %s %s", request.method.c_str(), request.target.c_str());
+    return;
   }
   Reply reply;
   if (const int* status = find_fault(faults.http_status, route)) {

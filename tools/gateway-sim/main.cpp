@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     sigwait(&signals, &received);
   }
   stop = true;
+  gateway.stopping = true;
   server.stop();
   http.join();
   tftp.join();

@@ -21,15 +21,21 @@ const char kUsage[] =
     "  --state-dir DIR       keep the 22 configuration files under DIR (DIR/etc/config/...)\n"
     "  --log FILE            request log (default: standard error)\n"
     "  --max-upload BYTES    largest TFTP upload accepted (default 268435456)\n"
-    "Faults (TARGET: status, restore, firmware, backup, unknown or a configuration name):\n"
+    "Faults (TARGET: status, restore, firmware, backup, unknown, a configuration name,\n"
+    "or http for every request):\n"
     "  --delay MS            delay every HTTP reply\n"
     "  --fail TARGET=CODE    answer with this HTTP status and an HTML error page\n"
     "  --body TARGET=KIND    truncate (half, consistent length), cut (connection closed\n"
     "                        after half the announced length), garbage, empty\n"
     "  --reply TARGET=FILE   answer 200 with the bytes of FILE\n"
     "  --close TARGET        close the connection without answering\n"
+    "  --silent TARGET       read the request and never answer while the client waits\n"
     "  --tftp-stall N        go silent after acknowledging N data blocks\n"
-    "  --tftp-error CODE     answer every TFTP write with this error code\n";
+    "  --tftp-error CODE     answer every TFTP write with this error code\n"
+    "  --tftp-ack-delay-ms MS  wait before each TFTP acknowledgement (a slow link)\n"
+    "  --tftp-options MODE   negotiate (default); ignore: no OACK, 512-byte blocks\n"
+    "                        (an old server); refuse: TFTP error 8 for a block size\n"
+    "                        other than 512\n";
 
 bool parse_number(const char* text, long low, long high, long* out) {
   char* end = nullptr;
@@ -51,7 +57,7 @@ bool split_target(const std::string& text, std::string* target, std::string* val
 
 bool known_target(const std::string& target) {
   return target == "status" || target == "restore" || target == "firmware" || target == "backup" ||
-         target == "unknown" || find_configuration(target) != nullptr;
+         target == "unknown" || target == "http" || find_configuration(target) != nullptr;
 }
 
 }  // namespace
@@ -129,12 +135,28 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
     } else if (name == "--close") {
       ok = known_target(value);
       faults.close.insert(value);
+    } else if (name == "--silent") {
+      ok = known_target(value);
+      faults.silent.insert(value);
     } else if (name == "--tftp-stall") {
       ok = parse_number(value.c_str(), 0, 1L << 40, &number);
       faults.tftp_stall_after = number;
     } else if (name == "--tftp-error") {
       ok = parse_number(value.c_str(), 0, 65535, &number);
       faults.tftp_error = static_cast<int>(number);
+    } else if (name == "--tftp-ack-delay-ms") {
+      ok = parse_number(value.c_str(), 0, 60000, &number);
+      faults.tftp_ack_delay_ms = static_cast<int>(number);
+    } else if (name == "--tftp-options") {
+      static const std::pair<const char*, TftpOptions> kModes[] = {
+          {"negotiate", TftpOptions::Negotiate}, {"ignore", TftpOptions::Ignore}, {"refuse", TftpOptions::Refuse}};
+      ok = false;
+      for (const auto& [mode_name, mode] : kModes) {
+        if (value == mode_name) {
+          faults.tftp_options = mode;
+          ok = true;
+        }
+      }
     } else {
       std::fprintf(stderr, "gateway-sim: unknown option %s (see --help)\n", name.c_str());
       return 2;

@@ -75,6 +75,7 @@ class WriteTransfer {
     setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
     std::string outcome = receive(request);
     std::string fields = options_text(request.options);
+    if (outcome != "refused") fields += " block_size=" + std::to_string(block_size_);
     if (outcome == "ok") fields += " sha256=" + hash_.hex();
     gateway_.log.write("tftp %s %zu %s %s%s", outcome.c_str(), received_, request.opcode == tftp::kRead ? "RRQ" : "WRQ",
                        request.file.c_str(), fields.c_str());
@@ -89,12 +90,15 @@ class WriteTransfer {
     if (strcasecmp(request.mode.c_str(), "octet") != 0) return refuse(tftp::kIllegalOperation, "only octet mode");
     int forced_error = gateway_.faults.tftp_error;
     if (forced_error >= 0) return refuse(static_cast<uint16_t>(forced_error), "write refused");
-    tftp::Negotiation agreed = tftp::negotiate(request.options);
+    const TftpOptions mode = gateway_.faults.tftp_options;
+    tftp::Negotiation agreed = mode == TftpOptions::Ignore ? tftp::Negotiation{} : tftp::negotiate(request.options);
+    if (mode == TftpOptions::Refuse && agreed.block_size != tftp::kDefaultBlockSize)
+      return refuse(tftp::kBadOptions, "block size not supported");
     if (agreed.tsize && *agreed.tsize > gateway_.max_upload) return refuse(tftp::kDiskFull, "file too large");
     if (agreed.timeout_s) timeout_ = std::chrono::seconds(agreed.timeout_s);
     block_size_ = agreed.block_size;
     if (agreed.tsize) data_.reserve(*agreed.tsize);
-    send(agreed.acknowledged.empty() ? tftp::ack_packet(0) : tftp::option_ack_packet(agreed.acknowledged));
+    acknowledge(agreed.acknowledged.empty() ? tftp::ack_packet(0) : tftp::option_ack_packet(agreed.acknowledged));
     return receive_data();
   }
 
@@ -145,7 +149,7 @@ class WriteTransfer {
       bool final = size < block_size_;
       // Keep the upload before the client hears it arrived: its next request may use it.
       if (final) keep_upload();
-      send(tftp::ack_packet(block));
+      acknowledge(tftp::ack_packet(block));
       hash_.add(payload, size);
       if (final) return "ok";
     }
@@ -169,6 +173,13 @@ class WriteTransfer {
     std::lock_guard<std::mutex> lock(gateway_.mutex);
     gateway_.last_upload.data = std::move(data_);
     ++gateway_.last_upload.sequence;
+  }
+
+  // An acknowledgement goes out after the link's delay; repeats of one do not wait again.
+  void acknowledge(std::vector<uint8_t> packet) {
+    const int delay_ms = gateway_.faults.tftp_ack_delay_ms;
+    if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    send(std::move(packet));
   }
 
   void send(std::vector<uint8_t> packet) {
