@@ -16,7 +16,7 @@
 
 #include "action/action.h"
 #include "backup/backup.h"
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tar/tar_test_support.h"
+#include "testing/tar_support.h"
 
 namespace {
 

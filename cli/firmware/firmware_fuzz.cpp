@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "firmware/firmware.h"
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The readers print to standard output; keep the fuzzer's output readable.

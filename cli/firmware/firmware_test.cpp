@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "firmware/firmware.h"
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "import/import.h"
-#include "import/import_test_support.h"
+#include "testing/import_support.h"
 
 namespace {
 

@@ -9,10 +9,11 @@
 #include "json/json.h"
 #include "main/argparse.h"
 #include "net/net.h"
+#include "varnkit_config.h"
 
 namespace {
 
-constexpr const char* kVersion = "1.2.0";
+constexpr const char* kVersion = VARNU_CLI_VERSION;
 constexpr const char* kShortOptions = "abc:d:012";
 
 // Long option ids; --channel and --create share the id of -c because they act alike.

@@ -20,7 +20,7 @@
 #include <memory>
 #include <thread>
 
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 #include "net/net.h"
 
 namespace {

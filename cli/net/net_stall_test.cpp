@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 #include "net/net.h"
 
 TEST(StalledUpload, IsAbandoned) {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 #include "net/net.h"
 
 using testing::HasSubstr;

@@ -1,4 +1,4 @@
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 #include <zip.h>
 
