@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "records/bytes.h"
+#include "util/bytes.h"
 
 namespace {
 

@@ -62,7 +62,7 @@ std::string backup_archive_name(const char* address, const std::tm& when) {
   return "backup_" + safe + stamp;
 }
 
-int get_backup(const char* ip, const char* backupfileout, const char* backupfileouttype,
+int get_backup(Gateway& gateway, const char* ip, const char* backupfileout, const char* backupfileouttype,
                const std::vector<std::string>* backupconfig) {
   if (!ip) {
     std::printf("Missing arguments for action get_backup.");
@@ -111,7 +111,7 @@ int get_backup(const char* ip, const char* backupfileout, const char* backupfile
   std::size_t stored = 0;
   for (const std::string& name : names) {
     FetchedConfiguration record;
-    if (fetch_configuration(base_url.c_str(), name.c_str(), &record) != 0) {
+    if (fetch_configuration(gateway, base_url.c_str(), name.c_str(), &record) != 0) {
       std::printf("%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
       complete = false;
       continue;

@@ -60,6 +60,7 @@ bool build_upload(const char* path, const std::vector<uint8_t>& record, std::vec
 }
 
 struct Restore {
+  Gateway& gateway;
   const char* ip;
   std::string base_url;
   const StatusReport* status;
@@ -69,7 +70,7 @@ struct Restore {
 
 // Uploads an archive and asks for its restore. True when both succeeded.
 bool push(const Restore& r, const std::vector<uint8_t>& archive) {
-  return push_configuration_archive(r.base_url.c_str(), r.ip, archive.data(), archive.size()) == 0;
+  return push_configuration_archive(r.gateway, r.base_url.c_str(), r.ip, archive.data(), archive.size()) == 0;
 }
 
 void restore_configuration(Restore& r, const ConfigurationEntry& entry, const uint8_t* tar, std::size_t length) {
@@ -174,7 +175,8 @@ int prepare_upload(const ConfigurationEntry& entry, const StatusReport& status, 
     return 1;
   }
   std::vector<uint8_t> converted;
-  if (convert_configuration_record(&entry, &status, member.data(), member.size(), &converted) != CONVERT_OK ||
+  const char* firmware = status.firmware_version ? status.firmware_version->c_str() : nullptr;
+  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted) != CONVERT_OK ||
       converted.empty()) {
     std::printf("%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
     return 1;
@@ -199,16 +201,16 @@ void for_each_configuration_entry(
   }
 }
 
-int put_backup(const char* ip, const char* backupfilein) {
+int put_backup(Gateway& gateway, const char* ip, const char* backupfilein) {
   if (!ip) {
     std::printf("Missing arguments for action put_backup.");
     return 2;
   }
   StatusReport status;
-  const int queried = query_status(ip, &status);
+  const int queried = query_status(gateway, ip, &status);
   if (queried != 0) return queried;
   std::printf("model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
-  Restore r{ip, std::string("http://") + ip, &status};
+  Restore r{gateway, ip, std::string("http://") + ip, &status};
   int result = 0;
   if (ZipArchiveHandle zip = backupfilein ? zip_archive_open(backupfilein, 0, 'r') : nullptr) {
     restore_backup_archive(r, zip.get());

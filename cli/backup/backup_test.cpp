@@ -1,4 +1,5 @@
 #include "backup/backup.h"
+#include "testing/fake_gateway.h"
 
 #include <gtest/gtest.h>
 
@@ -206,16 +207,18 @@ TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
 
 TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const uint8_t byte = 0;
+  FakeGateway gateway;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
-  EXPECT_EQ(push_configuration_archive(nullptr, "127.0.0.1:9", &byte, 1), 1);
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", nullptr, &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, nullptr, "127.0.0.1:9", &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", nullptr, &byte, 1), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   FetchedConfiguration record;
-  EXPECT_EQ(fetch_configuration(nullptr, "dali1", &record), 1);
-  EXPECT_EQ(fetch_configuration("http://127.0.0.1:9", nullptr, &record), 1);
-  EXPECT_EQ(fetch_configuration("http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_EQ(fetch_configuration(gateway, nullptr, "dali1", &record), 1);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", nullptr, &record), 1);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_TRUE(gateway.calls.empty());
 }
 
 TEST(ConfigurationTable, RowsAndFetchOrderAgree) {

@@ -51,12 +51,12 @@ void print_value(const char* label, const std::optional<std::string>& value) {
 
 }  // namespace
 
-int fetch_configuration(const char* base_url, const char* name, FetchedConfiguration* record) {
+int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record) {
   if (!base_url || !name || !record) return 1;
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  if (fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
+  if (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
   return check_configuration_archive(record);
 }
 

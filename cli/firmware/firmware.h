@@ -1,4 +1,4 @@
-// Firmware packages, raw images, their information block, and push_firmware.
+// Firmware packages, raw images and their information block.
 //
 // A package ("*.bin") is a zip archive holding the image as "varnu.binary" and
 // its SHA-256 digest as 64 hexadecimal digits in "varnu.bh", both WinZip
@@ -75,7 +75,3 @@ int check_firmware_info(const uint8_t* data, uint64_t size);
 
 // SHA-256 of `size` bytes (the empty digest when there are none).
 FirmwareDigest firmware_digest(const uint8_t* data, std::size_t size);
-
-// Action "push_firmware": 0 when uploaded and the upgrade was accepted, 1 otherwise,
-// 2 without an address or a firmware file.
-int push_firmware(const char* ip, const char* firmwarefile);

@@ -6,12 +6,10 @@
 #include <string>
 
 #include "action/action.h"
-#include "firmware/firmware.h"
-#include "import/import.h"
 #include "main/console.h"
 #include "main/options.h"
+#include "net/net.h"
 #include "platform/platform.h"
-#include "status/status.h"
 
 namespace {
 
@@ -39,17 +37,18 @@ int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 int dispatch(const CommandLine& line, const char* program) {
   if (!line.action) return 0;
   const std::string& action = *line.action;
+  CurlGateway gateway(TransferSettings{line.verbose});
   if (action == "get_backup") {
-    return exit_status(get_backup(text(line.ip), text(line.backupfileout), text(line.backupfileouttype),
+    return exit_status(get_backup(gateway, text(line.ip), text(line.backupfileout), text(line.backupfileouttype),
                                   list(line.backupconfig)));
   }
-  if (action == "put_backup") return exit_status(put_backup(text(line.ip), text(line.backupfilein)));
+  if (action == "put_backup") return exit_status(put_backup(gateway, text(line.ip), text(line.backupfilein)));
   if (action == "setup_channel") {
-    return exit_status(setup_channel(text(line.ip), list(line.channel), list(line.channelcsvfile),
+    return exit_status(setup_channel(gateway, text(line.ip), list(line.channel), list(line.channelcsvfile),
                                      list(line.channelgroupscsvfile), list(line.channelinputscsvfile)));
   }
-  if (action == "push_firmware") return exit_status(push_firmware(text(line.ip), text(line.firmwarefile)));
-  if (action == "get_status") return exit_status(get_status(text(line.ip)));
+  if (action == "push_firmware") return exit_status(push_firmware(gateway, text(line.ip), text(line.firmwarefile)));
+  if (action == "get_status") return exit_status(get_status(gateway, text(line.ip)));
   std::fflush(stdout);  // keep the echo lines ahead of the complaint on a shared console
   std::fprintf(stderr, "%s: unknown action \"%s\"\n", program, action.c_str());
   return 2;

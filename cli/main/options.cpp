@@ -8,7 +8,6 @@
 
 #include "json/json.h"
 #include "main/argparse.h"
-#include "net/net.h"
 #include "varnkit_config.h"
 
 namespace {
@@ -128,7 +127,7 @@ bool apply_option(int code, const argparse::Parser& parser, int word, int* digit
       return true;
     case kVerbose:
       std::fprintf(out, "option %s\n", "verbose");
-      verbose = 1;
+      line->verbose = true;
       break;
     case kDelete:
     case kFile:

@@ -2,8 +2,8 @@
 // by TFTP and ask the gateway to install it.
 #include <cstdio>
 
+#include "action/action.h"
 #include "firmware/firmware.h"
-#include "net/net.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ int not_valid(int result) {
 
 }  // namespace
 
-int push_firmware(const char* ip, const char* firmwarefile) {
+int push_firmware(Gateway& gateway, const char* ip, const char* firmwarefile) {
   if (!ip) {
     std::printf("Missing arguments for action push_firmware.");
     return 2;
@@ -55,9 +55,9 @@ int push_firmware(const char* ip, const char* firmwarefile) {
   if (check_firmware_info(image.data.data(), image.size()) != 0) return not_valid(1);
 
   const UploadSource source{image.data.data(), image.data.size()};
-  if (tftp_upload(ip, &source) != 0) return 1;
+  if (gateway.tftp_upload(ip, &source) != 0) return 1;
   std::printf("OK\n");
-  if (request_firmware_upgrade(ip, digest.data(), image.data.size()) != 0) return 1;
+  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != 0) return 1;
   std::printf("OK\n");
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "action/action.h"
 #include "backup/backup.h"
 #include "import/import.h"
 #include "tar/tar.h"
@@ -12,7 +13,7 @@ namespace {
 
 constexpr const char* TAG = "setup_channel";
 
-using ImportFunction = int (*)(const FetchedConfiguration*, const char*, SetupWorkArea*, uint32_t*);
+using ImportFunction = ImportResult (*)(const FetchedConfiguration*, const char*, SetupWorkArea*, uint32_t*);
 
 // What the run does with each channel, chosen once from the lists present.
 struct SetupMode {
@@ -56,41 +57,49 @@ bool load_current_record(const FetchedConfiguration& fetched, unsigned channel, 
   return true;
 }
 
-// Imports `path` and writes the record into `archive`; false (with one line
+// What became of one channel.
+enum class ChannelOutcome {
+  Pushed,   // pushed, and the restore request succeeded
+  Skipped,  // nothing worth pushing, or the push failed (reported)
+  Stopped,  // a condition that ends the whole run (reported)
+};
+
+// Imports `path` and writes the record into `archive`; Skipped (with one line
 // on standard error) when there is nothing worth pushing.
-bool build_record(const SetupMode& mode, const FetchedConfiguration& fetched, unsigned channel, const char* path,
+ChannelOutcome build_record(const SetupMode& mode, const FetchedConfiguration& fetched, unsigned channel, const char* path,
                   SetupWorkArea* area, TarArchive* archive) {
   const ChannelLayout& layout = *channel_layout(channel_record_version(fetched.firmware_version->c_str()));
-  if (!mode.input_record && !load_current_record(fetched, channel, layout, area->channel_image)) return false;
+  if (!mode.input_record && !load_current_record(fetched, channel, layout, area->channel_image))
+    return ChannelOutcome::Skipped;
   uint32_t applied = 0;
-  const int result = mode.import(&fetched, path, area, &applied);
-  if (result == IMPORT_UNREADABLE || result == IMPORT_NO_PARSER) {
+  const ImportResult result = mode.import(&fetched, path, area, &applied);
+  if (result == ImportResult::Stopped) return ChannelOutcome::Stopped;
+  if (result == ImportResult::Unreadable || result == ImportResult::NoParser) {
     std::fprintf(stderr, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
-                 result == IMPORT_UNREADABLE ? "read" : "parsed");
-    return false;
+                 result == ImportResult::Unreadable ? "read" : "parsed");
+    return ChannelOutcome::Skipped;
   }
   if (applied == 0) {
     std::fprintf(stderr, "%s\tchannel %u not pushed: no row of '%s' was applied.\n", TAG, channel, path);
-    return false;
+    return ChannelOutcome::Skipped;
   }
-  // The writers stamp the true length, version and CRC.
-  if (mode.input_record) {
-    write_input_record(archive, &fetched, channel, area->input_image);
-  } else {
-    write_channel_record(archive, &fetched, channel, area->channel_image);
-  }
-  return true;
+  // The writers stamp the true length, version and CRC. A write that failed
+  // leaves an archive that does not list cleanly, which is not pushed.
+  const RecordWrite written = mode.input_record
+                                  ? write_input_record(archive, &fetched, channel, area->input_image)
+                                  : write_channel_record(archive, &fetched, channel, area->channel_image);
+  if (written == RecordWrite::VersionRefused) return ChannelOutcome::Stopped;
+  return written == RecordWrite::Written ? ChannelOutcome::Pushed : ChannelOutcome::Skipped;
 }
 
-// Handles one channel from fetch to restore request; true when it was pushed
-// and the restore request succeeded.
-bool set_up_one_channel(const char* ip, const SetupMode& mode, unsigned channel, const std::string& path,
-                        SetupWorkArea* area) {
+// Handles one channel from fetch to restore request.
+ChannelOutcome set_up_one_channel(Gateway& gateway, const char* ip, const SetupMode& mode, unsigned channel,
+                                  const std::string& path, SetupWorkArea* area) {
   const std::string base_url = std::string("http://") + ip;
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(base_url.c_str(), name, &fetched) != 0) return false;
+  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) return ChannelOutcome::Skipped;
 
   std::printf("OK\n");
   TarArchive archive;
@@ -99,27 +108,24 @@ bool set_up_one_channel(const char* ip, const SetupMode& mode, unsigned channel,
   std::printf("CH=%u\n", channel);
   std::printf("FILE=%s\n", path.c_str());
 
-  bool pushed = false;
   if (!fetched.firmware_version) {
     std::fprintf(stderr, "%s\tchannel %u refused: the gateway reported no firmware version.\n", TAG, channel);
-  } else if (build_record(mode, fetched, channel, path.c_str(), area, &archive)) {
-    // An archive that does not list cleanly is not sent to the gateway.
-    if (finish_configuration_archive(&archive) == 0 &&
-        push_configuration_archive(base_url.c_str(), ip, archive.memory.data(), archive.position) == 0) {
-      std::printf("OK\n");
-      pushed = true;
-    }
+    return ChannelOutcome::Skipped;
   }
-  release_fetched_configuration(&fetched);
-  return pushed;
+  const ChannelOutcome built = build_record(mode, fetched, channel, path.c_str(), area, &archive);
+  if (built != ChannelOutcome::Pushed) return built;
+  // An archive that does not list cleanly is not sent to the gateway.
+  if (finish_configuration_archive(&archive) != 0 ||
+      push_configuration_archive(gateway, base_url.c_str(), ip, archive.memory.data(), archive.position) != 0)
+    return ChannelOutcome::Skipped;
+  std::printf("OK\n");
+  return ChannelOutcome::Pushed;
 }
 
 }  // namespace
 
-void clear_work_area(SetupWorkArea* area) { *area = SetupWorkArea{}; }
-
-int setup_channel(const char* ip, const std::vector<int32_t>* channel, const std::vector<std::string>* channelcsvfile,
-                  const std::vector<std::string>* channelgroupscsvfile,
+int setup_channel(Gateway& gateway, const char* ip, const std::vector<int32_t>* channel,
+                  const std::vector<std::string>* channelcsvfile, const std::vector<std::string>* channelgroupscsvfile,
                   const std::vector<std::string>* channelinputscsvfile) {
   SetupMode mode{nullptr, nullptr, false};
   if (channelcsvfile) {
@@ -140,9 +146,10 @@ int setup_channel(const char* ip, const std::vector<int32_t>* channel, const std
   auto area = std::make_unique<SetupWorkArea>();
   bool all_pushed = true;
   for (std::size_t i = 0; i < channel->size() && i < mode.paths->size() && (*channel)[i] != 0; ++i) {
-    if (!set_up_one_channel(ip, mode, static_cast<unsigned>((*channel)[i]), (*mode.paths)[i], area.get())) {
-      all_pushed = false;
-    }
+    const ChannelOutcome outcome =
+        set_up_one_channel(gateway, ip, mode, static_cast<unsigned>((*channel)[i]), (*mode.paths)[i], area.get());
+    if (outcome == ChannelOutcome::Stopped) return 1;
+    if (outcome == ChannelOutcome::Skipped) all_pushed = false;
   }
   return all_pushed ? 0 : 1;
 }
