@@ -54,8 +54,8 @@ bool build_upload(const char* path, const std::vector<uint8_t>& record, std::vec
   if (tar_write_header(&writer, &header) != TAR_SUCCESS ||
       tar_write_data(&writer, record.data(), header.size) != TAR_SUCCESS || tar_finalize(&writer) != TAR_SUCCESS)
     return false;
-  writer.memory.resize(writer.position);
-  *upload = std::move(writer.memory);
+  const std::span<const uint8_t> bytes = tar_written_bytes(&writer);
+  upload->assign(bytes.begin(), bytes.end());
   return true;
 }
 

@@ -116,7 +116,8 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const char* ip, const SetupM
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
   if (finish_configuration_archive(&archive) != 0 ||
-      push_configuration_archive(gateway, base_url.c_str(), ip, archive.memory.data(), archive.position) != 0)
+      push_configuration_archive(gateway, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
+                                 tar_written_bytes(&archive).size()) != 0)
     return ChannelOutcome::Skipped;
   std::printf("OK\n");
   return ChannelOutcome::Pushed;

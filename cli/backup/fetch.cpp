@@ -77,7 +77,7 @@ int check_configuration_archive(FetchedConfiguration* record) {
     std::printf("%s\terror status.txt file size error\r\n", TAG);
   } else {
     // A size beyond the body cannot be read; it is not worth allocating either.
-    const bool inside = uint64_t{tar.position} + TAR_BLOCK + header.size <= body.size();
+    const bool inside = tar_member_within(&tar, header);
     std::vector<char> text(inside ? header.size + std::size_t{1} : 0, '\0');
     if (!inside || tar_read_data(&tar, text.data(), header.size) != TAR_SUCCESS) {
       std::printf("%s\terror reading status.txt\r\n", TAG);

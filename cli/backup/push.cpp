@@ -23,7 +23,8 @@ int finish_configuration_archive(TarArchive* handle) {
   if (!handle) return 1;
   tar_finalize(handle);
   TarArchive reader;
-  tar_memory_reader(&reader, handle->memory.data(), handle->position);
+  const std::span<const uint8_t> bytes = tar_written_bytes(handle);
+  tar_memory_reader(&reader, bytes.data(), bytes.size());
   std::printf("%s\tbackup file contains: \r\n", "backup");
   const ArchiveListing listing = list_configuration_archive(&reader);
   return listing.status == TAR_NULL_RECORD ? 0 : listing.status;

@@ -62,8 +62,8 @@ int read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* e
 // "Preparing file..." line.
 int read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
                                 std::optional<FirmwareDigest>* expected);
-// Reads the raw image image->path into image->data. Always 0: a file that
-// cannot be read completely leaves the image empty.
+// Reads the raw image image->path into image->data. 0 when the whole file
+// was read; negative otherwise (the reason is printed), the image left empty.
 int read_firmware_raw(FirmwareImage* image);
 
 // Decodes the information block of an image without printing anything:

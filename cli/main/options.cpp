@@ -84,7 +84,7 @@ void for_each_json_value(const char* value, Take take) {
     take(reader, kind);
   }
   // Running out of memory is not a malformed value: let the caller end the run.
-  const bool out_of_memory = reader.out_of_memory;
+  const bool out_of_memory = json::ran_out_of_memory(reader);
   json::close(reader);
   if (out_of_memory) throw std::bad_alloc();
 }

@@ -62,7 +62,7 @@ int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* re
     if (token == json::Token::Done) break;
     if (token == json::Token::Error) {
       std::fflush(stdout);  // after the fetch's lines, also when both streams share a file
-      std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", reader.message);
+      std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", json::error_message(reader));
       result = 1;
       break;
     }
