@@ -49,26 +49,26 @@ TEST(Actions, AgainstTheInMemoryGateway) {
   auto nothing = [](FakeGateway&) {};
 
   const Case cases[] = {
-      {"get_status without address", nothing, [](FakeGateway& g) { return get_status(g, nullptr); }, 2, {},
+      {"get_status without address", nothing, [](FakeGateway& g) { return get_status(g, Reporter{}, nullptr); }, 2, {},
        "Missing arguments for action get_status."},
-      {"get_status", with_status, [](FakeGateway& g) { return get_status(g, "127.0.0.1"); }, 0,
+      {"get_status", with_status, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 0,
        {"fetch " + STATUS_URL}, "model_name=LUMARO-4\r\n"},
-      {"get_status, no reply", nothing, [](FakeGateway& g) { return get_status(g, "127.0.0.1"); }, 1,
+      {"get_status, no reply", nothing, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 1,
        {"fetch " + STATUS_URL}, ""},
-      {"put_backup without address", nothing, [](FakeGateway& g) { return put_backup(g, nullptr, "x.zip"); }, 2, {},
+      {"put_backup without address", nothing, [](FakeGateway& g) { return put_backup(g, Reporter{}, nullptr, "x.zip"); }, 2, {},
        "Missing arguments for action put_backup."},
       {"put_backup of an unchanged tar", with_status,
-       [&](FakeGateway& g) { return put_backup(g, "127.0.0.1", single.c_str()); }, 0,
+       [&](FakeGateway& g) { return put_backup(g, Reporter{}, "127.0.0.1", single.c_str()); }, 0,
        {"fetch " + STATUS_URL, "upload 127.0.0.1 " + tar_size, "restore 127.0.0.1"}, "OK\n"},
       {"put_backup, restore refused", [&](FakeGateway& g) { with_status(g), g.fail_restore = true; },
-       [&](FakeGateway& g) { return put_backup(g, "127.0.0.1", single.c_str()); }, 1,
+       [&](FakeGateway& g) { return put_backup(g, Reporter{}, "127.0.0.1", single.c_str()); }, 1,
        {"fetch " + STATUS_URL, "upload 127.0.0.1 " + tar_size, "restore 127.0.0.1"}, "backup file pushed.\n"},
-      {"push_firmware without address", nothing, [](FakeGateway& g) { return push_firmware(g, nullptr, "f.bin"); },
+      {"push_firmware without address", nothing, [](FakeGateway& g) { return push_firmware(g, Reporter{}, nullptr, "f.bin"); },
        2, {}, "Missing arguments for action push_firmware."},
-      {"push_firmware", nothing, [&](FakeGateway& g) { return push_firmware(g, "127.0.0.1", raw.c_str()); }, 0,
+      {"push_firmware", nothing, [&](FakeGateway& g) { return push_firmware(g, Reporter{}, "127.0.0.1", raw.c_str()); }, 0,
        {"upload 127.0.0.1 " + size, "upgrade 127.0.0.1 " + size}, "== ==\r\n\r\nOK\nOK\n"},
       {"push_firmware, upload fails", [](FakeGateway& g) { g.fail_upload = true; },
-       [&](FakeGateway& g) { return push_firmware(g, "127.0.0.1", raw.c_str()); }, 1, {"upload 127.0.0.1 " + size},
+       [&](FakeGateway& g) { return push_firmware(g, Reporter{}, "127.0.0.1", raw.c_str()); }, 1, {"upload 127.0.0.1 " + size},
        "== ==\r\n\r\n"},
   };
   for (const Case& c : cases) {
@@ -85,7 +85,7 @@ TEST(Actions, AgainstTheInMemoryGateway) {
   FakeGateway gateway;
   gateway.replies[STATUS_URL] = STATUS_REPLY;
   testing::internal::CaptureStdout();
-  put_backup(gateway, "127.0.0.1", single.c_str());
+  put_backup(gateway, Reporter{}, "127.0.0.1", single.c_str());
   testing::internal::GetCapturedStdout();
   ASSERT_EQ(gateway.uploads.size(), 1u);
   EXPECT_EQ(gateway.uploads[0], tar);

@@ -43,7 +43,7 @@ class GetBackupRefuses : public ::testing::Test {
                       const std::string& message) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(get_backup(gateway, "127.0.0.1:9", folder, type, names), status);
+    EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", folder, type, names), status);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_TRUE(gateway.calls.empty());
     EXPECT_NE(::testing::internal::GetCapturedStderr().find(message), std::string::npos) << message;
@@ -53,7 +53,7 @@ class GetBackupRefuses : public ::testing::Test {
 
 TEST_F(GetBackupRefuses, WrongValuesAreUsageErrors) {
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(get_backup(gateway, nullptr, dir.c_str(), "zip", nullptr), 2);
+  EXPECT_EQ(get_backup(gateway, Reporter{}, nullptr, dir.c_str(), "zip", nullptr), 2);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Missing arguments for action get_backup.");
   expect_refused(2, dir.c_str(), "tar", nullptr, "accepted values: \"zip\", \"directory\"");
   expect_refused(2, dir.c_str(), "", nullptr, "unknown output type ''");
@@ -72,7 +72,7 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   std::ofstream(file) << "x";
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(get_backup(gateway, "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
+  EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("is not writable"), std::string::npos);
 }

@@ -1,16 +1,13 @@
-#include <cstdio>
-
 #include "action/action.h"
 #include "status/status.h"
 
-int get_status(Gateway& gateway, const char* ip) {
+int get_status(Gateway& gateway, const Reporter& reporter, const char* ip) {
   if (!ip) {
-    std::printf("Missing arguments for action get_status.");
+    report(reporter, "Missing arguments for action get_status.");
     return 2;
   }
-  StatusReport report;
-  int result = query_status(gateway, ip, &report);
-  if (result == 0) std::printf("model_name=%s\r\n", report.model_name->c_str());
-  release_status(&report);
+  StatusReport status;
+  const int result = query_status(gateway, ip, &status);
+  if (result == 0) report(reporter, "model_name=%s\r\n", status.model_name->c_str());
   return result;
 }

@@ -37,17 +37,17 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 // Loads the gateway's current channel record into the image. Patching only
 // makes sense on a record in the layout the firmware expects: a zero image or
 // another layout would wipe or corrupt the channel on the gateway.
-bool load_current_record(const FetchedConfiguration& fetched, unsigned channel, const ChannelLayout& expected,
-                         uint8_t* image) {
+bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
+                         const ChannelLayout& expected, uint8_t* image) {
   uint32_t size = 0;
   if (read_channel_record(&fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
-    std::fprintf(stderr, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
+    report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
     return false;
   }
   const RecordHeader header = read_record_header(image);
   const ChannelLayout* layout = channel_layout(header.version);
   if (!layout || layout->version != expected.version || size != expected.length) {
-    std::fprintf(stderr,
+    report_error(reporter,
                  "%s\tchannel %u refused: its record is version %u of %u bytes, firmware %s needs version %u of %u "
                  "bytes.\n",
                  TAG, channel, header.version, size, fetched.firmware_version->c_str(), expected.version,
@@ -66,21 +66,21 @@ enum class ChannelOutcome {
 
 // Imports `path` and writes the record into `archive`; Skipped (with one line
 // on standard error) when there is nothing worth pushing.
-ChannelOutcome build_record(const SetupMode& mode, const FetchedConfiguration& fetched, unsigned channel, const char* path,
-                  SetupWorkArea* area, TarArchive* archive) {
+ChannelOutcome build_record(const Reporter& reporter, const SetupMode& mode, const FetchedConfiguration& fetched,
+                            unsigned channel, const char* path, SetupWorkArea* area, TarArchive* archive) {
   const ChannelLayout& layout = *channel_layout(channel_record_version(fetched.firmware_version->c_str()));
-  if (!mode.input_record && !load_current_record(fetched, channel, layout, area->channel_image))
+  if (!mode.input_record && !load_current_record(reporter, fetched, channel, layout, area->channel_image))
     return ChannelOutcome::Skipped;
   uint32_t applied = 0;
   const ImportResult result = mode.import(&fetched, path, area, &applied);
   if (result == ImportResult::Stopped) return ChannelOutcome::Stopped;
   if (result == ImportResult::Unreadable || result == ImportResult::NoParser) {
-    std::fprintf(stderr, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
+    report_error(reporter, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
                  result == ImportResult::Unreadable ? "read" : "parsed");
     return ChannelOutcome::Skipped;
   }
   if (applied == 0) {
-    std::fprintf(stderr, "%s\tchannel %u not pushed: no row of '%s' was applied.\n", TAG, channel, path);
+    report_error(reporter, "%s\tchannel %u not pushed: no row of '%s' was applied.\n", TAG, channel, path);
     return ChannelOutcome::Skipped;
   }
   // The writers stamp the true length, version and CRC. A write that failed
@@ -93,39 +93,39 @@ ChannelOutcome build_record(const SetupMode& mode, const FetchedConfiguration& f
 }
 
 // Handles one channel from fetch to restore request.
-ChannelOutcome set_up_one_channel(Gateway& gateway, const char* ip, const SetupMode& mode, unsigned channel,
-                                  const std::string& path, SetupWorkArea* area) {
+ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const SetupMode& mode,
+                                  unsigned channel, const std::string& path, SetupWorkArea* area) {
   const std::string base_url = std::string("http://") + ip;
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
   if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) return ChannelOutcome::Skipped;
 
-  std::printf("OK\n");
+  report(reporter, "OK\n");
   TarArchive archive;
   init_configuration_writer(&archive);
   clear_work_area(area);
-  std::printf("CH=%u\n", channel);
-  std::printf("FILE=%s\n", path.c_str());
+  report(reporter, "CH=%u\n", channel);
+  report(reporter, "FILE=%s\n", path.c_str());
 
   if (!fetched.firmware_version) {
-    std::fprintf(stderr, "%s\tchannel %u refused: the gateway reported no firmware version.\n", TAG, channel);
+    report_error(reporter, "%s\tchannel %u refused: the gateway reported no firmware version.\n", TAG, channel);
     return ChannelOutcome::Skipped;
   }
-  const ChannelOutcome built = build_record(mode, fetched, channel, path.c_str(), area, &archive);
+  const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
   if (finish_configuration_archive(&archive) != 0 ||
       push_configuration_archive(gateway, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
                                  tar_written_bytes(&archive).size()) != 0)
     return ChannelOutcome::Skipped;
-  std::printf("OK\n");
+  report(reporter, "OK\n");
   return ChannelOutcome::Pushed;
 }
 
 }  // namespace
 
-int setup_channel(Gateway& gateway, const char* ip, const std::vector<int32_t>* channel,
+int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const std::vector<int32_t>* channel,
                   const std::vector<std::string>* channelcsvfile, const std::vector<std::string>* channelgroupscsvfile,
                   const std::vector<std::string>* channelinputscsvfile) {
   SetupMode mode{nullptr, nullptr, false};
@@ -139,7 +139,7 @@ int setup_channel(Gateway& gateway, const char* ip, const std::vector<int32_t>* 
   const bool no_channel = channel && (channel->empty() || (*channel)[0] == 0);
   // A list given without a single path (a bare path is not JSON) names no file to install.
   if (!channel || !ip || !mode.paths || (!no_channel && mode.paths->empty())) {
-    std::printf("Missing arguments for action setup_channel.");
+    report(reporter, "Missing arguments for action setup_channel.");
     return 2;
   }
   if (no_channel) return 0;
@@ -147,8 +147,8 @@ int setup_channel(Gateway& gateway, const char* ip, const std::vector<int32_t>* 
   auto area = std::make_unique<SetupWorkArea>();
   bool all_pushed = true;
   for (std::size_t i = 0; i < channel->size() && i < mode.paths->size() && (*channel)[i] != 0; ++i) {
-    const ChannelOutcome outcome =
-        set_up_one_channel(gateway, ip, mode, static_cast<unsigned>((*channel)[i]), (*mode.paths)[i], area.get());
+    const ChannelOutcome outcome = set_up_one_channel(gateway, reporter, ip, mode, static_cast<unsigned>((*channel)[i]),
+                                                      (*mode.paths)[i], area.get());
     if (outcome == ChannelOutcome::Stopped) return 1;
     if (outcome == ChannelOutcome::Skipped) all_pushed = false;
   }

@@ -21,7 +21,7 @@ Outcome run_setup(FakeGateway& gateway, const char* ip, const std::vector<int32_
                   const std::vector<std::string>* channels, const std::vector<std::string>* groups,
                   const std::vector<std::string>* inputs) {
   testing::internal::CaptureStdout();
-  const int result = setup_channel(gateway, ip, channel, channels, groups, inputs);
+  const int result = setup_channel(gateway, Reporter{}, ip, channel, channels, groups, inputs);
   return {result, testing::internal::GetCapturedStdout(), gateway.calls};
 }
 

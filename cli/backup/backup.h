@@ -88,8 +88,8 @@ int push_configuration_archive(Gateway& gateway, const char* base_url, const cha
                                std::size_t length);
 // Sets `handle` up as an empty memory writer. 1 without a handle.
 int init_configuration_writer(TarArchive* handle);
-// Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing, or 1
-// without a handle.
+// Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing,
+// or 1 without a handle.
 int finish_configuration_archive(TarArchive* handle);
 
 // ---- Channel records inside a configuration archive -------------------------

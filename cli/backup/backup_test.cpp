@@ -177,8 +177,9 @@ TEST(CheckConfigurationArchive, DamageBehindTwoMembers) {
   std::snprintf(reinterpret_cast<char*>(body.data()) + 1024 + 148, 8, "%06o", sum);
   c = check(body);
   EXPECT_EQ(c.result, TAR_READ_FAILED);
-  EXPECT_NE(c.output.find("\tstatus.txt (4294967295 bytes)\r\n\tfile error -3.\r\nbackup\terror reading status.txt\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      c.output.find("\tstatus.txt (4294967295 bytes)\r\n\tfile error -3.\r\nbackup\terror reading status.txt\r\n"),
+      std::string::npos);
 }
 
 TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {

@@ -3,7 +3,8 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 
-int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes, std::size_t length) {
+int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
+                               std::size_t length) {
   if (!bytes || length == 0 || !base_url) return 1;
   const UploadSource source{bytes, length};
   if (gateway.tftp_upload(ip, &source) != 0) return 1;

@@ -108,7 +108,8 @@ const CsvFormat INPUT_FORMAT{"importcsv_cd", "#dali-channel-inputs-csv-version: 
 
 }  // namespace
 
-ImportResult import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area, uint32_t* applied) {
+ImportResult import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
+                              uint32_t* applied) {
   InputRow row;
   return import_csv_file(INPUT_FORMAT, &row, fetched, path, area, applied);
 }

@@ -17,7 +17,8 @@ void configure_firmware_upgrade(CURL* handle, void*) {
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
-int run_trigger(const TransferSettings& settings, const char* tag, const std::string& url, net::ConfigureHandle configure) {
+int run_trigger(const TransferSettings& settings, const char* tag, const std::string& url,
+                net::ConfigureHandle configure) {
   long status = 0;
   if (net::run_transfer(settings, tag, "pushing", url, configure, nullptr, &status) != 0) return 1;
   return net::check_trigger_status(status);
