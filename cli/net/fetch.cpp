@@ -34,6 +34,6 @@ int CurlGateway::fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer
   std::string text = url;
   if (text.empty()) return 1;
   if (net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer) != 0) return 1;
-  std::printf("%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
+  report(settings_.reporter, "%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
   return 0;
 }

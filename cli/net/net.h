@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "util/buffers.h"
+#include "util/reporter.h"
 
 // The four exchanges with a gateway. Absent texts are nullptr.
 class Gateway {
@@ -26,7 +27,10 @@ class Gateway {
 
 // How the transfers run; set from the command line.
 struct TransferSettings {
-  bool verbose = false;  // libcurl's trace on standard error
+  bool verbose = false;  // libcurl's trace on the reporter's standard error
+  // Announcements and failures; libcurl's meter and trace go to its standard
+  // error and a firmware upgrade's reply body to its standard output.
+  Reporter reporter;
 };
 
 // The gateway over libcurl's easy interface.

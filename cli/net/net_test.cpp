@@ -238,7 +238,7 @@ TEST_F(Transfers, VerboseTurnsTheTraceOn) {
   GatewayProcess gateway;
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
-  CurlGateway loud(TransferSettings{true});
+  CurlGateway loud(TransferSettings{true, Reporter{}});
   auto run = capture([&] { return loud.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 0);
   EXPECT_THAT(run.err, HasSubstr("> GET /api/v100/status.ssi HTTP/1.1"));

@@ -21,7 +21,7 @@ int run_trigger(const TransferSettings& settings, const char* tag, const std::st
                 net::ConfigureHandle configure) {
   long status = 0;
   if (net::run_transfer(settings, tag, "pushing", url, configure, nullptr, &status) != 0) return 1;
-  return net::check_trigger_status(status);
+  return net::check_trigger_status(settings.reporter, status);
 }
 
 }  // namespace

@@ -3,32 +3,35 @@
 #include <cstdio>
 #include <memory>
 
-
 namespace net {
 
 int run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
                  ConfigureHandle configure, void* context, long* status) {
-  std::printf("%s\t%s URL '%s'.\n", tag, verb, url.c_str());
+  const Reporter& reporter = settings.reporter;
+  report(reporter, "%s\t%s URL '%s'.\n", tag, verb, url.c_str());
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
   if (!handle) return 1;
   curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle.get(), CURLOPT_VERBOSE, settings.verbose ? 1L : 0L);
+  curl_easy_setopt(handle.get(), CURLOPT_STDERR, reporter.err);
+  // libcurl's default body sink writes to this stream; operations that keep the body set their own.
+  curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, reporter.out);
   configure(handle.get(), context);
   // The announcement shows before libcurl's meter and trace on standard error.
-  std::fflush(stdout);
+  std::fflush(reporter.out);
   CURLcode code = curl_easy_perform(handle.get());
   if (code != CURLE_OK) {
-    std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(code));
+    report_error(reporter, "curl_easy_perform() failed: %s\n", curl_easy_strerror(code));
     return 1;
   }
   if (status) curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, status);
   return 0;
 }
 
-int check_trigger_status(long status) {
+int check_trigger_status(const Reporter& reporter, long status) {
   if (status < 400) return 0;
-  std::fflush(stdout);  // after the reply body that libcurl may have written there
-  std::fprintf(stderr, "request failed: HTTP %ld\n", status);
+  // After the reply body that libcurl may have written to standard output.
+  report_error(reporter, "request failed: HTTP %ld\n", status);
   return 1;
 }
 

@@ -14,13 +14,13 @@ namespace net {
 // Sets the operation's own options on a fresh handle (URL and trace are already set).
 using ConfigureHandle = void (*)(CURL* handle, void* context);
 
-// Prints "<tag>\t<verb> URL '<url>'.\n", performs the transfer and prints
+// Reports "<tag>\t<verb> URL '<url>'.\n", performs the transfer and reports
 // libcurl's failure line. `status` (may be nullptr) receives the HTTP status.
 // 0 when libcurl reported success, 1 otherwise.
 int run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
                  ConfigureHandle configure, void* context, long* status = nullptr);
 
 // For the trigger requests: an HTTP status of 400 or more means the gateway did not act.
-int check_trigger_status(long status);
+int check_trigger_status(const Reporter& reporter, long status);
 
 }  // namespace net
