@@ -12,7 +12,7 @@ if(VARNU_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-if(NOT VARNU_FUZZ)
+if(BUILD_TESTING AND NOT VARNU_FUZZ)
   find_package(GTest REQUIRED)
   include(GoogleTest)
   if(VARNU_BENCH)
@@ -25,9 +25,10 @@ function(varnu_warnings target)
 endfunction()
 
 # varnu_test(NAME src... [LABELS l...] [LIBS lib...]): a GoogleTest executable
-# linked with the console tool's library. Default label: unit.
+# linked with the library of its folder (VARNU_LAYER, see cli/CMakeLists.txt)
+# and the test support. Default label: unit.
 function(varnu_test name)
-  if(VARNU_FUZZ)
+  if(VARNU_FUZZ OR NOT BUILD_TESTING)
     return()
   endif()
   cmake_parse_arguments(T "" "" "LABELS;LIBS" ${ARGN})
@@ -35,23 +36,24 @@ function(varnu_test name)
     set(T_LABELS unit)
   endif()
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE varnu ${T_LIBS} GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${VARNU_LAYER} varnu_testing ${T_LIBS} GTest::gtest_main GTest::gmock)
   varnu_warnings(${name})
   target_compile_definitions(${name} PRIVATE
     VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}" VARNU_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" DISCOVERY_TIMEOUT 30)
 endfunction()
 
-# varnu_fuzz(NAME src...): a libFuzzer target, built only with VARNU_FUZZ, and a
+# varnu_fuzz(NAME src... [LIBS lib...]): a libFuzzer target, built only with VARNU_FUZZ, and a
 # CTest case that runs it for a short while (VARNU_FUZZ_SECONDS, default 20).
 # New inputs go to the build tree's corpus; the committed seeds beside the
 # target (NAME_corpus/, made by scripts/make-fuzz-seeds) are only read.
 function(varnu_fuzz name)
-  if(NOT VARNU_FUZZ)
+  if(NOT VARNU_FUZZ OR NOT BUILD_TESTING)
     return()
   endif()
-  add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE varnu)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${VARNU_LAYER} ${T_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(seconds $ENV{VARNU_FUZZ_SECONDS})
   if(NOT seconds)
@@ -67,13 +69,14 @@ function(varnu_fuzz name)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()
 
-# varnu_bench(NAME src...): a Google Benchmark executable (never a test).
+# varnu_bench(NAME src... [LIBS lib...]): a Google Benchmark executable (never a test).
 function(varnu_bench name)
-  if(VARNU_FUZZ OR NOT VARNU_BENCH)
+  if(VARNU_FUZZ OR NOT VARNU_BENCH OR NOT BUILD_TESTING)
     return()
   endif()
-  add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE varnu benchmark::benchmark)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${VARNU_LAYER} ${T_LIBS} benchmark::benchmark)
   target_compile_definitions(${name} PRIVATE VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}")
   varnu_warnings(${name})
 endfunction()
@@ -82,7 +85,7 @@ endfunction()
 # script run as one CTest case. It finds the build tree in VARNU_BUILD_DIR and
 # the shared helpers of tests/ on PYTHONPATH. Default label: integration.
 function(varnu_pytest name script)
-  if(VARNU_FUZZ)
+  if(VARNU_FUZZ OR NOT BUILD_TESTING)
     return()
   endif()
   cmake_parse_arguments(T "" "TIMEOUT" "LABELS" ${ARGN})

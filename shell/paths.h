@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "varnkit_config.h"
+
 // The local web server: recognised only by this executable file name.
 inline constexpr char kServerName[] = "varnkit-http-server";
-inline constexpr uint16_t kServerPort = 7681;
+inline constexpr uint16_t kServerPort = VARNKIT_SERVER_PORT;
 
 // The executable path up to, not including, its last '/'; the whole path when it has none.
 std::string executable_folder(const std::string& executable_path);

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-inline constexpr char kDefaultStartUrl[] = "http://127.0.0.1:7681/";
+#include "varnkit_config.h"
+
+inline constexpr char kDefaultStartUrl[] = "http://127.0.0.1:" VARNKIT_SERVER_PORT_TEXT "/";
 
 struct ShellSwitches {
   bool use_views = false;

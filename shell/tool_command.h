@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr char kAppVersion[] = "1.4.0";
+#include "varnkit_config.h"
+
+inline constexpr char kAppVersion[] = VARNKIT_VERSION;
 inline constexpr char kNoticeCaption[] = "File Path";
 inline constexpr char kMissingArguments[] = "Missing or wrong arguments.";
 inline constexpr char kNoFolderSelected[] = "No folder selected.";

@@ -1,12 +1,30 @@
-// The backup and restore actions.
+// The five actions of varnu-cli. Each reaches the gateway only through
+// `gateway` and tells what happens through `reporter`; lists and texts are
+// nullptr when absent. Results: 0 success, 1 failure, 2 missing or wrong
+// arguments.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "net/net.h"
+#include "util/reporter.h"
+
+// Action "get_status": reads the gateway's status report.
+int get_status(Gateway& gateway, const Reporter& reporter, const char* ip);
 // Action "get_backup": fetches the configurations into a backup archive or folder.
-// Lists are nullptr when absent. 0 when every configuration was stored, 1 otherwise, 2 usage.
-int get_backup(const char* ip, const char* backupfileout, const char* backupfileouttype,
-               const std::vector<std::string>* backupconfig);
+// 0 when every configuration was stored.
+int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfileout,
+               const char* backupfileouttype, const std::vector<std::string>* backupconfig);
 // Action "put_backup": restores a backup archive or a single tar onto the gateway.
-int put_backup(const char* ip, const char* backupfilein);
+int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein);
+// Action "setup_channel": a 0 in `channel` ends it. 0 when every channel
+// handled was pushed and restored, 1 when any was skipped or failed or the
+// run was stopped.
+int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const std::vector<int32_t>* channel,
+                  const std::vector<std::string>* channelcsvfile, const std::vector<std::string>* channelgroupscsvfile,
+                  const std::vector<std::string>* channelinputscsvfile);
+// Action "push_firmware": 0 when uploaded and the upgrade was accepted, 2 without
+// an address or a firmware file.
+int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile);

@@ -33,18 +33,19 @@ std::tm start_time() {
 }
 
 // Stores one fetched archive; false (with a message) when it could not be written.
-bool store(ZipArchive* zip, const std::string& folder, const std::string& name, const std::vector<uint8_t>& data) {
+bool store(const Reporter& reporter, ZipArchive* zip, const std::string& folder, const std::string& name,
+           const std::vector<uint8_t>& data) {
   const std::string file_name = name + ".tar";
   if (zip) {
     if (zip_entry_begin(zip, file_name.c_str()) == 0 && zip_entry_append(zip, data.data(), data.size()) == 0 &&
         zip_entry_finish(zip) == 0)
       return true;
-    std::fprintf(stderr, "get_backup: could not add '%s' to the backup archive.\n", file_name.c_str());
+    report_error(reporter, "get_backup: could not add '%s' to the backup archive.\n", file_name.c_str());
     return false;
   }
   const std::string path = join_path(folder, file_name);
   if (platform::write_file_replacing(path.c_str(), data.data(), data.size())) return true;
-  std::fprintf(stderr, "get_backup: could not write '%s'.\n", path.c_str());
+  report_error(reporter, "get_backup: could not write '%s'.\n", path.c_str());
   return false;
 }
 
@@ -62,17 +63,17 @@ std::string backup_archive_name(const char* address, const std::tm& when) {
   return "backup_" + safe + stamp;
 }
 
-int get_backup(const char* ip, const char* backupfileout, const char* backupfileouttype,
-               const std::vector<std::string>* backupconfig) {
+int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfileout,
+               const char* backupfileouttype, const std::vector<std::string>* backupconfig) {
   if (!ip) {
-    std::printf("Missing arguments for action get_backup.");
+    report(reporter, "Missing arguments for action get_backup.");
     return 2;
   }
   // Everything that can be known wrong is refused before the first fetch, so
   // that a backup never runs only to be thrown away.
   const bool to_zip = backupfileouttype && std::strcmp(backupfileouttype, "zip") == 0;
   if (backupfileouttype && !to_zip && std::strcmp(backupfileouttype, "directory") != 0) {
-    std::fprintf(stderr, "get_backup: unknown output type '%s'; accepted values: \"zip\", \"directory\".\n",
+    report_error(reporter, "get_backup: unknown output type '%s'; accepted values: \"zip\", \"directory\".\n",
                  backupfileouttype);
     return 2;
   }
@@ -80,17 +81,17 @@ int get_backup(const char* ip, const char* backupfileout, const char* backupfile
   if (backupconfig && !backupconfig->empty()) names = *backupconfig;
   for (const std::string& name : names) {
     if (!safe_configuration_name(name)) {
-      std::fprintf(stderr, "get_backup: configuration name '%s' refused: it would write outside the output folder.\n",
+      report_error(reporter, "get_backup: configuration name '%s' refused: it would write outside the output folder.\n",
                    name.c_str());
       return 2;
     }
   }
   if (!backupfileout || !*backupfileout) {
-    std::fprintf(stderr, "get_backup: no output folder given (--backupfileout).\n");
+    report_error(reporter, "get_backup: no output folder given (--backupfileout).\n");
     return 2;
   }
   if (!platform::is_writable_folder(backupfileout)) {
-    std::fprintf(stderr, "get_backup: output folder '%s' does not exist or is not writable.\n", backupfileout);
+    report_error(reporter, "get_backup: output folder '%s' does not exist or is not writable.\n", backupfileout);
     return 1;
   }
   const std::string folder = backupfileout;
@@ -102,7 +103,7 @@ int get_backup(const char* ip, const char* backupfileout, const char* backupfile
     zip_path = join_path(folder, backup_archive_name(ip, start_time()));
     zip = zip_archive_open(zip_path.c_str(), 6, 'w');
     if (!zip) {
-      std::fprintf(stderr, "get_backup: the backup archive '%s' cannot be created.\n", zip_path.c_str());
+      report_error(reporter, "get_backup: the backup archive '%s' cannot be created.\n", zip_path.c_str());
       return 1;
     }
   }
@@ -111,13 +112,13 @@ int get_backup(const char* ip, const char* backupfileout, const char* backupfile
   std::size_t stored = 0;
   for (const std::string& name : names) {
     FetchedConfiguration record;
-    if (fetch_configuration(base_url.c_str(), name.c_str(), &record) != 0) {
-      std::printf("%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
+    if (fetch_configuration(gateway, base_url.c_str(), name.c_str(), &record) != 0) {
+      report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
       complete = false;
       continue;
     }
-    std::printf("\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
-    if (store(zip.get(), folder, name, record.buffer.data))
+    report(reporter, "\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
+    if (store(reporter, zip.get(), folder, name, record.buffer.data))
       ++stored;
     else
       complete = false;
@@ -126,7 +127,7 @@ int get_backup(const char* ip, const char* backupfileout, const char* backupfile
 
   // The archive appears under its name only complete; with nothing in it, not at all.
   if (zip && stored > 0 && zip_archive_close(std::move(zip)) != 0) {
-    std::fprintf(stderr, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
+    report_error(reporter, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
     return 1;
   }
   return complete ? 0 : 1;

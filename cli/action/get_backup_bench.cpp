@@ -16,7 +16,7 @@
 
 #include "action/action.h"
 #include "backup/backup.h"
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 
 
 namespace {
@@ -32,7 +32,7 @@ std::string url_of(const char* name) {
 
 void BM_GetBackupZip(benchmark::State& state) {
   for (auto _ : state) {
-    if (get_backup(gateway->address().c_str(), folder.c_str(), "zip", nullptr) != 0)
+    if (CurlGateway curl; get_backup(curl, Reporter{}, gateway->address().c_str(), folder.c_str(), "zip", nullptr) != 0)
       state.SkipWithError("get_backup failed");
     state.PauseTiming();
     for (const auto& entry : fs::directory_iterator(folder)) fs::remove(entry.path());

@@ -7,6 +7,7 @@
 
 #include "action/action.h"
 #include "action/backup_name.h"
+#include "testing/fake_gateway.h"
 
 namespace {
 
@@ -27,10 +28,10 @@ TEST(BackupArchiveName, AddressIsMadeSafeForFileNames) {
   EXPECT_EQ(backup_archive_name("h", std::tm{}), "backup_h_LUMARO_19000100_000000.zip");
 }
 
-// Each of these is refused before anything is fetched: the address is one
-// where nothing listens, so a fetch would print its announcement line.
+// Each of these is refused before anything is fetched.
 class GetBackupRefuses : public ::testing::Test {
  protected:
+  FakeGateway gateway;
   fs::path dir = fs::path(VARNU_BUILD_DIR) / "get_backup_test";
   void SetUp() override {
     fs::remove_all(dir);
@@ -42,8 +43,9 @@ class GetBackupRefuses : public ::testing::Test {
                       const std::string& message) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(get_backup("127.0.0.1:9", folder, type, names), status);
+    EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", folder, type, names), status);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(gateway.calls.empty());
     EXPECT_NE(::testing::internal::GetCapturedStderr().find(message), std::string::npos) << message;
     EXPECT_TRUE(fs::is_empty(dir));
   }
@@ -51,7 +53,7 @@ class GetBackupRefuses : public ::testing::Test {
 
 TEST_F(GetBackupRefuses, WrongValuesAreUsageErrors) {
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(get_backup(nullptr, dir.c_str(), "zip", nullptr), 2);
+  EXPECT_EQ(get_backup(gateway, Reporter{}, nullptr, dir.c_str(), "zip", nullptr), 2);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Missing arguments for action get_backup.");
   expect_refused(2, dir.c_str(), "tar", nullptr, "accepted values: \"zip\", \"directory\"");
   expect_refused(2, dir.c_str(), "", nullptr, "unknown output type ''");
@@ -70,7 +72,7 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   std::ofstream(file) << "x";
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(get_backup("127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
+  EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("is not writable"), std::string::npos);
 }

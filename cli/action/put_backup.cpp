@@ -21,22 +21,23 @@ constexpr uint32_t UPLOAD_MODE = 0664;
 
 bool is_record(const ConfigurationEntry& entry) { return entry.code >= 1 && entry.code <= 8; }
 
-// Reads the member `path` of a configuration archive. Failures are printed when `report` is set.
-bool read_member(const uint8_t* tar, std::size_t length, const char* path, bool report, std::vector<uint8_t>* out) {
+// Reads the member `path` of a configuration archive. Failures are reported when `reporter` is set.
+bool read_member(const Reporter* reporter, const uint8_t* tar, std::size_t length, const char* path,
+                 std::vector<uint8_t>* out) {
   TarArchive reader;
   tar_memory_reader(&reader, tar, length);
   TarHeader header;
   if (tar_find(&reader, path, &header) != TAR_SUCCESS) {
-    if (report) std::printf("%s\terror '%s' file not found.\r\n", TAG, path);
+    if (reporter) report(*reporter, "%s\terror '%s' file not found.\r\n", TAG, path);
     return false;
   }
   if (header.size == 0) {
-    if (report) std::printf("%s\terror '%s' file size error\r\n", TAG, path);
+    if (reporter) report(*reporter, "%s\terror '%s' file size error\r\n", TAG, path);
     return false;
   }
   out->assign(header.size, 0);
   if (tar_read_data(&reader, out->data(), header.size) != TAR_SUCCESS) {
-    if (report) std::printf("%s\terror reading '%s'\r\n", TAG, path);
+    if (reporter) report(*reporter, "%s\terror reading '%s'\r\n", TAG, path);
     return false;
   }
   return true;
@@ -54,12 +55,14 @@ bool build_upload(const char* path, const std::vector<uint8_t>& record, std::vec
   if (tar_write_header(&writer, &header) != TAR_SUCCESS ||
       tar_write_data(&writer, record.data(), header.size) != TAR_SUCCESS || tar_finalize(&writer) != TAR_SUCCESS)
     return false;
-  writer.memory.resize(writer.position);
-  *upload = std::move(writer.memory);
+  const std::span<const uint8_t> bytes = tar_written_bytes(&writer);
+  upload->assign(bytes.begin(), bytes.end());
   return true;
 }
 
 struct Restore {
+  Gateway& gateway;
+  const Reporter& reporter;
   const char* ip;
   std::string base_url;
   const StatusReport* status;
@@ -69,22 +72,22 @@ struct Restore {
 
 // Uploads an archive and asks for its restore. True when both succeeded.
 bool push(const Restore& r, const std::vector<uint8_t>& archive) {
-  return push_configuration_archive(r.base_url.c_str(), r.ip, archive.data(), archive.size()) == 0;
+  return push_configuration_archive(r.gateway, r.base_url.c_str(), r.ip, archive.data(), archive.size()) == 0;
 }
 
 void restore_configuration(Restore& r, const ConfigurationEntry& entry, const uint8_t* tar, std::size_t length) {
   ++r.found;
   std::vector<uint8_t> upload;
-  if (prepare_upload(entry, *r.status, tar, length, &upload) != 0) {
+  if (prepare_upload(r.reporter, entry, *r.status, tar, length, &upload) != 0) {
     ++r.failed;
     return;
   }
-  std::printf("%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
+  report(r.reporter, "%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
   if (!push(r, upload)) {
     ++r.failed;
     return;
   }
-  std::printf("\x1b[32m%s\tbackup push completed.\n\n\x1b[0m", "backup");
+  report(r.reporter, "\x1b[32m%s\tbackup push completed.\n\n\x1b[0m", "backup");
 }
 
 void restore_backup_archive(Restore& r, ZipArchive* zip) {
@@ -95,9 +98,9 @@ void restore_backup_archive(Restore& r, ZipArchive* zip) {
     }
     ++r.found;
     ++r.failed;
-    std::fprintf(stderr, "put_backup: entry '%s' cannot be read\n", entry.member_name);
+    report_error(r.reporter, "put_backup: entry '%s' cannot be read\n", entry.member_name);
   });
-  if (r.found == 0) std::fprintf(stderr, "put_backup: no configuration found in the backup archive\n");
+  if (r.found == 0) report_error(r.reporter, "put_backup: no configuration found in the backup archive\n");
 }
 
 bool read_whole_file(const char* path, std::vector<uint8_t>* out) {
@@ -116,7 +119,8 @@ std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8
   TarHeader header;
   while (tar_read_header(&reader, &header) == TAR_SUCCESS) {
     for (const ConfigurationEntry* entry = configuration_table; entry->gateway_path; ++entry)
-      if (std::string(entry->gateway_path) == header.name && std::find(found.begin(), found.end(), entry) == found.end())
+      if (std::string(entry->gateway_path) == header.name &&
+          std::find(found.begin(), found.end(), entry) == found.end())
         found.push_back(entry);
     if (tar_next(&reader) != TAR_SUCCESS) break;
   }
@@ -128,7 +132,7 @@ std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8
 bool needs_conversion(const Restore& r, const ConfigurationEntry& entry, const std::vector<uint8_t>& tar) {
   if (!is_record(entry)) return false;
   std::vector<uint8_t> record;
-  if (!r.status->firmware_version || !read_member(tar.data(), tar.size(), entry.gateway_path, false, &record))
+  if (!r.status->firmware_version || !read_member(nullptr, tar.data(), tar.size(), entry.gateway_path, &record))
     return true;
   return !record_passes_unchanged(entry.code, r.status->firmware_version->c_str(), record.data(), record.size());
 }
@@ -141,12 +145,12 @@ int restore_single_tar(Restore& r, const char* path) {
     tar_close(&archive);
   }
   if (status != TAR_SUCCESS) {
-    std::printf("Error %d opening tar file.", status);
+    report(r.reporter, "Error %d opening tar file.", status);
     return 1;
   }
   std::vector<uint8_t> tar;
   if (!read_whole_file(path, &tar)) {
-    std::fprintf(stderr, "put_backup: '%s' cannot be read\n", path);
+    report_error(r.reporter, "put_backup: '%s' cannot be read\n", path);
     return 1;
   }
   const std::vector<const ConfigurationEntry*> present = configurations_in(tar);
@@ -155,7 +159,7 @@ int restore_single_tar(Restore& r, const char* path) {
   if (!convert) {
     // Nothing to change: the archive goes to the gateway byte for byte.
     if (!push(r, tar)) return 1;
-    std::printf("OK\n");
+    report(r.reporter, "OK\n");
     return 0;
   }
   for (const ConfigurationEntry* entry : present) restore_configuration(r, *entry, tar.data(), tar.size());
@@ -164,23 +168,24 @@ int restore_single_tar(Restore& r, const char* path) {
 
 }  // namespace
 
-int prepare_upload(const ConfigurationEntry& entry, const StatusReport& status, const uint8_t* tar,
-                   std::size_t length, std::vector<uint8_t>* upload) {
+int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, const StatusReport& status,
+                   const uint8_t* tar, std::size_t length, std::vector<uint8_t>* upload) {
   std::vector<uint8_t> member;
-  if (!read_member(tar, length, entry.gateway_path, true, &member)) return 1;
+  if (!read_member(&reporter, tar, length, entry.gateway_path, &member)) return 1;
   if (is_record(entry) && !status.firmware_version) {
-    std::printf("%s\terror '%s' not restored: the gateway's firmware version is unknown.\r\n", TAG,
+    report(reporter, "%s\terror '%s' not restored: the gateway's firmware version is unknown.\r\n", TAG,
                 entry.gateway_path);
     return 1;
   }
   std::vector<uint8_t> converted;
-  if (convert_configuration_record(&entry, &status, member.data(), member.size(), &converted) != CONVERT_OK ||
+  const char* firmware = status.firmware_version ? status.firmware_version->c_str() : nullptr;
+  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted) != CONVERT_OK ||
       converted.empty()) {
-    std::printf("%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
+    report(reporter, "%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
     return 1;
   }
   if (!build_upload(entry.gateway_path, converted, upload)) {
-    std::printf("%s\terror packing '%s'\r\n", TAG, entry.gateway_path);
+    report(reporter, "%s\terror packing '%s'\r\n", TAG, entry.gateway_path);
     return 1;
   }
   return 0;
@@ -199,16 +204,16 @@ void for_each_configuration_entry(
   }
 }
 
-int put_backup(const char* ip, const char* backupfilein) {
+int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein) {
   if (!ip) {
-    std::printf("Missing arguments for action put_backup.");
+    report(reporter, "Missing arguments for action put_backup.");
     return 2;
   }
   StatusReport status;
-  const int queried = query_status(ip, &status);
+  const int queried = query_status(gateway, ip, &status);
   if (queried != 0) return queried;
-  std::printf("model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
-  Restore r{ip, std::string("http://") + ip, &status};
+  report(reporter, "model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
+  Restore r{gateway, reporter, ip, std::string("http://") + ip, &status};
   int result = 0;
   if (ZipArchiveHandle zip = backupfilein ? zip_archive_open(backupfilein, 0, 'r') : nullptr) {
     restore_backup_archive(r, zip.get());

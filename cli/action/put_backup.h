@@ -10,13 +10,14 @@
 struct ConfigurationEntry;
 struct StatusReport;
 struct ZipArchive;
+struct Reporter;
 
 // Finds the configuration's file in the configuration archive `tar`, checks
 // it, converts it to the gateway's record version and builds the one-member
-// archive to upload (mode 0664, current time). Prints why a member is
+// archive to upload (mode 0664, current time). Reports why a member is
 // skipped. 0 when `upload` is ready, 1 when the member is skipped.
-int prepare_upload(const ConfigurationEntry& entry, const StatusReport& status, const uint8_t* tar,
-                   std::size_t length, std::vector<uint8_t>* upload);
+int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, const StatusReport& status,
+                   const uint8_t* tar, std::size_t length, std::vector<uint8_t>* upload);
 
 // Calls `visit` for each entry of a backup archive, in stored order, whose name
 // is exactly a configuration's member name; folders and other names are passed

@@ -21,6 +21,7 @@
 #include "backup/backup.h"
 #include "status/status.h"
 #include "tar/tar.h"
+#include "util/reporter.h"
 #include "zip/zip.h"
 
 namespace {
@@ -88,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for_each_configuration_entry(zip.get(), [&](const ConfigurationEntry& entry, const std::vector<uint8_t>* bytes) {
       if (!bytes) return;
       std::vector<uint8_t> upload;
-      if (prepare_upload(entry, status, bytes->data(), bytes->size(), &upload) == 0 && upload.size() < 2048)
+      if (prepare_upload(Reporter{}, entry, status, bytes->data(), bytes->size(), &upload) == 0 && upload.size() < 2048)
         std::abort();  // header, at least one padded data block, end marker
     });
     zip_archive_close(std::move(zip));

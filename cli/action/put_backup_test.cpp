@@ -10,6 +10,7 @@
 #include "records/records.h"
 #include "status/status.h"
 #include "tar/tar.h"
+#include "util/reporter.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ Prepared prepare(uint32_t code, const char* firmware, const Bytes& tar) {
   Prepared p;
   const StatusReport status = status_with(firmware);
   testing::internal::CaptureStdout();
-  p.result = prepare_upload(configuration_table[code], status, tar.data(), tar.size(), &p.upload);
+  p.result = prepare_upload(Reporter{}, configuration_table[code], status, tar.data(), tar.size(), &p.upload);
   p.printed = testing::internal::GetCapturedStdout();
   return p;
 }

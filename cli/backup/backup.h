@@ -1,6 +1,6 @@
 // The gateway's 22 configurations and the exchanges of configuration archives
-// with it: fetch and check one archive, push one and start the restore, and
-// build one in memory.
+// with it: fetch and check one archive, push one and start the restore, build
+// one in memory, and read or write the channel records inside one.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,9 @@
 #include <string>
 
 #include "net/net.h"
+#include "records/records.h"
 #include "tar/tar.h"
+#include "util/buffers.h"
 
 constexpr uint32_t CONFIGURATION_COUNT = 22;
 
@@ -22,10 +24,39 @@ struct ConfigurationEntry {
 };
 
 // The 22 configurations by code, then the end row {22, nullptr, nullptr}.
-extern const ConfigurationEntry configuration_table[CONFIGURATION_COUNT + 1];
+inline constexpr ConfigurationEntry configuration_table[CONFIGURATION_COUNT + 1] = {
+    {0, "systemconfig.tar", "/etc/config/system/systemconfig.bin"},
+    {1, "dali1.tar", "/etc/config/dali/dali1.bin"},
+    {2, "dali2.tar", "/etc/config/dali/dali2.bin"},
+    {3, "dali3.tar", "/etc/config/dali/dali3.bin"},
+    {4, "dali4.tar", "/etc/config/dali/dali4.bin"},
+    {5, "cd1.tar", "/etc/config/dali/cd1.bin"},
+    {6, "cd2.tar", "/etc/config/dali/cd2.bin"},
+    {7, "cd3.tar", "/etc/config/dali/cd3.bin"},
+    {8, "cd4.tar", "/etc/config/dali/cd4.bin"},
+    {9, "schedules.tar", "/etc/config/schedule/schedule.bin"},
+    {10, "schedulesastro.tar", "/etc/config/schedule/scheduleastro.bin"},
+    {11, "rlc.tar", "/etc/config/rlc/rlc.bin"},
+    {12, "commanders.tar", "/etc/config/cmdr/cmdr.bin"},
+    {13, "system_ui32.tar", "/etc/config/nvp/system_ui32.bin"},
+    {14, "dalv.tar", "/etc/config/nvp/dalv.bin"},
+    {15, "daeu.tar", "/etc/config/nvp/daeu.bin"},
+    {16, "daeutr.tar", "/etc/config/nvp/daeutr.bin"},
+    {17, "daeutc.tar", "/etc/config/nvp/daeutc.bin"},
+    {18, "dacdlcm.tar", "/etc/config/nvp/dacdlcm.bin"},
+    {19, "dacdlcr.tar", "/etc/config/nvp/dacdlcr.bin"},
+    {20, "rlcnamenvp.tar", "/etc/config/nvp/rlcnamenvp.bin"},
+    {21, "cmdrnamenvp.tar", "/etc/config/nvp/cmdrnamenvp.bin"},
+    {22, nullptr, nullptr},
+};
 
-// The 22 configuration names in the default fetch order of a backup.
-extern const char* const default_fetch_order[CONFIGURATION_COUNT];
+// The 22 configuration names in the default fetch order of a backup:
+// the small global settings first, then the channels, then the name tables.
+inline constexpr const char* default_fetch_order[CONFIGURATION_COUNT] = {
+    "systemconfig", "schedules", "schedulesastro", "rlc",    "commanders", "dali1",   "dali2",      "dali3",
+    "dali4",        "cd1",       "cd2",            "cd3",    "cd4",        "system_ui32", "dalv",   "daeu",
+    "daeutr",       "daeutc",    "dacdlcm",        "dacdlcr", "rlcnamenvp", "cmdrnamenvp",
+};
 
 // The row whose member name equals `member_name` exactly, or nullptr.
 const ConfigurationEntry* find_configuration_by_member(const char* member_name);
@@ -43,7 +74,7 @@ struct FetchedConfiguration {
 
 // GETs "<base_url>/api/v100/backup.ssi?config=<name>" into `record` (reset
 // first) and checks it. 0 when an archive arrived and passed the check.
-int fetch_configuration(const char* base_url, const char* name, FetchedConfiguration* record);
+int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record);
 // Lists the archive, reads status.txt into the four values and prints them.
 // 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
 // members; a negative tar status when the listing stopped on a damaged header
@@ -53,11 +84,33 @@ int check_configuration_archive(FetchedConfiguration* record);
 void release_fetched_configuration(FetchedConfiguration* record);
 // Uploads the archive by TFTP to `ip`, then asks the gateway to restore it.
 // 0 when both succeeded.
-int push_configuration_archive(const char* base_url, const char* ip, const uint8_t* bytes,
+int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
                                std::size_t length);
 // Sets `handle` up as an empty memory writer. 1 without a handle.
 int init_configuration_writer(TarArchive* handle);
-// Writes the end marker and lists the finished archive (handle->memory,
-// handle->position bytes). 0, the tar status that stopped the listing, or 1
-// without a handle.
+// Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing,
+// or 1 without a handle.
 int finish_configuration_archive(TarArchive* handle);
+
+// ---- Channel records inside a configuration archive -------------------------
+
+// Reads "/etc/config/dali/dali<channel>.bin" from the fetched archive into the
+// 11168-byte image (cleared first; a longer member is cut). 0 success, 1 failure.
+int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, uint8_t* image);
+
+enum class RecordWrite {
+  Written,          // the member is in the archive
+  MissingArgument,  // nothing was written
+  WriteFailed,      // the archive refused the header or the data (reported)
+  VersionRefused,   // the firmware cannot take the record (reported); the tool must stop with status 1
+};
+
+// Stamps version and CRC into the image for the fetched firmware's layout and
+// writes it as member "/etc/config/dali/dali<channel>.bin".
+RecordWrite write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                                 uint8_t* image);
+// Stamps version 3 and the CRC into the 9564-byte image and writes it as member
+// "/etc/config/dali/cd<channel>.bin". A firmware that does not call for channel
+// record version 3 cannot take it: VersionRefused.
+RecordWrite write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                               uint8_t* image);

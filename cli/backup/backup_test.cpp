@@ -1,4 +1,5 @@
 #include "backup/backup.h"
+#include "testing/fake_gateway.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tar/tar_test_support.h"
+#include "testing/tar_support.h"
 
 namespace {
 
@@ -176,8 +177,9 @@ TEST(CheckConfigurationArchive, DamageBehindTwoMembers) {
   std::snprintf(reinterpret_cast<char*>(body.data()) + 1024 + 148, 8, "%06o", sum);
   c = check(body);
   EXPECT_EQ(c.result, TAR_READ_FAILED);
-  EXPECT_NE(c.output.find("\tstatus.txt (4294967295 bytes)\r\n\tfile error -3.\r\nbackup\terror reading status.txt\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      c.output.find("\tstatus.txt (4294967295 bytes)\r\n\tfile error -3.\r\nbackup\terror reading status.txt\r\n"),
+      std::string::npos);
 }
 
 TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
@@ -206,16 +208,18 @@ TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
 
 TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const uint8_t byte = 0;
+  FakeGateway gateway;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
-  EXPECT_EQ(push_configuration_archive(nullptr, "127.0.0.1:9", &byte, 1), 1);
-  EXPECT_EQ(push_configuration_archive("http://127.0.0.1:9", nullptr, &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, nullptr, "127.0.0.1:9", &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", nullptr, &byte, 1), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   FetchedConfiguration record;
-  EXPECT_EQ(fetch_configuration(nullptr, "dali1", &record), 1);
-  EXPECT_EQ(fetch_configuration("http://127.0.0.1:9", nullptr, &record), 1);
-  EXPECT_EQ(fetch_configuration("http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_EQ(fetch_configuration(gateway, nullptr, "dali1", &record), 1);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", nullptr, &record), 1);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_TRUE(gateway.calls.empty());
 }
 
 TEST(ConfigurationTable, RowsAndFetchOrderAgree) {

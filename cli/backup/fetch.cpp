@@ -51,12 +51,12 @@ void print_value(const char* label, const std::optional<std::string>& value) {
 
 }  // namespace
 
-int fetch_configuration(const char* base_url, const char* name, FetchedConfiguration* record) {
+int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record) {
   if (!base_url || !name || !record) return 1;
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  if (fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
+  if (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
   return check_configuration_archive(record);
 }
 
@@ -77,7 +77,7 @@ int check_configuration_archive(FetchedConfiguration* record) {
     std::printf("%s\terror status.txt file size error\r\n", TAG);
   } else {
     // A size beyond the body cannot be read; it is not worth allocating either.
-    const bool inside = uint64_t{tar.position} + TAR_BLOCK + header.size <= body.size();
+    const bool inside = tar_member_within(&tar, header);
     std::vector<char> text(inside ? header.size + std::size_t{1} : 0, '\0');
     if (!inside || tar_read_data(&tar, text.data(), header.size) != TAR_SUCCESS) {
       std::printf("%s\terror reading status.txt\r\n", TAG);

@@ -11,7 +11,7 @@ ArchiveListing list_configuration_archive(TarArchive* reader) {
     std::printf("\t%s (%u bytes)\r\n", header.name, static_cast<unsigned>(header.size));
     ++listing.members;
     // The header alone is intact; a body cut inside the data must not pass as complete.
-    if (uint64_t{reader->position} + TAR_BLOCK + header.size > reader->stream_length) {
+    if (!tar_member_within(reader, header)) {
       listing.status = TAR_READ_FAILED;
       listing.cut = true;
       break;

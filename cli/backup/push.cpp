@@ -3,12 +3,13 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 
-int push_configuration_archive(const char* base_url, const char* ip, const uint8_t* bytes, std::size_t length) {
+int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
+                               std::size_t length) {
   if (!bytes || length == 0 || !base_url) return 1;
   const UploadSource source{bytes, length};
-  if (tftp_upload(ip, &source) != 0) return 1;
+  if (gateway.tftp_upload(ip, &source) != 0) return 1;
   std::printf("%s\tbackup file pushed.\n", "backup");
-  if (request_restore(ip) != 0) return 1;
+  if (gateway.request_restore(ip) != 0) return 1;
   std::printf("%s\tbackup file restore started.\n", "backup");
   return 0;
 }
@@ -23,7 +24,8 @@ int finish_configuration_archive(TarArchive* handle) {
   if (!handle) return 1;
   tar_finalize(handle);
   TarArchive reader;
-  tar_memory_reader(&reader, handle->memory.data(), handle->position);
+  const std::span<const uint8_t> bytes = tar_written_bytes(handle);
+  tar_memory_reader(&reader, bytes.data(), bytes.size());
   std::printf("%s\tbackup file contains: \r\n", "backup");
   const ArchiveListing listing = list_configuration_archive(&reader);
   return listing.status == TAR_NULL_RECORD ? 0 : listing.status;

@@ -1,4 +1,4 @@
-// Firmware packages, raw images, their information block, and push_firmware.
+// Firmware packages, raw images and their information block.
 //
 // A package ("*.bin") is a zip archive holding the image as "varnu.binary" and
 // its SHA-256 digest as 64 hexadecimal digits in "varnu.bh", both WinZip
@@ -62,8 +62,8 @@ int read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* e
 // "Preparing file..." line.
 int read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
                                 std::optional<FirmwareDigest>* expected);
-// Reads the raw image image->path into image->data. Always 0: a file that
-// cannot be read completely leaves the image empty.
+// Reads the raw image image->path into image->data. 0 when the whole file
+// was read; negative otherwise (the reason is printed), the image left empty.
 int read_firmware_raw(FirmwareImage* image);
 
 // Decodes the information block of an image without printing anything:
@@ -75,7 +75,3 @@ int check_firmware_info(const uint8_t* data, uint64_t size);
 
 // SHA-256 of `size` bytes (the empty digest when there are none).
 FirmwareDigest firmware_digest(const uint8_t* data, std::size_t size);
-
-// Action "push_firmware": 0 when uploaded and the upgrade was accepted, 1 otherwise,
-// 2 without an address or a firmware file.
-int push_firmware(const char* ip, const char* firmwarefile);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "firmware/firmware.h"
-#include "records/bytes.h"
+#include "util/bytes.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "firmware/firmware.h"
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ TEST_F(FirmwareFiles, RawReaderLeavesUnreadableOrOversizeFilesEmpty) {
     image_.data = {1, 2, 3};
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(read_firmware_raw(&image_), 0);
+    EXPECT_EQ(read_firmware_raw(&image_), -1);
     const std::string said = GetCapturedStderr();
     EXPECT_EQ(GetCapturedStdout(), PREPARING);
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;

@@ -240,18 +240,16 @@ int read_firmware_raw(FirmwareImage* image) {
   image->data.clear();
   switch (read_whole_file(image->path, FIRMWARE_MAX_SIZE, &image->data)) {
     case FileRead::Complete:
-      break;
+      return 0;
     case FileRead::NoMemory:
       std::printf("memory error\n");
-      image->data.clear();
       break;
     case FileRead::TooLarge:
       report_too_large("image", FIRMWARE_MAX_SIZE);
-      image->data.clear();
       break;
     case FileRead::Unreadable:
-      image->data.clear();  // never an image from a partial read
       break;
   }
-  return 0;
+  image->data.clear();  // never an image from a partial read
+  return -1;
 }

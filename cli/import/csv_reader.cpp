@@ -3,7 +3,6 @@
 #include <csv.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -26,20 +25,9 @@ struct FileClose {
 using ParserHandle = std::unique_ptr<csv_parser, ParserFree>;
 using FileHandle = std::unique_ptr<std::FILE, FileClose>;
 
-// The tool's only exit from inside an import: a parser failure, or a row that
-// cannot be written for this gateway. Releases what the reader holds so that
-// nothing is left behind, then ends the process with status 1.
-[[noreturn]] void end_tool(ParserHandle& parser, FileHandle& file) {
-  parser.reset();
-  file.reset();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::exit(1);
-}
-
 void on_field(void* text, std::size_t, void* data) {
   ImportContext& context = *static_cast<ImportContext*>(data);
-  if (context.end_tool) return;
+  if (context.stop) return;
   const CsvFormat& format = *context.format;
   const char* field = text ? static_cast<const char*>(text) : "";
   if (field[0] == '#') {
@@ -54,7 +42,7 @@ void on_field(void* text, std::size_t, void* data) {
 
 void on_row_end(int, void* data) {
   ImportContext& context = *static_cast<ImportContext*>(data);
-  if (context.end_tool) return;
+  if (context.stop) return;
   const CsvFormat& format = *context.format;
   if (!context.comment && context.file_version == 1 && context.column == format.columns &&
       format.apply_row(context)) {
@@ -66,24 +54,25 @@ void on_row_end(int, void* data) {
   context.column = 0;
 }
 
-// Feeds `count` bytes to the parser; ends the tool on a parser failure or
-// when a row asked for it.
-void parse_chunk(ParserHandle& parser, FileHandle& file, ImportContext& context, const unsigned char* bytes,
-                 std::size_t count) {
-  if (csv_parse(parser.get(), bytes, count, on_field, on_row_end, &context) < count) {
-    std::fprintf(stderr, "Error while parsing file: %s\n", csv_strerror(csv_error(parser.get())));
-    end_tool(parser, file);
+// Feeds `count` bytes to the parser; false when the run must stop: on a
+// parser failure or when a row asked for it.
+bool parse_chunk(csv_parser* parser, ImportContext& context, const unsigned char* bytes, std::size_t count) {
+  if (csv_parse(parser, bytes, count, on_field, on_row_end, &context) < count) {
+    std::fprintf(stderr, "Error while parsing file: %s\n", csv_strerror(csv_error(parser)));
+    return false;
   }
-  if (context.end_tool) end_tool(parser, file);
+  return !context.stop;
 }
 
 }  // namespace
 
-int import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched, const char* path,
-                    SetupWorkArea* area, uint32_t* applied) {
+void clear_work_area(SetupWorkArea* area) { *area = SetupWorkArea{}; }
+
+ImportResult import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
+                             const char* path, SetupWorkArea* area, uint32_t* applied) {
   if (applied) *applied = 0;
   // Without a firmware version the record layout is unknown: nothing can be placed.
-  if (!path || !area || !fetched || !fetched->firmware_version) return IMPORT_READ;
+  if (!path || !area || !fetched || !fetched->firmware_version) return ImportResult::Read;
 
   ImportContext context;
   context.image = area;
@@ -94,11 +83,11 @@ int import_csv_file(const CsvFormat& format, void* row, const FetchedConfigurati
   format.clear_row(context);
 
   csv_parser storage;
-  if (csv_init(&storage, 0) != 0) return IMPORT_NO_PARSER;
+  if (csv_init(&storage, 0) != 0) return ImportResult::NoParser;
   ParserHandle parser(&storage);
   csv_set_opts(parser.get(), CSV_APPEND_NULL);
   FileHandle file(platform::open_file(path, "rb"));
-  if (!file) return IMPORT_UNREADABLE;
+  if (!file) return ImportResult::Unreadable;
 
   unsigned char chunk[CHUNK_SIZE];
   bool first = true;
@@ -109,15 +98,15 @@ int import_csv_file(const CsvFormat& format, void* row, const FetchedConfigurati
       start = sizeof UTF8_BOM;
     }
     first = false;
-    parse_chunk(parser, file, context, chunk + start, count - start);
+    if (!parse_chunk(parser.get(), context, chunk + start, count - start)) return ImportResult::Stopped;
   }
-  if (std::ferror(file.get())) return IMPORT_UNREADABLE;
+  if (std::ferror(file.get())) return ImportResult::Unreadable;
   csv_fini(parser.get(), on_field, on_row_end, &context);
-  if (context.end_tool) end_tool(parser, file);
+  if (context.stop) return ImportResult::Stopped;
   file.reset();
 
   std::printf("%lu fields, %lu rows\n", static_cast<unsigned long>(context.fields),
               static_cast<unsigned long>(context.rows));
   if (applied) *applied = context.applied;
-  return IMPORT_READ;
+  return ImportResult::Read;
 }

@@ -32,14 +32,14 @@ struct ImportContext {
   uint32_t record_version = 0;  // channel record version of the fetched firmware
   int64_t file_version = 0;     // set only by version header fields
   uint32_t applied = 0;         // rows that wrote into the work area
-  // Set by a row that met a condition which ends the tool; the reader ends it
+  // Set by a row that met a condition which ends the run; the reader stops
   // as soon as the parser returns, and every later callback does nothing.
-  bool end_tool = false;
+  bool stop = false;
   const CsvFormat* format = nullptr;
   void* row = nullptr;  // the format's row values
 };
 
 // Reads `path` with `format`, filling `area` for the fetched firmware's layout.
 // Results as for the imports of import.h.
-int import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched, const char* path,
-                    SetupWorkArea* area, uint32_t* applied);
+ImportResult import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
+                             const char* path, SetupWorkArea* area, uint32_t* applied);

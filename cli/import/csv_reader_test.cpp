@@ -6,7 +6,7 @@
 #include <string>
 
 #include "import/import.h"
-#include "import/import_test_support.h"
+#include "testing/import_support.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ class CsvReading : public testing::Test {
 
   FetchedConfiguration fetched = fetched_with_firmware(V3.firmware);
   std::unique_ptr<SetupWorkArea> area = zero_area();
-  int result = 0;
+  ImportResult result = ImportResult::Read;
   std::string output;
 };
 
@@ -43,7 +43,7 @@ TEST_F(CsvReading, VersionHeaderDecidesWhetherRowsApply) {
   EXPECT_EQ(group_name(2), "");
   EXPECT_EQ(import(HEADER + "0,3,Hall\n"), 1u);
   EXPECT_EQ(group_name(3), "Hall");
-  EXPECT_EQ(result, IMPORT_READ);
+  EXPECT_EQ(result, ImportResult::Read);
 }
 
 TEST_F(CsvReading, CommentFieldsDiscardTheirWholeRow) {
@@ -89,21 +89,21 @@ TEST_F(CsvReading, RowsCrossingChunkBoundaries) {
 
 TEST_F(CsvReading, FilesThatCannotBeRead) {
   EXPECT_EQ(import_path(testing::TempDir() + "no such file.csv"), 0u);
-  EXPECT_EQ(result, IMPORT_UNREADABLE);
+  EXPECT_EQ(result, ImportResult::Unreadable);
   EXPECT_EQ(output, "");
   EXPECT_EQ(import_path(testing::TempDir()), 0u);  // a folder opens but cannot be read
-  EXPECT_EQ(result, IMPORT_UNREADABLE);
+  EXPECT_EQ(result, ImportResult::Unreadable);
   EXPECT_EQ(output, "");
 }
 
 TEST_F(CsvReading, MissingArgumentsAndFirmware) {
   const std::string path = write_file(HEADER + "0,3,x\n");
-  EXPECT_EQ(import_group_csv(&fetched, nullptr, area.get()), IMPORT_READ);
-  EXPECT_EQ(import_group_csv(&fetched, path.c_str(), nullptr), IMPORT_READ);
+  EXPECT_EQ(import_group_csv(&fetched, nullptr, area.get()), ImportResult::Read);
+  EXPECT_EQ(import_group_csv(&fetched, path.c_str(), nullptr), ImportResult::Read);
   FetchedConfiguration unknown = fetched_with_firmware(nullptr);
   uint32_t applied = 99;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(import_group_csv(&unknown, path.c_str(), area.get(), &applied), IMPORT_READ);
+  EXPECT_EQ(import_group_csv(&unknown, path.c_str(), area.get(), &applied), ImportResult::Read);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(applied, 0u);
   EXPECT_EQ(group_name(3), "");

@@ -108,7 +108,7 @@ const CsvFormat CHANNEL_FORMAT{"importcsv", "#dali-channel-csv-version: ", 12, r
 
 }  // namespace
 
-int import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
+ImportResult import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
                        uint32_t* applied) {
   ChannelRow row;
   return import_csv_file(CHANNEL_FORMAT, &row, fetched, path, area, applied);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "import/import.h"
-#include "import/import_test_support.h"
+#include "testing/import_support.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ class ChannelImport : public testing::TestWithParam<Layout> {
 
   FetchedConfiguration fetched = fetched_with_firmware(GetParam().firmware);
   std::unique_ptr<SetupWorkArea> area = zero_area();
-  int result = 0;
+  ImportResult result = ImportResult::Read;
   std::string output;
 };
 
 TEST_P(ChannelImport, RowFillsTheGearEntryOfItsSlot) {
   ASSERT_EQ(import(HEADER + ROW), 1u);
-  EXPECT_EQ(result, IMPORT_READ);
+  EXPECT_EQ(result, ImportResult::Read);
   const uint8_t* e = entry(5);
   EXPECT_EQ(flags(5), 0x3u);  // addressed, imported
   EXPECT_EQ(e[11], 15);       // 2 * 7 + 1
@@ -160,7 +160,7 @@ TEST_P(ChannelImport, RowsThatDoNotFitAreSkipped) {
                                            "1,-1,0,slot -1,,0,0,0,0,1,0,\n"
                                            "1,4294967299,0,wide,,0,0,0,0,1,0,\n");
   EXPECT_EQ(applied, 0u);
-  EXPECT_EQ(result, IMPORT_READ);
+  EXPECT_EQ(result, ImportResult::Read);
   for (uint32_t i = 0; i < sizeof area->channel_image; ++i) ASSERT_EQ(area->channel_image[i], 0) << i;
 }
 

@@ -41,10 +41,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  // Input-device rows end the tool on firmware below 1.5.0 by design; they are fuzzed on 1.5.0 only.
   struct Target {
     const char* header;
-    int (*import)(const FetchedConfiguration*, const char*, SetupWorkArea*, uint32_t*);
+    ImportResult (*import)(const FetchedConfiguration*, const char*, SetupWorkArea*, uint32_t*);
     const char* firmware;
   };
   static const Target targets[] = {
@@ -54,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       {"#dali-channel-groups-csv-version: 1\n", import_group_csv, "1.0.0"},
       {"#dali-channel-groups-csv-version: 1\n", import_group_csv, "1.3.1"},
       {"#dali-channel-groups-csv-version: 1\n", import_group_csv, "1.5.0"},
+      {"#dali-channel-inputs-csv-version: 1\n", import_input_csv, "1.3.1"},
       {"#dali-channel-inputs-csv-version: 1\n", import_input_csv, "1.5.0"},
   };
   const Target& target = targets[(data[0] & 0x7F) % (sizeof targets / sizeof targets[0])];

@@ -41,7 +41,8 @@ const CsvFormat GROUP_FORMAT{"importcsv_groups", "#dali-channel-groups-csv-versi
 
 }  // namespace
 
-int import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area, uint32_t* applied) {
+ImportResult import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
+                              uint32_t* applied) {
   GroupRow row;
   return import_csv_file(GROUP_FORMAT, &row, fetched, path, area, applied);
 }

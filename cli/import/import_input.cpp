@@ -68,7 +68,7 @@ bool apply_input_row(ImportContext& context) {
   if (context.record_version != INPUT_V3.version) {
     std::printf("%s\terror version %s not supported.\r\n", context.format->tag,
                 context.fetched->firmware_version->c_str());
-    context.end_tool = true;
+    context.stop = true;
     return false;
   }
   const InputRow& row = *static_cast<const InputRow*>(context.row);
@@ -108,7 +108,8 @@ const CsvFormat INPUT_FORMAT{"importcsv_cd", "#dali-channel-inputs-csv-version: 
 
 }  // namespace
 
-int import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area, uint32_t* applied) {
+ImportResult import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
+                              uint32_t* applied) {
   InputRow row;
   return import_csv_file(INPUT_FORMAT, &row, fetched, path, area, applied);
 }

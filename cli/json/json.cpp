@@ -390,4 +390,8 @@ const char* token_name(Token kind) {
   return names[static_cast<int>(kind)];
 }
 
+const char* error_message(const JsonReader& reader) { return reader.message; }
+
+bool ran_out_of_memory(const JsonReader& reader) { return reader.out_of_memory; }
+
 }  // namespace json

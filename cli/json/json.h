@@ -10,6 +10,7 @@ namespace json {
 
 enum class Token { Error, Done, ObjectStart, ObjectEnd, ArrayStart, ArrayEnd, String, Number, True, False, Null };
 
+// Its fields belong to the functions below; other code reaches them only through those.
 struct JsonReader {
   struct Level {
     bool object = false;
@@ -39,6 +40,10 @@ Token next_token(JsonReader& reader);
 const char* token_text(const JsonReader& reader, std::size_t* out_length = nullptr);
 // The last Number token converted to a double; 0 without a text.
 double token_number(const JsonReader& reader);
+// Why the reader stopped with Token::Error ("" before an error).
+const char* error_message(const JsonReader& reader);
+// True when that error was running out of memory rather than bad input.
+bool ran_out_of_memory(const JsonReader& reader);
 void close(JsonReader& reader);
 // The kind's name as written above ("ObjectStart"), for traces and tools.
 const char* token_name(Token kind);

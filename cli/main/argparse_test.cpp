@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/test_support.h"
+#include "testing/argv_support.h"
 
 namespace {
 

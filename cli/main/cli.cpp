@@ -6,12 +6,10 @@
 #include <string>
 
 #include "action/action.h"
-#include "firmware/firmware.h"
-#include "import/import.h"
 #include "main/console.h"
 #include "main/options.h"
+#include "net/net.h"
 #include "platform/platform.h"
-#include "status/status.h"
 
 namespace {
 
@@ -36,22 +34,23 @@ const std::vector<T>* list(const std::optional<std::vector<T>>& field) {
 int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 
 // Runs the action the command line names; no action is a success, an unknown one a usage error.
-int dispatch(const CommandLine& line, const char* program) {
+int dispatch(const CommandLine& line, const Reporter& reporter, const char* program) {
   if (!line.action) return 0;
   const std::string& action = *line.action;
+  CurlGateway gateway(TransferSettings{line.verbose, reporter});
   if (action == "get_backup") {
-    return exit_status(get_backup(text(line.ip), text(line.backupfileout), text(line.backupfileouttype),
-                                  list(line.backupconfig)));
+    return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
+                                  text(line.backupfileouttype), list(line.backupconfig)));
   }
-  if (action == "put_backup") return exit_status(put_backup(text(line.ip), text(line.backupfilein)));
+  if (action == "put_backup") return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein)));
   if (action == "setup_channel") {
-    return exit_status(setup_channel(text(line.ip), list(line.channel), list(line.channelcsvfile),
+    return exit_status(setup_channel(gateway, reporter, text(line.ip), list(line.channel), list(line.channelcsvfile),
                                      list(line.channelgroupscsvfile), list(line.channelinputscsvfile)));
   }
-  if (action == "push_firmware") return exit_status(push_firmware(text(line.ip), text(line.firmwarefile)));
-  if (action == "get_status") return exit_status(get_status(text(line.ip)));
-  std::fflush(stdout);  // keep the echo lines ahead of the complaint on a shared console
-  std::fprintf(stderr, "%s: unknown action \"%s\"\n", program, action.c_str());
+  if (action == "push_firmware")
+    return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
+  if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip)));
+  report_error(reporter, "%s: unknown action \"%s\"\n", program, action.c_str());
   return 2;
 }
 
@@ -67,7 +66,7 @@ int run_cli(int argc, char** argv) {
   {
     CommandLine line;
     outcome = parse_command_line(argc, argv, program.c_str(), &line, stdout, stderr);
-    if (outcome == ParseOutcome::Run) status = dispatch(line, program.c_str());
+    if (outcome == ParseOutcome::Run) status = dispatch(line, Reporter{stdout, stderr}, program.c_str());
   }
   curl_global_cleanup();
   if (outcome == ParseOutcome::Finished) return 0;

@@ -8,11 +8,11 @@
 
 #include "json/json.h"
 #include "main/argparse.h"
-#include "net/net.h"
+#include "varnkit_config.h"
 
 namespace {
 
-constexpr const char* kVersion = "1.2.0";
+constexpr const char* kVersion = VARNU_CLI_VERSION;
 constexpr const char* kShortOptions = "abc:d:012";
 
 // Long option ids; --channel and --create share the id of -c because they act alike.
@@ -84,7 +84,7 @@ void for_each_json_value(const char* value, Take take) {
     take(reader, kind);
   }
   // Running out of memory is not a malformed value: let the caller end the run.
-  const bool out_of_memory = reader.out_of_memory;
+  const bool out_of_memory = json::ran_out_of_memory(reader);
   json::close(reader);
   if (out_of_memory) throw std::bad_alloc();
 }
@@ -127,7 +127,7 @@ bool apply_option(int code, const argparse::Parser& parser, int word, int* digit
       return true;
     case kVerbose:
       std::fprintf(out, "option %s\n", "verbose");
-      verbose = 1;
+      line->verbose = true;
       break;
     case kDelete:
     case kFile:

@@ -15,6 +15,7 @@ struct CommandLine {
   // Channel numbers up to, not including, the first 0 (a 0 ends the list for every reader).
   std::optional<std::vector<int32_t>> channel;
   std::optional<std::vector<std::string>> channelcsvfile, channelgroupscsvfile, channelinputscsvfile, backupconfig;
+  bool verbose = false;  // --verbose: libcurl's trace on every transfer
 };
 
 enum class ParseOutcome {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "main/options.h"
-#include "main/test_support.h"
+#include "testing/argv_support.h"
 
 namespace {
 bool g_fail_allocations = false;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/test_support.h"
+#include "testing/argv_support.h"
 #include "net/net.h"
 
 namespace {
@@ -26,7 +26,6 @@ Parsed parse(std::vector<std::string> words) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   Parsed parsed;
-  verbose = 0;
   parsed.outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &parsed.line, out, err);
   parsed.out = read_and_close(out);
   parsed.err = read_and_close(err);
@@ -104,12 +103,11 @@ TEST(CommandLine, PrefixesAndAmbiguities) {
   Parsed verb = parse({"--verb"});
   EXPECT_EQ(verb.out, "?? getopt returned character code 077 ??\n");
   EXPECT_EQ(verb.err, "varnu-cli: ambiguous option -- verb\n");
-  EXPECT_EQ(verbose, 0);
+  EXPECT_FALSE(verb.line.verbose);
 
   Parsed full = parse({"--verbose"});
   EXPECT_EQ(full.out, "option verbose\n");
-  EXPECT_EQ(verbose, 1);
-  verbose = 0;
+  EXPECT_TRUE(full.line.verbose);
 
   Parsed fi = parse({"--fi", "x"});
   EXPECT_EQ(fi.out, "?? getopt returned character code 077 ??\nnon-option ARGV-elements: x \n");

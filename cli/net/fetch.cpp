@@ -28,12 +28,12 @@ void configure_fetch(CURL* handle, void* context) {
 
 }  // namespace
 
-int fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) {
+int CurlGateway::fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) {
   if (!tag || !url || !buffer) return 1;
   std::vector<uint8_t>().swap(buffer->data);
   std::string text = url;
   if (text.empty()) return 1;
-  if (net::run_transfer(tag, "fetching", text, configure_fetch, buffer) != 0) return 1;
-  std::printf("%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
+  if (net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer) != 0) return 1;
+  report(settings_.reporter, "%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 #include "net/net.h"
 
 TEST(StalledUpload, IsAbandoned) {
@@ -12,7 +12,7 @@ TEST(StalledUpload, IsAbandoned) {
   std::vector<uint8_t> image(64u << 10, 0x5A);
   UploadSource source{image.data(), image.size()};
   testing::internal::CaptureStderr();
-  int result = tftp_upload(gateway.address().c_str(), &source);
+  int result = CurlGateway().tftp_upload(gateway.address().c_str(), &source);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(result, 1);
   EXPECT_THAT(err, testing::HasSubstr("curl_easy_perform() failed: "));

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 #include "net/net.h"
 
 using testing::HasSubstr;
@@ -77,7 +77,7 @@ std::string closed_address() {
 
 class Transfers : public testing::Test {
  protected:
-  void TearDown() override { verbose = 0; }
+  CurlGateway curl;
 };
 
 TEST_F(Transfers, FetchDeliversTheBodyWithItsLines) {
@@ -86,7 +86,7 @@ TEST_F(Transfers, FetchDeliversTheBodyWithItsLines) {
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
   buffer.data = {1, 2, 3};  // zeroed by the fetch
-  auto run = capture([&] { return fetch_to_buffer("status", url.c_str(), &buffer); });
+  auto run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 0);
   std::string body(buffer.data.begin(), buffer.data.end());
   EXPECT_THAT(body, StartsWith("{\"model_name\":\"LUMARO-2\""));
@@ -99,7 +99,7 @@ TEST_F(Transfers, FetchHandsErrorPagesOverAsData) {
   GatewayProcess gateway({"--fail", "status=404"});
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
-  auto run = capture([&] { return fetch_to_buffer("status", url.c_str(), &buffer); });
+  auto run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 0);
   EXPECT_THAT(std::string(buffer.data.begin(), buffer.data.end()), HasSubstr("404 Not Found"));
 }
@@ -107,21 +107,21 @@ TEST_F(Transfers, FetchHandsErrorPagesOverAsData) {
 TEST_F(Transfers, FetchFailuresPrintLibcurlsLine) {
   ReceiveBuffer buffer;
   std::string refused = closed_address() + "/api/v100/status.ssi";
-  auto run = capture([&] { return fetch_to_buffer("status", refused.c_str(), &buffer); });
+  auto run = capture([&] { return curl.fetch_to_buffer("status", refused.c_str(), &buffer); });
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.out, "status\tfetching URL '" + refused + "'.\n");
   EXPECT_EQ(run.err, "curl_easy_perform() failed: Couldn't connect to server\n");
 
   GatewayProcess cutting({"--body", "status=cut"});
   std::string url = cutting.address() + "/api/v100/status.ssi";
-  run = capture([&] { return fetch_to_buffer("status", url.c_str(), &buffer); });
+  run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 1);
   EXPECT_THAT(run.err, StartsWith("curl_easy_perform() failed: "));
   EXPECT_THAT(run.out, Not(HasSubstr("received")));
 
   GatewayProcess hanging_up({"--close", "status"});
   url = hanging_up.address() + "/api/v100/status.ssi";
-  run = capture([&] { return fetch_to_buffer("status", url.c_str(), &buffer); });
+  run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.err, "curl_easy_perform() failed: Server returned nothing (no headers, no data)\n");
 }
@@ -133,11 +133,11 @@ TEST_F(Transfers, AbsentArgumentsFailSilently) {
   UploadSource empty{&byte, 0};
   UploadSource no_data{nullptr, 10};
   auto run = capture([&] {
-    return fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer) + fetch_to_buffer("status", nullptr, &buffer) +
-           fetch_to_buffer("status", "127.0.0.1:1/x", nullptr) + tftp_upload(nullptr, &empty) +
-           tftp_upload("127.0.0.1:1", &empty) + tftp_upload("127.0.0.1:1", &no_data) +
-           tftp_upload("127.0.0.1:1", nullptr) + request_restore(nullptr) + request_firmware_upgrade(nullptr, digest, 1) +
-           request_firmware_upgrade("127.0.0.1:1", nullptr, 1);
+    return curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer) + curl.fetch_to_buffer("status", nullptr, &buffer) +
+           curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr) + curl.tftp_upload(nullptr, &empty) +
+           curl.tftp_upload("127.0.0.1:1", &empty) + curl.tftp_upload("127.0.0.1:1", &no_data) +
+           curl.tftp_upload("127.0.0.1:1", nullptr) + curl.request_restore(nullptr) +
+           curl.request_firmware_upgrade(nullptr, digest, 1) + curl.request_firmware_upgrade("127.0.0.1:1", nullptr, 1);
   });
   EXPECT_EQ(run.result, 10);
   EXPECT_EQ(run.out, "");
@@ -148,7 +148,7 @@ TEST_F(Transfers, UploadArrivesWholeAndLeavesTheSourceAlone) {
   GatewayProcess gateway;
   std::vector<uint8_t> image = pattern(16u << 20);
   UploadSource source{image.data(), image.size()};
-  auto run = capture([&] { return tftp_upload(gateway.address().c_str(), &source); });
+  auto run = capture([&] { return curl.tftp_upload(gateway.address().c_str(), &source); });
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.out, "firmware_push_tftp\tpushing URL 'tftp://" + gateway.address() + "/flashraw.bin'.\n");
   EXPECT_THAT(run.err, HasSubstr("% Total"));  // the progress meter
@@ -166,7 +166,7 @@ TEST_F(Transfers, RefusedUploadFails) {
   GatewayProcess gateway({"--tftp-error", "2"});
   std::vector<uint8_t> image = pattern(5000);
   UploadSource source{image.data(), image.size()};
-  auto run = capture([&] { return tftp_upload(gateway.address().c_str(), &source); });
+  auto run = capture([&] { return curl.tftp_upload(gateway.address().c_str(), &source); });
   EXPECT_EQ(run.result, 1);
   EXPECT_THAT(run.err, HasSubstr("curl_easy_perform() failed: TFTP: Access Violation\n"));
 }
@@ -176,7 +176,7 @@ TEST_F(Transfers, FirmwareUpgradeRequestCarriesDigestAndSize) {
   uint8_t digest[32];
   for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(i * 8 + 0x0A);
   auto run = capture([&] {
-    int result = request_firmware_upgrade(gateway.address().c_str(), digest, 1234567);
+    int result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 1234567);
     std::printf("after\n");
     return result;
   });
@@ -193,7 +193,7 @@ TEST_F(Transfers, FirmwareUpgradeReplyGoesToStandardOutputInOrder) {
   GatewayProcess gateway({"--reply", "firmware=" + reply.path});
   uint8_t digest[32] = {};
   auto run = capture([&] {
-    int result = request_firmware_upgrade(gateway.address().c_str(), digest, 10);
+    int result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10);
     std::printf("after\n");
     return result;
   });
@@ -206,12 +206,12 @@ TEST_F(Transfers, FirmwareUpgradeReplyGoesToStandardOutputInOrder) {
 TEST_F(Transfers, TriggerRequestsFailOnHttpErrors) {
   GatewayProcess gateway({"--fail", "firmware=500", "--fail", "restore=503"});
   uint8_t digest[32] = {};
-  auto run = capture([&] { return request_firmware_upgrade(gateway.address().c_str(), digest, 10); });
+  auto run = capture([&] { return curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10); });
   EXPECT_EQ(run.result, 1);
   EXPECT_THAT(run.out, HasSubstr("500 Internal Server Error"));  // the body still shows
   EXPECT_THAT(run.err, testing::EndsWith("request failed: HTTP 500\n"));
 
-  run = capture([&] { return request_restore(gateway.address().c_str()); });
+  run = capture([&] { return curl.request_restore(gateway.address().c_str()); });
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.out, "backup_put\tpushing URL '" + gateway.address() + "/api/v100/status.ssi?action=restoreconfig'.\n");
   EXPECT_THAT(run.err, testing::EndsWith("request failed: HTTP 503\n"));
@@ -220,7 +220,7 @@ TEST_F(Transfers, TriggerRequestsFailOnHttpErrors) {
 TEST_F(Transfers, RestoreRequestDiscardsTheReply) {
   ReplyFile reply("{\"restore\":\"started\"}\n");
   GatewayProcess gateway({"--reply", "restore=" + reply.path});
-  auto run = capture([&] { return request_restore(gateway.address().c_str()); });
+  auto run = capture([&] { return curl.request_restore(gateway.address().c_str()); });
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.out, "backup_put\tpushing URL '" + gateway.address() + "/api/v100/status.ssi?action=restoreconfig'.\n");
   EXPECT_THAT(run.err, Not(HasSubstr("started")));
@@ -229,7 +229,7 @@ TEST_F(Transfers, RestoreRequestDiscardsTheReply) {
 }
 
 TEST_F(Transfers, RestoreRequestToNobodyFails) {
-  auto run = capture([&] { return request_restore(closed_address().c_str()); });
+  auto run = capture([&] { return curl.request_restore(closed_address().c_str()); });
   EXPECT_EQ(run.result, 1);
   EXPECT_THAT(run.err, HasSubstr("curl_easy_perform() failed: Couldn't connect to server\n"));
 }
@@ -238,8 +238,8 @@ TEST_F(Transfers, VerboseTurnsTheTraceOn) {
   GatewayProcess gateway;
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
-  verbose = 1;
-  auto run = capture([&] { return fetch_to_buffer("status", url.c_str(), &buffer); });
+  CurlGateway loud(TransferSettings{true, Reporter{}});
+  auto run = capture([&] { return loud.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, 0);
   EXPECT_THAT(run.err, HasSubstr("> GET /api/v100/status.ssi HTTP/1.1"));
   EXPECT_THAT(run.err, HasSubstr("< HTTP/1.1 200 OK"));

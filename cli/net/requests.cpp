@@ -17,22 +17,23 @@ void configure_firmware_upgrade(CURL* handle, void*) {
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
-int run_trigger(const char* tag, const std::string& url, net::ConfigureHandle configure) {
+int run_trigger(const TransferSettings& settings, const char* tag, const std::string& url,
+                net::ConfigureHandle configure) {
   long status = 0;
-  if (net::run_transfer(tag, "pushing", url, configure, nullptr, &status) != 0) return 1;
-  return net::check_trigger_status(status);
+  if (net::run_transfer(settings, tag, "pushing", url, configure, nullptr, &status) != 0) return 1;
+  return net::check_trigger_status(settings.reporter, status);
 }
 
 }  // namespace
 
-int request_restore(const char* address) {
+int CurlGateway::request_restore(const char* address) {
   if (!address) return 1;
-  auto url = net::format_text("%s/api/v100/status.ssi?action=restoreconfig", address);
+  auto url = format_text("%s/api/v100/status.ssi?action=restoreconfig", address);
   if (!url) return 1;
-  return run_trigger("backup_put", *url, configure_restore);
+  return run_trigger(settings_, "backup_put", *url, configure_restore);
 }
 
-int request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) {
+int CurlGateway::request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) {
   if (!address || !digest) return 1;
   static const char kDigits[] = "0123456789abcdef";
   char hash[65];
@@ -41,7 +42,7 @@ int request_firmware_upgrade(const char* address, const uint8_t* digest, std::si
     hash[2 * i + 1] = kDigits[digest[i] & 0x0F];
   }
   hash[64] = '\0';
-  auto url = net::format_text("%s/api/v100/status.ssi?action=firmwareupgrade&hash=%s&size=%zu", address, hash, size);
+  auto url = format_text("%s/api/v100/status.ssi?action=firmwareupgrade&hash=%s&size=%zu", address, hash, size);
   if (!url) return 1;
-  return run_trigger("firmware", *url, configure_firmware_upgrade);
+  return run_trigger(settings_, "firmware", *url, configure_firmware_upgrade);
 }

@@ -37,10 +37,10 @@ void configure_upload(CURL* handle, void* context) {
 
 }  // namespace
 
-int tftp_upload(const char* address, const UploadSource* source) {
+int CurlGateway::tftp_upload(const char* address, const UploadSource* source) {
   if (!address || !source || !source->data || source->count == 0) return 1;
-  auto url = net::format_text("tftp://%s/flashraw.bin", address);
+  auto url = format_text("tftp://%s/flashraw.bin", address);
   if (!url) return 1;
   UploadCursor cursor{source->data, source->count};
-  return net::run_transfer("firmware_push_tftp", "pushing", *url, configure_upload, &cursor);
+  return net::run_transfer(settings_, "firmware_push_tftp", "pushing", *url, configure_upload, &cursor);
 }

@@ -4,24 +4,23 @@
 
 #include <curl/curl.h>
 
-#include <optional>
 #include <string>
 
-namespace net {
+#include "net/net.h"
+#include "util/text.h"
 
-// printf-style formatting into a new text; absent when formatting fails or yields nothing.
-std::optional<std::string> format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+namespace net {
 
 // Sets the operation's own options on a fresh handle (URL and trace are already set).
 using ConfigureHandle = void (*)(CURL* handle, void* context);
 
-// Prints "<tag>\t<verb> URL '<url>'.\n", performs the transfer and prints
+// Reports "<tag>\t<verb> URL '<url>'.\n", performs the transfer and reports
 // libcurl's failure line. `status` (may be nullptr) receives the HTTP status.
 // 0 when libcurl reported success, 1 otherwise.
-int run_transfer(const char* tag, const char* verb, const std::string& url, ConfigureHandle configure, void* context,
-                 long* status = nullptr);
+int run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
+                 ConfigureHandle configure, void* context, long* status = nullptr);
 
 // For the trigger requests: an HTTP status of 400 or more means the gateway did not act.
-int check_trigger_status(long status);
+int check_trigger_status(const Reporter& reporter, long status);
 
 }  // namespace net

@@ -2,19 +2,16 @@
 // and the input-device record (cd%u.bin) with their shared header and CRC,
 // the firmware-to-version tables, and conversion between record versions.
 // Records live in plain byte buffers; fields are reached through the named
-// offsets below and the little-endian helpers of records/bytes.h.
+// offsets below and the little-endian helpers of util/bytes.h. The records
+// know nothing of archives or of the gateway: they work on bytes and a
+// firmware version string.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "records/bytes.h"
-
-struct TarArchive;
-struct FetchedConfiguration;
-struct StatusReport;
-struct ConfigurationEntry;
+#include "util/bytes.h"
 
 // The 16-byte header that opens both record kinds. The static members are
 // byte offsets; the fields hold a decoded header.
@@ -136,14 +133,6 @@ constexpr std::size_t trailing_word_offset(const ChannelLayout& layout) {
 // must tell an unknown firmware apart check for it first.
 uint32_t channel_record_version(const char* firmware_version);
 
-// Reads "/etc/config/dali/dali<channel>.bin" from the fetched archive into the
-// 11168-byte image (cleared first; a longer member is cut). 0 success, 1 failure.
-int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, uint8_t* image);
-// Stamps version and CRC into the image for the fetched firmware's layout and
-// writes it as member "/etc/config/dali/dali<channel>.bin". 0 when handled
-// (write failures are reported), 1 on missing arguments.
-int write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel, uint8_t* image);
-
 // ---- Input-device record ----------------------------------------------------
 
 namespace InputDeviceRecord {
@@ -216,11 +205,6 @@ constexpr std::size_t instance_block_offset(const InputLayout& layout, std::size
 // restore; same comparison rule as channel_record_version.
 uint32_t input_record_version(const char* firmware_version);
 
-// Stamps version 3 and the CRC into the 9564-byte image and writes it as member
-// "/etc/config/dali/cd<channel>.bin". A firmware that does not call for channel
-// record version 3 cannot take it: the tool stops with exit status 1.
-// 0 when handled (write failures are reported), 1 on missing arguments.
-int write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel, uint8_t* image);
 
 // ---- Version conversion -----------------------------------------------------
 
@@ -228,16 +212,13 @@ constexpr int CONVERT_OK = 0;
 constexpr int CONVERT_MISSING_ARGUMENT = 1;
 constexpr int CONVERT_REFUSED = 2;
 
-// Brings the record of a configuration (entry's code) to the version that the
+// Brings the record of a configuration (by its code) to the version that the
 // gateway's firmware calls for; other configurations pass as a copy.
 // On CONVERT_OK `output` holds the bytes to push; otherwise it is emptied.
 // A refused downgrade prints
 // "CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!".
-// Codes 1..8 need status->firmware_version: without it the result is
+// Codes 1..8 need the firmware version: without it the result is
 // CONVERT_MISSING_ARGUMENT.
-int convert_configuration_record(const ConfigurationEntry* entry, const StatusReport* status, const uint8_t* data,
-                                 std::size_t count, std::vector<uint8_t>* output);
-// The same, by configuration code.
 int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
                            std::vector<uint8_t>* output);
 // True when the conversion would hand these bytes back unchanged (a plain

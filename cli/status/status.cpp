@@ -2,9 +2,8 @@
 #include <cstring>
 
 #include "json/json.h"
-#include "net/net.h"
-#include "net/transfer.h"
 #include "status/status.h"
+#include "util/text.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* re
     if (token == json::Token::Done) break;
     if (token == json::Token::Error) {
       std::fflush(stdout);  // after the fetch's lines, also when both streams share a file
-      std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", reader.message);
+      std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", json::error_message(reader));
       result = 1;
       break;
     }
@@ -88,14 +87,14 @@ int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* re
   return result;
 }
 
-int query_status(const char* address, StatusReport* report) {
+int query_status(Gateway& gateway, const char* address, StatusReport* report) {
   if (!report) return 1;
   clear_report(report);
   if (!address) return 1;
-  auto url = net::format_text("%s/api/v100/status.ssi", address);
+  auto url = format_text("%s/api/v100/status.ssi", address);
   if (!url) return 1;
   ReceiveBuffer reply;
-  if (fetch_to_buffer("status", url->c_str(), &reply) != 0) return 1;
+  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != 0) return 1;
   return read_status_report(reply.data.data(), reply.data.size(), report);
 }
 

@@ -1,10 +1,12 @@
-// The gateway's status report and the get_status action.
+// The gateway's status report: its query and its reading.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "net/net.h"
 
 // The 22 members of the status report, as the gateway sent them (all strings).
 struct StatusReport {
@@ -14,13 +16,10 @@ struct StatusReport {
 };
 
 // Fetches and reads the report. 0 when it was read and held model_name, 1 otherwise.
-int query_status(const char* address, StatusReport* report);
+int query_status(Gateway& gateway, const char* address, StatusReport* report);
 // Reads a status reply of `count` bytes into `report` (fields already present are
 // replaced). 0 when it held model_name, 1 otherwise; a reply that is not
 // well-formed JSON also prints one line on stderr.
 int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report);
 // Empties the report. 0; 1 when `report` is absent.
 int release_status(StatusReport* report);
-
-// Action "get_status": 0 success, 1 failure, 2 without an address.
-int get_status(const char* ip);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "status/status.h"
+#include "testing/fake_gateway.h"
 
 namespace {
 
@@ -85,21 +86,17 @@ TEST(StatusReport, MalformedReplyFailsWithOneLine) {
 TEST(StatusReport, QueryAndReleaseChecksArguments) {
   StatusReport report;
   report.mac = "stale";
-  EXPECT_EQ(query_status(nullptr, &report), 1);
+  FakeGateway gateway;
+  EXPECT_EQ(query_status(gateway, nullptr, &report), 1);
   EXPECT_FALSE(report.mac.has_value());  // emptied before anything else
-  EXPECT_EQ(query_status("127.0.0.1:1", nullptr), 1);
+  EXPECT_EQ(query_status(gateway, "127.0.0.1:1", nullptr), 1);
+  EXPECT_TRUE(gateway.calls.empty());
   EXPECT_EQ(release_status(nullptr), 1);
   report.model_name = "LUMARO-1";
   report.uptime = "5";
   EXPECT_EQ(release_status(&report), 0);
   EXPECT_FALSE(report.model_name.has_value());
   EXPECT_FALSE(report.uptime.has_value());
-}
-
-TEST(GetStatus, WithoutAddress) {
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(get_status(nullptr), 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Missing arguments for action get_status.");
 }
 
 }  // namespace

@@ -357,3 +357,11 @@ const char* tar_strerror(int status) {
     default: return "unknown error";
   }
 }
+
+std::span<const uint8_t> tar_written_bytes(const TarArchive* archive) {
+  return {archive->memory.data(), archive->position};
+}
+
+bool tar_member_within(const TarArchive* archive, const TarHeader& header) {
+  return uint64_t{archive->position} + TAR_BLOCK + header.size <= archive->stream_length;
+}

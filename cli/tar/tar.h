@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 // Status codes: 0 success, negative failure.
@@ -22,7 +23,8 @@ constexpr int TAR_NOT_FOUND = -8;     // tar_find reached the end without a matc
 constexpr uint32_t TAR_BLOCK = 512;
 
 // The handle over one stream. Offsets and sizes are 32-bit: archives and
-// members of 4 GiB or more are outside the model.
+// members of 4 GiB or more are outside the model. Its fields belong to the
+// functions below; other code reaches them only through those.
 struct TarArchive {
   int (*read)(TarArchive* archive, void* destination, uint32_t count) = nullptr;
   int (*write)(TarArchive* archive, const void* source, uint32_t count) = nullptr;
@@ -89,3 +91,9 @@ const char* tar_strerror(int status);
 void tar_memory_reader(TarArchive* archive, const uint8_t* data, std::size_t length);
 // Sets `archive` up as an empty memory writer; the archive grows in `archive->memory`.
 void tar_memory_writer(TarArchive* archive);
+// The bytes a memory writer has written so far: after tar_finalize, the whole
+// archive. Valid until the writer is written to again or destroyed.
+std::span<const uint8_t> tar_written_bytes(const TarArchive* archive);
+// True when the data of `header`, read at the current position of a memory
+// reader, lies wholly inside the reader's bytes.
+bool tar_member_within(const TarArchive* archive, const TarHeader& header);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tar/tar_test_support.h"
+#include "testing/tar_support.h"
 #include "tar/tar.h"
 
 namespace {

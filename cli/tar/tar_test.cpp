@@ -1,5 +1,5 @@
 #include "tar/tar.h"
-#include "tar/tar_test_support.h"
+#include "testing/tar_support.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tar/tar_test_support.h"
+#include "testing/tar_support.h"
 #include "zip/zip.h"
 
 namespace {

@@ -7,9 +7,11 @@
 #include <ctime>
 #include <string>
 
+#include "varnkit_config.h"
+
 namespace httpserver {
 
-constexpr int default_port = 7681;
+constexpr int default_port = VARNKIT_SERVER_PORT;
 
 struct ServerOptions {
   std::string root = ".";  // the content folder; the working directory unless --root is given

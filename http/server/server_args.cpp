@@ -39,7 +39,7 @@ int option_value(int argc, const char* const* argv, int& i, const char* name, co
 const char* usage_text() {
   return "Usage: varnkit-http-server [--root DIR] [--port N]\n"
          "Serves the web user interface in DIR (default: the working directory)\n"
-         "at http://127.0.0.1:N/ (default port 7681; 0 picks a free port).\n";
+         "at http://127.0.0.1:N/ (default port " VARNKIT_SERVER_PORT_TEXT "; 0 picks a free port).\n";
 }
 
 int parse_server_args(int argc, const char* const* argv, ServerOptions& options, std::string& error) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 namespace {
 

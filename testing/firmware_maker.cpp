@@ -1,4 +1,4 @@
-#include "firmware/firmware_maker.h"
+#include "testing/firmware_maker.h"
 
 #include <zip.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "records/bytes.h"
+#include "util/bytes.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Stand-in for the local web server in the shell's end-to-end tests: answers
-// every request on 127.0.0.1:7681 with one small page until it is terminated.
+// every request on the local server's port of 127.0.0.1 with one small page until it is terminated.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "varnkit_config.h"
+
 int main() {
   signal(SIGPIPE, SIG_IGN);
   const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -15,7 +17,7 @@ int main() {
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(7681);
+  address.sin_port = htons(VARNKIT_SERVER_PORT);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0)
     return 1;

@@ -1,9 +1,7 @@
 // The push_firmware action: read and check a firmware file, upload the image
 // by TFTP and ask the gateway to install it.
-#include <cstdio>
-
+#include "action/action.h"
 #include "firmware/firmware.h"
-#include "net/net.h"
 
 namespace {
 
@@ -14,22 +12,22 @@ std::string path_extension(const std::string& path) {
   return path.substr(dot + 1);
 }
 
-int not_valid(int result) {
-  std::printf("FIRMWARE FILE IS NOT VALID!");
+int not_valid(const Reporter& reporter, int result) {
+  report(reporter, "FIRMWARE FILE IS NOT VALID!");
   return result;
 }
 
 }  // namespace
 
-int push_firmware(const char* ip, const char* firmwarefile) {
+int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile) {
   if (!ip) {
-    std::printf("Missing arguments for action push_firmware.");
+    report(reporter, "Missing arguments for action push_firmware.");
     return 2;
   }
   FirmwareImage image;
   if (firmwarefile) image.path = std::string(firmwarefile).substr(0, FIRMWARE_PATH_MAX);
   const std::string extension = path_extension(image.path);
-  std::printf("\n");
+  report(reporter, "\n");
 
   const bool package = extension == "bin";
   std::optional<FirmwareDigest> expected;
@@ -39,25 +37,25 @@ int push_firmware(const char* ip, const char* firmwarefile) {
   } else if (extension == "binary") {
     read_result = read_firmware_raw(&image);
   } else {
-    std::printf("File format not supported.\n");
-    return not_valid(firmwarefile ? 1 : 2);
+    report(reporter, "File format not supported.\n");
+    return not_valid(reporter, firmwarefile ? 1 : 2);
   }
 
   const FirmwareDigest digest = firmware_digest(image.data.data(), image.data.size());
-  if (read_result != 0) return not_valid(1);
+  if (read_result != 0) return not_valid(reporter, 1);
   if (package) {
-    if (!expected) return not_valid(1);
+    if (!expected) return not_valid(reporter, 1);
     if (*expected != digest) {
-      std::printf("File is invalid (h).\n");
-      return not_valid(1);
+      report(reporter, "File is invalid (h).\n");
+      return not_valid(reporter, 1);
     }
   }
-  if (check_firmware_info(image.data.data(), image.size()) != 0) return not_valid(1);
+  if (check_firmware_info(image.data.data(), image.size()) != 0) return not_valid(reporter, 1);
 
   const UploadSource source{image.data.data(), image.data.size()};
-  if (tftp_upload(ip, &source) != 0) return 1;
-  std::printf("OK\n");
-  if (request_firmware_upgrade(ip, digest.data(), image.data.size()) != 0) return 1;
-  std::printf("OK\n");
+  if (gateway.tftp_upload(ip, &source) != 0) return 1;
+  report(reporter, "OK\n");
+  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != 0) return 1;
+  report(reporter, "OK\n");
   return 0;
 }

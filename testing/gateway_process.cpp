@@ -1,4 +1,4 @@
-#include "net/gateway_process.h"
+#include "testing/gateway_process.h"
 
 #include <signal.h>
 #include <spawn.h>

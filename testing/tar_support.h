@@ -20,8 +20,9 @@ std::vector<uint8_t> build_archive(const std::vector<std::pair<std::string, Data
     EXPECT_EQ(tar_write_data(&tar, data.data(), static_cast<uint32_t>(data.size())), 0);
   }
   EXPECT_EQ(tar_finalize(&tar), 0);
-  EXPECT_EQ(tar.memory.size(), tar.position);
-  return tar.memory;
+  const std::span<const uint8_t> bytes = tar_written_bytes(&tar);
+  EXPECT_EQ(tar.memory.size(), bytes.size());
+  return {bytes.begin(), bytes.end()};
 }
 
 // For tests against other programs: runs a shell command and returns its

@@ -1,11 +1,9 @@
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "backup/backup.h"
 #include "records/records.h"
-#include "status/status.h"
 #include "tar/tar.h"
 
 namespace {
@@ -32,11 +30,16 @@ bool writable(const TarArchive* archive, const FetchedConfiguration* fetched, un
   return archive && fetched && image && fetched->firmware_version && channel != 0 && member_name(name, format, channel);
 }
 
-void write_member(TarArchive* archive, const char* name, const uint8_t* image, uint32_t length) {
-  if (tar_write_file_header(archive, name, length) != TAR_SUCCESS)
+RecordWrite write_member(TarArchive* archive, const char* name, const uint8_t* image, uint32_t length) {
+  if (tar_write_file_header(archive, name, length) != TAR_SUCCESS) {
     std::printf("%s\terror writing file '%s' header.\r\n", TAG, name);
-  else if (tar_write_data(archive, image, length) != TAR_SUCCESS)
+    return RecordWrite::WriteFailed;
+  }
+  if (tar_write_data(archive, image, length) != TAR_SUCCESS) {
     std::printf("%s\terror writing file '%s' data.\r\n", TAG, name);
+    return RecordWrite::WriteFailed;
+  }
+  return RecordWrite::Written;
 }
 
 }  // namespace
@@ -67,36 +70,27 @@ int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, u
   return 0;
 }
 
-int write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                         uint8_t* image) {
+RecordWrite write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                                 uint8_t* image) {
   char name[64];
-  if (!writable(archive, fetched, channel, image, "/etc/config/dali/dali%u.bin", name)) return 1;
+  if (!writable(archive, fetched, channel, image, "/etc/config/dali/dali%u.bin", name))
+    return RecordWrite::MissingArgument;
   // Versions 0 and 1 share one layout, which is always written as version 1.
   const ChannelLayout* layout = channel_layout(channel_record_version(fetched->firmware_version->c_str()));
   stamp(image, layout->length, layout->version);
-  write_member(archive, name, image, layout->length);
-  return 0;
+  return write_member(archive, name, image, layout->length);
 }
 
-int write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                       uint8_t* image) {
+RecordWrite write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
+                               uint8_t* image) {
   char name[64];
-  if (!writable(archive, fetched, channel, image, "/etc/config/dali/cd%u.bin", name)) return 1;
+  if (!writable(archive, fetched, channel, image, "/etc/config/dali/cd%u.bin", name))
+    return RecordWrite::MissingArgument;
   const char* firmware = fetched->firmware_version->c_str();
   if (channel_record_version(firmware) != 3) {
     std::printf("%s\terror version %s not supported.\r\n", TAG, firmware);
-    std::fflush(stdout);
-    std::exit(1);
+    return RecordWrite::VersionRefused;
   }
   stamp(image, INPUT_V3.length, INPUT_V3.version);
-  write_member(archive, name, image, INPUT_V3.length);
-  return 0;
-}
-
-int convert_configuration_record(const ConfigurationEntry* entry, const StatusReport* status, const uint8_t* data,
-                                 std::size_t count, std::vector<uint8_t>* output) {
-  if (output) output->clear();
-  if (!entry || !status) return CONVERT_MISSING_ARGUMENT;
-  const char* firmware = status->firmware_version ? status->firmware_version->c_str() : nullptr;
-  return convert_record_by_code(entry->code, firmware, data, count, output);
+  return write_member(archive, name, image, INPUT_V3.length);
 }

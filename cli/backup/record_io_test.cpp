@@ -6,7 +6,6 @@
 
 #include "backup/backup.h"
 #include "records/records.h"
-#include "status/status.h"
 #include "tar/tar.h"
 
 namespace {
@@ -104,7 +103,7 @@ TEST(ReadChannelRecord, FailuresLeaveAClearedImage) {
 }
 
 struct Written {
-  int result;
+  RecordWrite result;
   Bytes member;
 };
 
@@ -143,7 +142,7 @@ TEST(WriteChannelRecord, LayoutOfTheFirmwaresVersion) {
     put_le32(image.data(), 0, 0);
     put_le32(image.data(), 12, 77);
     const Written w = write_channel(c.firmware, 2, image);
-    EXPECT_EQ(w.result, 0);
+    EXPECT_EQ(w.result, RecordWrite::Written);
     ASSERT_EQ(w.member.size(), c.length) << c.firmware;
     EXPECT_EQ(get_le32(w.member.data(), 0), c.length);
     EXPECT_EQ(get_le32(w.member.data(), 8), c.version) << c.firmware;
@@ -158,12 +157,12 @@ TEST(RecordIo, MissingArgumentsTouchNothing) {
   Bytes image(ChannelRecord::IMAGE_SIZE, 0xCC);
   TarArchive writer;
   tar_memory_writer(&writer);
-  EXPECT_EQ(write_channel_record(&writer, &f, 1, image.data()), 1);  // no firmware version
-  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), 1);
+  EXPECT_EQ(write_channel_record(&writer, &f, 1, image.data()), RecordWrite::MissingArgument);  // no firmware version
+  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), RecordWrite::MissingArgument);
   f.firmware_version = "1.5.0";
-  EXPECT_EQ(write_channel_record(&writer, &f, 0, image.data()), 1);
-  EXPECT_EQ(write_channel_record(nullptr, &f, 1, image.data()), 1);
-  EXPECT_EQ(write_input_record(&writer, &f, 0, image.data()), 1);
+  EXPECT_EQ(write_channel_record(&writer, &f, 0, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(write_channel_record(nullptr, &f, 1, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(write_input_record(&writer, &f, 0, image.data()), RecordWrite::MissingArgument);
   EXPECT_EQ(read_channel_record(&f, 0, image.data()), 1);
   EXPECT_EQ(read_channel_record(nullptr, 1, image.data()), 1);
   EXPECT_EQ(read_channel_record(&f, 1, nullptr), 1);
@@ -179,7 +178,7 @@ TEST(WriteInputRecord, VersionThreeMember) {
   Bytes image = patterned(InputDeviceRecord::IMAGE_SIZE);
   TarArchive writer;
   tar_memory_writer(&writer);
-  ASSERT_EQ(write_input_record(&writer, &f, 2, image.data()), 0);
+  ASSERT_EQ(write_input_record(&writer, &f, 2, image.data()), RecordWrite::Written);
   tar_finalize(&writer);
   const Bytes archive(writer.memory.begin(), writer.memory.begin() + writer.position);
   Bytes member;
@@ -191,31 +190,16 @@ TEST(WriteInputRecord, VersionThreeMember) {
   expect_sealed(member);
 }
 
-TEST(WriteInputRecordDeathTest, OlderFirmwareStopsTheTool) {
+TEST(WriteInputRecord, OlderFirmwareStopsTheRun) {
   FetchedConfiguration f;
   f.firmware_version = "1.3.1";
   Bytes image(InputDeviceRecord::IMAGE_SIZE, 0);
   TarArchive writer;
   tar_memory_writer(&writer);
-  EXPECT_EXIT(write_input_record(&writer, &f, 1, image.data()), testing::ExitedWithCode(1), "");
-}
-
-TEST(ConvertConfigurationRecord, UsesTheEntrysCodeAndTheStatusFirmware) {
-  Bytes v2(10912, 0);
-  put_le32(v2.data(), 8, 2);
-  StatusReport status;
-  status.firmware_version = "1.5.0";
-  Bytes out;
-  EXPECT_EQ(convert_configuration_record(&configuration_table[3], &status, v2.data(), v2.size(), &out), 0);
-  EXPECT_EQ(out.size(), 7072u);
-  EXPECT_EQ(convert_configuration_record(&configuration_table[11], &status, v2.data(), v2.size(), &out), 0);
-  EXPECT_EQ(out, v2);
-  EXPECT_EQ(convert_configuration_record(&configuration_table[22], &status, v2.data(), v2.size(), &out), 2);
-  EXPECT_EQ(convert_configuration_record(nullptr, &status, v2.data(), v2.size(), &out), 1);
-  EXPECT_EQ(convert_configuration_record(&configuration_table[1], nullptr, v2.data(), v2.size(), &out), 1);
-  status.firmware_version.reset();
-  EXPECT_EQ(convert_configuration_record(&configuration_table[1], &status, v2.data(), v2.size(), &out), 1);
-  EXPECT_TRUE(out.empty());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), RecordWrite::VersionRefused);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "backup\terror version 1.3.1 not supported.\r\n");
+  EXPECT_EQ(writer.position, 0u);
 }
 
 }  // namespace

@@ -1,3 +1,0 @@
-#include "net/net.h"
-
-int verbose = 0;

@@ -1,0 +1,18 @@
+#include "util/reporter.h"
+
+#include <cstdarg>
+
+void report(const Reporter& reporter, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(reporter.out, format, args);
+  va_end(args);
+}
+
+void report_error(const Reporter& reporter, const char* format, ...) {
+  std::fflush(reporter.out);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(reporter.err, format, args);
+  va_end(args);
+}
