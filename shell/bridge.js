@@ -11,10 +11,13 @@
   const send = Request.prototype.send;
   const status = Object.getOwnPropertyDescriptor(Request.prototype, 'status').get;
   const responseText = Object.getOwnPropertyDescriptor(Request.prototype, 'responseText').get;
+  const onLoadEnd = Object.getOwnPropertyDescriptor(XMLHttpRequestEventTarget.prototype, 'onloadend').set;
+  const Promise_ = Promise;
   const encode = encodeURIComponent;
   const replace = String.prototype.replace;
   const parse = parseInt;
   const isNaN = Number.isNaN;
+  const toText = String;
   // Lone surrogates cannot be encoded; they become U+FFFD as in any UTF-8 conversion.
   const loneSurrogate = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
 
@@ -23,6 +26,8 @@
     if (args.length > 0 && typeof args[0] === 'string') {
       if (args[0] === '') return -1;
       query = '?ip=' + encode(replace.call(args[0], loneSurrogate, '\uFFFD'));
+      // A channel setup names the channel and the kind of CSV file; the shell checks both.
+      if (args.length > 2) query += '&channel=' + encode(toText(args[1])) + '&kind=' + encode(toText(args[2]));
     }
     try {
       const request = new Request();
@@ -35,8 +40,30 @@
     }
   }
 
+  // The status query runs in the background: the page gets a Promise of the JSON text.
+  function statusOf(address) {
+    return new Promise_((resolve) => {
+      const failed = '{"error":"The varnkit window did not answer."}';
+      if (typeof address !== 'string' || address === '') {
+        resolve('{"error":"Enter the gateway address."}');
+        return;
+      }
+      try {
+        const request = new Request();
+        open.call(request, 'GET', '@SCHEME@:native_gatewayStatus?ip=' +
+          encode(replace.call(address, loneSurrogate, '\uFFFD')), true);
+        onLoadEnd.call(request, () => resolve(status.call(request) === 200 ? responseText.call(request) : failed));
+        send.call(request);
+      } catch (e) {
+        resolve(failed);
+      }
+    });
+  }
+
   window.native_appVersion = '@APP_VERSION@';
   window.native_actionBackup = function () { return call('native_actionBackup', arguments); };
   window.native_actionRestore = function () { return call('native_actionRestore', arguments); };
   window.native_actionFirmwareUpgrade = function () { return call('native_actionFirmwareUpgrade', arguments); };
+  window.native_actionSetupChannel = function () { return call('native_actionSetupChannel', arguments); };
+  window.native_gatewayStatus = function (address) { return statusOf(address); };
 })();

@@ -4,10 +4,11 @@
 
 using Arguments = std::vector<std::string>;
 
-TEST(NativeActionByName, AcceptsExactlyTheThreeFunctions) {
+TEST(NativeActionByName, AcceptsExactlyTheFourFunctions) {
   EXPECT_EQ(native_action_by_name("native_actionBackup"), NativeAction::Backup);
   EXPECT_EQ(native_action_by_name("native_actionRestore"), NativeAction::Restore);
   EXPECT_EQ(native_action_by_name("native_actionFirmwareUpgrade"), NativeAction::FirmwareUpgrade);
+  EXPECT_EQ(native_action_by_name("native_actionSetupChannel"), NativeAction::SetupChannel);
   for (const char* other : {"", "native_actionbackup", "native_actionBackup ", "/native_actionBackup",
                             "native_appVersion", "native_actionRestoreX"})
     EXPECT_FALSE(native_action_by_name(other)) << other;
@@ -48,4 +49,32 @@ TEST(ToolArguments, AddressAndPathStayOneArgumentWhateverTheyHold) {
 TEST(ToolArguments, LongPathsAreNotCut) {
   const std::string path = "/" + std::string(4000, 'p');
   EXPECT_EQ(tool_arguments(NativeAction::FirmwareUpgrade, "a", path).back(), "--firmwarefile=" + path);
+}
+
+TEST(ToolArguments, ChannelSetupNamesTheChannelAndTheKindsListWithThePathAsJson) {
+  const std::pair<const char*, const char*> kinds[] = {
+      {"gear", "--channelcsvfile="}, {"groups", "--channelgroupscsvfile="}, {"inputs", "--channelinputscsvfile="}};
+  for (const auto& [kind, option] : kinds) {
+    const std::optional<ChannelChoice> choice = channel_choice("3", kind);
+    ASSERT_TRUE(choice) << kind;
+    EXPECT_EQ(tool_arguments(NativeAction::SetupChannel, "gw", "/c/a \"b\"\\c.csv", *choice),
+              (Arguments{"--action", "setup_channel", "--ip", "gw", "--channel=3",
+                         std::string(option) + "\"/c/a \\\"b\\\"\\\\c.csv\""}))
+        << kind;
+  }
+  for (const auto& [channel, kind] : {std::pair{"0", "gear"}, {"5", "gear"}, {"12", "gear"}, {"", "gear"},
+                                      {"1", "Gear"}, {"1", ""}, {"1", "inputs "}})
+    EXPECT_FALSE(channel_choice(channel, kind)) << channel << " " << kind;
+}
+
+TEST(PathDialog, SaysWhatForAndFiltersByTypeWithAllFilesSecond) {
+  EXPECT_EQ(path_dialog(NativeAction::Backup, "192.0.2.10").title, "Choose the folder for the backup of 192.0.2.10");
+  EXPECT_TRUE(path_dialog(NativeAction::Backup, "gw").filters.empty());
+  const PathDialog restore = path_dialog(NativeAction::Restore, "gw");
+  EXPECT_EQ(restore.title, "Choose a backup to restore");
+  EXPECT_EQ(restore.filters, (Arguments{"Backups (*.zip *.tar)", "All files (*)"}));
+  EXPECT_EQ(path_dialog(NativeAction::FirmwareUpgrade, "gw").filters,
+            (Arguments{"Firmware packages (*.bin *.binary)", "All files (*)"}));
+  EXPECT_EQ(path_dialog(NativeAction::SetupChannel, "gw", {2, "gear"}).filters, (Arguments{"CSV files (*.csv)", "All files (*)"}));
+  EXPECT_NE(path_dialog(NativeAction::Restore, "gw").kind, path_dialog(NativeAction::FirmwareUpgrade, "gw").kind);
 }

@@ -1,8 +1,11 @@
 // The page's behaviour: shows the kit's version, checks and remembers the
-// gateway address, and runs the three actions through the functions that the
+// gateway address, and runs the four actions through the functions that the
 // varnkit window puts on the page. Each call blocks until the console tool has
 // ended and returns an integer: -1 cancelled or not started, -2 stopped before
-// the end, 0 done, 1 failed, 2 not started because values were missing.
+// the end, -3 declined at the confirmation, -4 refused (firmware for another
+// model), 0 done, 1 failed, 2 not started because values were missing. Before
+// each action, and when the address is checked, native_gatewayStatus (a
+// Promise of JSON text) fills the gateway card.
 (function () {
   'use strict';
 
@@ -31,6 +34,13 @@
       cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
       stopped: 'Stopped before the end: the gateway may be partly upgraded. Run it again to complete it.',
     },
+    channel: {
+      native: 'native_actionSetupChannel',
+      title: 'Set up channel',
+      done: 'Done: the channel setup was installed on the gateway.',
+      cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+      stopped: 'Stopped before the end: the channel may be partly set up. Run it again to complete it.',
+    },
   };
 
   const $ = (id) => document.getElementById(id);
@@ -38,6 +48,7 @@
   const addressError = $('address-error');
   const buttons = {};
   let busy = false;
+  let statusQuery = 0;
 
   function describe(action, result) {
     switch (result) {
@@ -46,6 +57,8 @@
       case 2: return { kind: 'warn', text: 'Not started: the console tool was missing values.' };
       case -1: return { kind: 'warn', text: action.cancelled };
       case -2: return { kind: 'error', text: action.stopped };
+      case -3: return { kind: 'warn', text: 'Not started: you cancelled at the confirmation. Nothing was written to the gateway.' };
+      case -4: return { kind: 'error', text: 'Refused: the firmware is for another model. Nothing was sent to the gateway.' };
       default:
         return { kind: 'error', text: `Ended with the unexpected result ${String(result)}. The console window shows the details.` };
     }
@@ -116,15 +129,67 @@
     busy = runningKey !== null;
     document.body.classList.toggle('busy', busy);
     addressInput.readOnly = busy;
+    $('channel-number').disabled = busy;
+    $('channel-kind').disabled = busy;
     for (const key of Object.keys(ACTIONS)) {
       buttons[key].disabled = busy || !available(key);
       $(`action-${key}`).setAttribute('aria-busy', String(key === runningKey));
     }
+    $('check-button').disabled = busy || typeof window.native_gatewayStatus !== 'function';
+  }
+
+  const plainStatusError = (error) =>
+    `${String(error).replace(/\.$/, '')}: check the address and that the gateway is powered and on this network.`;
+
+  function showCard(state, message, status) {
+    const card = $('gateway-card');
+    card.hidden = false;
+    card.dataset.state = state;
+    $('card-message').textContent = message;
+    $('card-fields').hidden = !status;
+    if (!status) return;
+    const shown = (value) => (typeof value === 'string' && value !== '' ? value : 'not reported');
+    $('card-model').textContent = shown(status.model_name);
+    $('card-firmware').textContent = shown(status.firmware_version);
+    $('card-serial').textContent = shown(status.serial_number);
+    $('card-mac').textContent = shown(status.mac);
+    $('card-time').textContent = clockTime(new Date());
+  }
+
+  // A LUMARO-n has n channels; other models keep all four choices.
+  function limitChannels(model) {
+    const count = /^LUMARO-([1-4])$/.exec(model);
+    const select = $('channel-number');
+    for (const option of select.options) option.disabled = count !== null && Number(option.value) > Number(count[1]);
+  }
+
+  // Asks the gateway's status and shows it on the card. Resolves to null where
+  // the window cannot ask, else to { ok, message }. Only the latest query is shown.
+  async function checkGateway(address) {
+    if (typeof window.native_gatewayStatus !== 'function') return null;
+    const query = ++statusQuery;
+    showCard('checking', `Checking the gateway at ${address}…`, null);
+    let status;
+    try {
+      status = JSON.parse(await window.native_gatewayStatus(address));
+    } catch (e) {
+      status = { error: `The varnkit window gave no usable answer (${e && e.message ? e.message : String(e)}).` };
+    }
+    if (!status || typeof status !== 'object') status = { error: 'The varnkit window gave no usable answer.' };
+    const ok = typeof status.error !== 'string' && typeof status.model_name === 'string';
+    const message = ok ? `The gateway at ${address} answered.`
+      : plainStatusError(typeof status.error === 'string' ? status.error : `The gateway at ${address} did not report its status.`);
+    if (query === statusQuery) {
+      showCard(ok ? 'ok' : 'error', message, ok ? status : null);
+      if (ok) limitChannels(status.model_name);
+    }
+    return { ok, message, status };
   }
 
   function call(key, address) {
     try {
-      return describe(ACTIONS[key], window[ACTIONS[key].native](address));
+      const extra = key === 'channel' ? [Number($('channel-number').value), $('channel-kind').value] : [];
+      return describe(ACTIONS[key], window[ACTIONS[key].native](address, ...extra));
     } catch (e) {
       return { kind: 'error', text: `Could not start: ${e && e.message ? e.message : String(e)}` };
     }
@@ -142,15 +207,33 @@
     addressInput.value = checked.address;
     remember(checked.address);
     setBusy(key);
-    showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
-    // The native call blocks the page until the tool has ended: let the busy state paint first.
-    requestAnimationFrame(() => setTimeout(() => {
-      const outcome = call(key, checked.address);
-      setBusy(null);
-      showOutcome(key, outcome);
-      logActivity(key, checked.address, outcome);
-      buttons[key].focus();
-    }, 0));
+    showOutcome(key, { kind: 'busy', text: 'Checking the gateway…' });
+    checkGateway(checked.address).then((answer) => {
+      if (answer && !answer.ok) {
+        setBusy(null);
+        const outcome = { kind: 'error', text: `Not started: ${answer.message}` };
+        showOutcome(key, outcome);
+        logActivity(key, checked.address, outcome);
+        buttons[key].focus();
+        return;
+      }
+      if (answer && key === 'channel' && $('channel-number').selectedOptions[0].disabled) {
+        setBusy(null);
+        const outcome = { kind: 'warn', text: `Not started: a ${answer.status.model_name} has no channel ${$('channel-number').value}.` };
+        showOutcome(key, outcome);
+        logActivity(key, checked.address, outcome);
+        return;
+      }
+      showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
+      // The native call blocks the page until the tool has ended: let the busy state paint first.
+      requestAnimationFrame(() => setTimeout(() => {
+        const outcome = call(key, checked.address);
+        setBusy(null);
+        showOutcome(key, outcome);
+        logActivity(key, checked.address, outcome);
+        buttons[key].focus();
+      }, 0));
+    });
   }
 
   function showVersion() {
@@ -173,7 +256,19 @@
     setBusy(null);
 
     addressInput.value = remembered();
-    $('gateway-form').addEventListener('submit', (event) => event.preventDefault());
+    $('gateway-form').addEventListener('submit', (event) => {
+      event.preventDefault();
+      if (busy) return;
+      const checked = window.VarnkitAddress.check(addressInput.value);
+      if (!checked.ok) {
+        showAddressError(checked.message);
+        return;
+      }
+      clearAddressError();
+      addressInput.value = checked.address;
+      remember(checked.address);
+      checkGateway(checked.address);
+    });
     addressInput.addEventListener('input', () => {
       if (!addressError.hidden && window.VarnkitAddress.check(addressInput.value).ok) clearAddressError();
     });
