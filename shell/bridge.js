@@ -21,6 +21,18 @@
   // Lone surrogates cannot be encoded; they become U+FFFD as in any UTF-8 conversion.
   const loneSurrogate = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
 
+  // A request answered at once; its text, or '' when it failed.
+  function ask(path) {
+    try {
+      const request = new Request();
+      open.call(request, 'GET', '@SCHEME@:' + path, false);
+      send.call(request);
+      return status.call(request) === 200 ? responseText.call(request) : '';
+    } catch (e) {
+      return '';
+    }
+  }
+
   function call(name, args) {
     let query = '';
     if (args.length > 0 && typeof args[0] === 'string') {
@@ -65,5 +77,10 @@
   window.native_actionRestore = function () { return call('native_actionRestore', arguments); };
   window.native_actionFirmwareUpgrade = function () { return call('native_actionFirmwareUpgrade', arguments); };
   window.native_actionSetupChannel = function () { return call('native_actionSetupChannel', arguments); };
+  window.native_lastRun = function () { return ask('native_lastRun') || '{}'; };
+  window.native_showLog = function (name) {
+    const result = parse(ask('native_showLog?name=' + encode(typeof name === 'string' ? name : '')), 10);
+    return isNaN(result) ? -1 : result;
+  };
   window.native_gatewayStatus = function (address) { return statusOf(address); };
 })();

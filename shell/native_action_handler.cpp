@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -142,14 +144,26 @@ void NativeActionHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     body->open(QIODevice::ReadOnly);
     pending->reply("text/plain", body);
   };
+  const auto reply_json = [pending](const std::string& json) {
+    if (!pending) return;
+    auto* body = new QBuffer(pending);
+    body->setData(QByteArray::fromStdString(json));
+    body->open(QIODevice::ReadOnly);
+    pending->reply("application/json", body);
+  };
   if (job->requestMethod() == "GET" && url.path() == "native_gatewayStatus") {
-    QueryGatewayStatus(address.value_or(QString()).toStdString(), [pending](const GatewayStatus& status) {
-      if (!pending) return;
-      auto* body = new QBuffer(pending);
-      body->setData(QByteArray::fromStdString(status_json(status)));
-      body->open(QIODevice::ReadOnly);
-      pending->reply("application/json", body);
-    });
+    QueryGatewayStatus(address.value_or(QString()).toStdString(),
+                       [reply_json](const GatewayStatus& status) { reply_json(status_json(status)); });
+    return;
+  }
+  if (job->requestMethod() == "GET" && url.path() == "native_lastRun") {
+    const RunRecord& run = ConsoleWindow::LastRun();
+    reply_json("{\"log\":" + json_quoted(run.log.toStdString()) + ",\"archive\":" +
+               json_quoted(run.archive.toStdString()) + "}");
+    return;
+  }
+  if (job->requestMethod() == "GET" && url.path() == "native_showLog") {
+    reply(ShowLog(query.queryItemValue("name", QUrl::FullyDecoded)) ? 0 : kResultNotRun);
     return;
   }
   if (job->requestMethod() != "GET" || !Execute(url.path(), address, choice, reply))
@@ -207,6 +221,24 @@ void PickPath(bool pick_folders, const PathDialog& look, const std::function<voi
     done(path);
   });
   dialog->open();
+}
+
+bool ShowLog(const QString& name) {
+  QFile file(ConsoleWindow::LogFolder() + name);
+  if (!is_log_file_name(name.toStdString()) || !file.open(QIODevice::ReadOnly)) {
+    diagnostic("log missing " + name);
+    return false;
+  }
+  diagnostic("log shown " + name);
+  auto* view = new QPlainTextEdit;
+  view->setAttribute(Qt::WA_DeleteOnClose);
+  view->setReadOnly(true);
+  view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  view->setWindowTitle("varnkit log: " + name);
+  view->setPlainText(QString::fromUtf8(file.readAll()));
+  view->resize(760, 460);
+  view->show();
+  return true;
 }
 
 void QueryGatewayStatus(const std::string& address, const std::function<void(const GatewayStatus&)>& done) {

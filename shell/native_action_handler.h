@@ -10,7 +10,9 @@
 // tool's output live. Requests carry the function name as path and the address
 // as "ip" query item, absent when the first argument was missing or no string.
 // native_gatewayStatus is the one asynchronous function: the bridge hands the
-// page a Promise of the JSON text that the reply carries.
+// page a Promise of the JSON text that the reply carries. native_lastRun
+// answers at once with the log and archive of the last finished run (JSON),
+// native_showLog(name) opens that log.
 #pragma once
 
 #include <QString>
@@ -56,6 +58,10 @@ class NativeActionHandler : public QWebEngineUrlSchemeHandler {
 // Runs the console tool's status query of `address` without a window; `done`
 // receives its outcome, at the latest after kStatusQueryLimitMs.
 void QueryGatewayStatus(const std::string& address, const std::function<void(const GatewayStatus&)>& done);
+
+// Opens a window with the run log `name` from the logs folder; false when no
+// such log exists (names with a folder are refused).
+bool ShowLog(const QString& name);
 
 // Shows the open dialog `look` describes, for folders or for files, over the
 // active window, starting in the folder used last for its kind; `done` receives

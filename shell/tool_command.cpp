@@ -73,6 +73,31 @@ std::string stop_question(NativeAction action, const std::string& address) {
   return "A " + run_name(action, address) + " is running. " + consequence;
 }
 
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
+  static const char* const kinds[] = {"backup", "restore", "firmware", "channel"};
+  std::string safe = address;
+  for (char& c : safe) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return when + "-" + kinds[static_cast<int>(action)] + "-" + safe + ".log";
+}
+
+bool is_log_file_name(const std::string& name) {
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0 && name.find('/') == std::string::npos &&
+         name[0] != '.';
+}
+
+std::string saved_archive(const std::string& console_text) {
+  static const std::string kStart = "backup\tsaved '";
+  const std::size_t at = console_text.rfind(kStart);
+  if (at == std::string::npos) return {};
+  const std::size_t begin = at + kStart.size();
+  const std::size_t end = console_text.find("'\n", begin);
+  return end == std::string::npos ? std::string() : console_text.substr(begin, end - begin);
+}
+
 std::string json_quoted(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {

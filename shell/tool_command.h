@@ -53,6 +53,18 @@ PathDialog path_dialog(NativeAction action, const std::string& address, const Ch
 std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path,
                                         const ChannelChoice& choice = {});
 
+// The log file of a run started at `when` (local time, "YYYYmmdd-HHMMSS"):
+// "20260102-030405-restore-192.0.2.10.log". Characters of the address other
+// than letters, digits, '.', '-' and '_' become '_', so the name is one plain file name.
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address);
+
+// True for a plain file name ending in ".log" (no folder, not hidden).
+bool is_log_file_name(const std::string& name);
+
+// The archive that the backup's console text names in its last
+// "backup\tsaved '…'" line; empty when there is none.
+std::string saved_archive(const std::string& console_text);
+
 // `text` as a JSON string (the tool reads its file lists, the page the status, as JSON).
 std::string json_quoted(const std::string& text);
 

@@ -78,3 +78,15 @@ TEST(PathDialog, SaysWhatForAndFiltersByTypeWithAllFilesSecond) {
   EXPECT_EQ(path_dialog(NativeAction::SetupChannel, "gw", {2, "gear"}).filters, (Arguments{"CSV files (*.csv)", "All files (*)"}));
   EXPECT_NE(path_dialog(NativeAction::Restore, "gw").kind, path_dialog(NativeAction::FirmwareUpgrade, "gw").kind);
 }
+
+TEST(RunLog, NamesOneFileByTimeActionAndGatewayAndFindsTheSavedArchive) {
+  EXPECT_EQ(log_file_name("20260102-030405", NativeAction::Restore, "192.0.2.10"), "20260102-030405-restore-192.0.2.10.log");
+  EXPECT_EQ(log_file_name("20260102-030405", NativeAction::SetupChannel, "[fe80::1%eth0]:80/../x"),
+            "20260102-030405-channel-_fe80__1_eth0__80_.._x.log");
+  for (const char* name : {"20260102-030405-backup-gw.log", "a.log"}) EXPECT_TRUE(is_log_file_name(name)) << name;
+  for (const char* name : {"", ".log", "../a.log", "a/b.log", "a.txt", ".hidden.log"}) EXPECT_FALSE(is_log_file_name(name)) << name;
+  EXPECT_EQ(saved_archive("backup\tsaved '/a/old.zip'\nmore\nbackup\tsaved '/b/it''s.zip'\n\nvarnu-cli ended"),
+            "/b/it''s.zip");
+  EXPECT_EQ(saved_archive("backup\tsaved '/cut"), "");
+  EXPECT_EQ(saved_archive("backup\tbackup file OK"), "");
+}

@@ -10,6 +10,9 @@
   'use strict';
 
   const STORAGE_KEY = 'varnkit.gatewayAddress';
+  const ACTIVITY_KEY = 'varnkit.activity';
+  const RECENT_KEY = 'varnkit.recentAddresses';
+  const MAX_RECENT = 5;
   const MAX_ACTIVITY = 50;
 
   const ACTIONS = {
@@ -73,25 +76,84 @@
   const clockTime = (date) => [date.getHours(), date.getMinutes(), date.getSeconds()]
     .map((n) => String(n).padStart(2, '0')).join(':');
 
-  function logActivity(key, address, outcome) {
+  // Activity entries are kept in local storage, newest first, so they survive a restart.
+  function storedActivity() {
+    try {
+      const entries = JSON.parse(window.localStorage.getItem(ACTIVITY_KEY) || '[]');
+      return Array.isArray(entries) ? entries.filter((e) => e && ACTIONS[e.key]).slice(0, MAX_ACTIVITY) : [];
+    } catch (e) {
+      return [];
+    }
+  }
+
+  function shownTime(when) {
+    const date = new Date(when);
+    if (Number.isNaN(date.getTime())) return '';
+    const today = new Date().toDateString() === date.toDateString();
+    const day = [date.getFullYear(), date.getMonth() + 1, date.getDate()].map((n) => String(n).padStart(2, '0')).join('-');
+    return today ? clockTime(date) : `${day} ${clockTime(date)}`;
+  }
+
+  function activityItem(entry) {
     const item = document.createElement('li');
-    item.dataset.kind = outcome.kind;
+    item.dataset.kind = entry.kind;
     const parts = [
-      ['activity-time', clockTime(new Date())],
-      ['activity-action', ACTIONS[key].title],
-      ['activity-address', address],
-      ['activity-text', outcome.text],
+      ['activity-time', shownTime(entry.when)],
+      ['activity-action', ACTIONS[entry.key].title],
+      ['activity-address', entry.address],
+      ['activity-text', entry.text],
     ];
     for (const [name, text] of parts) {
       const span = document.createElement('span');
       span.className = name;
-      span.textContent = text;
+      span.textContent = String(text ?? '');
       item.append(span);
     }
+    if (typeof entry.log === 'string' && entry.log !== '') {
+      const show = document.createElement('button');
+      show.type = 'button';
+      show.className = 'activity-log';
+      show.textContent = 'Show log';
+      show.title = entry.log;
+      show.addEventListener('click', () => {
+        if (typeof window.native_showLog !== 'function' || window.native_showLog(entry.log) !== 0) {
+          show.textContent = 'Log not found';
+          show.disabled = true;
+        }
+      });
+      item.append(show);
+    }
+    return item;
+  }
+
+  function showActivity(entries) {
+    $('activity').replaceChildren(...entries.map(activityItem));
+    $('activity-empty').hidden = entries.length > 0;
+  }
+
+  function logActivity(key, address, outcome, log = '') {
+    const entries = [{ when: new Date().toISOString(), key, address, kind: outcome.kind, text: outcome.text, log },
+      ...storedActivity()].slice(0, MAX_ACTIVITY);
+    try {
+      window.localStorage.setItem(ACTIVITY_KEY, JSON.stringify(entries));
+    } catch (e) {
+      // Not kept; this session still shows it.
+    }
     const list = $('activity');
-    list.prepend(item);
+    list.prepend(activityItem(entries[0]));
     while (list.children.length > MAX_ACTIVITY) list.lastElementChild.remove();
     $('activity-empty').hidden = true;
+  }
+
+  // The log and archive of the run that just ended, from the window; {} without one.
+  function lastRun() {
+    if (typeof window.native_lastRun !== 'function') return {};
+    try {
+      const run = JSON.parse(window.native_lastRun());
+      return run && typeof run === 'object' ? run : {};
+    } catch (e) {
+      return {};
+    }
   }
 
   function showAddressError(message) {
@@ -115,12 +177,32 @@
     }
   }
 
+  function recentAddresses() {
+    try {
+      const list = JSON.parse(window.localStorage.getItem(RECENT_KEY) || '[]');
+      return Array.isArray(list) ? list.filter((a) => typeof a === 'string').slice(0, MAX_RECENT) : [];
+    } catch (e) {
+      return [];
+    }
+  }
+
+  function offerRecent(list) {
+    $('recent-addresses').replaceChildren(...list.map((address) => {
+      const option = document.createElement('option');
+      option.value = address;
+      return option;
+    }));
+  }
+
   function remember(address) {
+    const recent = [address, ...recentAddresses().filter((a) => a !== address)].slice(0, MAX_RECENT);
     try {
       window.localStorage.setItem(STORAGE_KEY, address);
+      window.localStorage.setItem(RECENT_KEY, JSON.stringify(recent));
     } catch (e) {
       // Not remembered; the action runs all the same.
     }
+    offerRecent(recent);
   }
 
   const available = (key) => typeof window[ACTIONS[key].native] === 'function';
@@ -189,7 +271,8 @@
   function call(key, address) {
     try {
       const extra = key === 'channel' ? [Number($('channel-number').value), $('channel-kind').value] : [];
-      return describe(ACTIONS[key], window[ACTIONS[key].native](address, ...extra));
+      const result = window[ACTIONS[key].native](address, ...extra);
+      return { ...describe(ACTIONS[key], result), result };
     } catch (e) {
       return { kind: 'error', text: `Could not start: ${e && e.message ? e.message : String(e)}` };
     }
@@ -228,9 +311,13 @@
       // The native call blocks the page until the tool has ended: let the busy state paint first.
       requestAnimationFrame(() => setTimeout(() => {
         const outcome = call(key, checked.address);
+        const ran = outcome.result !== undefined && outcome.result !== -1 ? lastRun() : {};
+        if (key === 'backup' && outcome.result === 0 && typeof ran.archive === 'string' && ran.archive !== '') {
+          outcome.text = `Done: the backup archive is ${ran.archive}`;
+        }
         setBusy(null);
         showOutcome(key, outcome);
-        logActivity(key, checked.address, outcome);
+        logActivity(key, checked.address, outcome, typeof ran.log === 'string' ? ran.log : '');
         buttons[key].focus();
       }, 0));
     });
@@ -254,8 +341,10 @@
     $('browser-notice').hidden = missing.length === 0;
     document.body.dataset.mode = missing.length === 0 ? 'varnkit' : 'browser';
     setBusy(null);
+    showActivity(storedActivity());
 
     addressInput.value = remembered();
+    offerRecent(recentAddresses());
     $('gateway-form').addEventListener('submit', (event) => {
       event.preventDefault();
       if (busy) return;

@@ -55,7 +55,9 @@ export function launchBrowser() {
 // the varnkit window does. Each call is recorded in window.__calls together
 // with what the page showed at that moment, and returns window.__nextResult
 // ('throw' makes it throw). native_gatewayStatus records its address in
-// window.__statusCalls and resolves to window.__status ('reject' rejects).
+// window.__statusCalls and resolves to window.__status ('reject' rejects);
+// native_lastRun returns window.__lastRun; native_showLog records its name in
+// window.__logsShown and finds every log whose name does not start with "gone".
 export const GATEWAY_STATUS = { model_name: 'LUMARO-2', firmware_version: '1.5.0', serial_number: 'GW-0001', mac: '00:11:22:33:44:55' };
 
 export async function installDoubles(context, version = '1.4.0') {
@@ -65,6 +67,13 @@ export async function installDoubles(context, version = '1.4.0') {
     window.__statusCalls = [];
     window.__status = JSON.stringify(status);
     window.native_appVersion = appVersion;
+    window.__lastRun = '{}';
+    window.__logsShown = [];
+    window.native_lastRun = () => window.__lastRun;
+    window.native_showLog = (name) => {
+      window.__logsShown.push(name);
+      return name.startsWith('gone') ? -1 : 0;
+    };
     window.native_gatewayStatus = function (address) {
       window.__statusCalls.push(address);
       return window.__status === 'reject' ? Promise.reject(new Error('gone')) : Promise.resolve(window.__status);

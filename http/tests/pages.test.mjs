@@ -114,7 +114,7 @@ describe('web user interface', () => {
         const check = (text) => page.evaluate((t) => window.VarnkitAddress.check(t), text);
         const valid = ['192.168.1.20', '0.0.0.0', '192.168.1.20:8080', '[fd00::20]', '[fd00::20]:8080', '[::1]',
           '[::]', '[::ffff:192.0.2.1]', '[1:2:3:4:5:6:7:8]', '[1:2:3:4:5:6:7::]', '[2001:DB8::1]:65535',
-          'lumaro-hall.local', 'gw1', 'GW-1.example.com:80', 'a'.repeat(63) + '.local'];
+          '[fe80::1%eth0]', '[fe80::1%enp0s31f6.2]:8080', 'lumaro-hall.local', 'gw1', 'GW-1.example.com:80', 'a'.repeat(63) + '.local'];
         for (const text of valid) {
           assert.deepEqual(await check(text), { ok: true, address: text }, text);
         }
@@ -139,7 +139,9 @@ describe('web user interface', () => {
           '[1:2:3:4:5:6:7:8:9]': /not an IPv6 address/,
           '[1::2::3]': /not an IPv6 address/,
           '[::1.2.3]': /not an IPv6 address/,
-          '[fe80::1%eth0]': /not an IPv6 address/,
+          '[fe80::1%]': /interface after "%"/,
+          '[fe80::1%eth0;x]': /interface after "%"/,
+          '[fe80::g%eth0]': /not an IPv6 address/,
           '-gw.local': /is not an IPv4/,
           'gw_1.local': /is not an IPv4/,
           'a..b': /is not an IPv4/,
@@ -294,6 +296,38 @@ describe('web user interface', () => {
       }
     });
 
+    test('a backup names its archive, every entry shows its log, and the list survives a restart', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        await page.fill('#address', '192.0.2.10');
+        const runs = [
+          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
+          ['restore', 1, { log: 'gone-restore.log', archive: '' }],
+          ['backup', -1, { log: 'stale.log', archive: '/old.zip' }],
+        ];
+        for (const [action, result, run] of runs) {
+          await page.evaluate((r) => { window.__lastRun = r; }, JSON.stringify(run));
+          await runAction(page, action, result);
+        }
+        assert.match(await page.locator('#backup-outcome').textContent(), /^Cancelled or not started/);
+        const entries = page.locator('#activity li');
+        assert.equal(await entries.nth(2).locator('.activity-text').textContent(),
+          'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip');
+        // Nothing ran for -1, so the previous run's log is not offered.
+        assert.equal(await entries.nth(0).locator('.activity-log').count(), 0);
+        await page.reload();
+        assert.equal(await entries.count(), 3);
+        assert.equal(await entries.nth(2).locator('.activity-action').textContent(), 'Back up');
+        await entries.nth(2).locator('.activity-log').click();
+        await entries.nth(1).locator('.activity-log').click();
+        assert.deepEqual(await page.evaluate(() => window.__logsShown), [runs[0][2].log, runs[1][2].log]);
+        assert.equal(await entries.nth(1).locator('.activity-log').textContent(), 'Log not found');
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
     test('is busy while a call runs and usable again after it', async () => {
       const { context, page } = await openPage();
       try {
@@ -341,6 +375,37 @@ describe('web user interface', () => {
         assert.equal(await fresh.page.inputValue('#address'), '');
       } finally {
         await fresh.context.close();
+      }
+    });
+
+    test('offers the last five addresses and meets WCAG AA contrast for footer text and the field border', async () => {
+      const { context, page } = await openPage();
+      try {
+        for (const address of ['10.0.0.1', '10.0.0.2', '10.0.0.3', '10.0.0.1', '10.0.0.4', '10.0.0.5', '10.0.0.6']) {
+          await page.fill('#address', address);
+          await page.press('#address', 'Enter');
+        }
+        await page.reload();
+        assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#recent-addresses option')].map((o) => o.value)),
+          ['10.0.0.6', '10.0.0.5', '10.0.0.4', '10.0.0.1', '10.0.0.3']);
+        assert.match(await page.getAttribute('#address', 'placeholder'), /^e\.g\. /);
+        const ratios = await page.evaluate(() => {
+          const rgb = (text) => text.match(/[\d.]+/g).slice(0, 3).map(Number);
+          const luminance = (c) => {
+            const [r, g, b] = c.map((v) => { const s = v / 255; return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4; });
+            return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+          };
+          const ratio = (a, b) => { const [x, y] = [luminance(a), luminance(b)].sort((m, n) => n - m); return (x + 0.05) / (y + 0.05); };
+          const style = (selector) => getComputedStyle(document.querySelector(selector));
+          return {
+            footer: ratio(rgb(style('.page-footer').color), rgb(style('html').backgroundColor)),
+            border: ratio(rgb(style('#address').borderTopColor), rgb(style('.panel').backgroundColor)),
+          };
+        });
+        assert.ok(ratios.footer >= 4.5, `footer ${ratios.footer}`);
+        assert.ok(ratios.border >= 3, `border ${ratios.border}`);
+      } finally {
+        await context.close();
       }
     });
 

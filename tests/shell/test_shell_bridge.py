@@ -8,6 +8,7 @@ varnu-cli against the gateway stand-in."""
 import glob
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -265,6 +266,15 @@ class RealToolTest(BridgeTestCase):
         self.assertEqual(result, 0, text)
         archives = glob.glob(os.path.join(folder, "backup_*_LUMARO_*.zip"))
         self.assertEqual(len(archives), 1, text)
+        # The page learns the archive and the run's log, which holds the console text and can be shown.
+        run = json.loads(self.page.evaluate("native_lastRun()"))
+        self.assertEqual(run["archive"], archives[0])
+        self.assertRegex(run["log"], r"^\d{8}-\d{6}-backup-127\.0\.0\.1_\d+\.log$")
+        with open(os.path.join(self.tree.state_home, "varnkit", "logs", run["log"])) as f:
+            self.assertEqual(f.read(), text + "\n")
+        self.assertEqual(self.page.evaluate("native_showLog(%s)" % json.dumps(run["log"])), 0)
+        self.display.wait_for_window("^varnkit log: %s$" % re.escape(run["log"]))
+        self.assertEqual(self.page.evaluate("native_showLog('../server-key.log')"), -1)
         with zipfile.ZipFile(archives[0]) as archive:
             self.assertIsNone(archive.testzip())
             self.assertTrue(archive.namelist())
