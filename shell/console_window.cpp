@@ -85,6 +85,14 @@ bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
 
 const RunRecord& ConsoleWindow::LastRun() { return last_run(); }
 
+QString ConsoleWindow::CurrentProgress() {
+  for (auto window = all_windows().crbegin(); window != all_windows().crend(); ++window) {
+    if (*window && (*window)->Running())
+      return QString::fromStdString(run_progress((*window)->action_, (*window)->text_->toPlainText().toStdString()));
+  }
+  return {};
+}
+
 QString ConsoleWindow::LogFolder() {
   return QString::fromStdString(state_folder(shell_platform::user_state_home())) + "logs/";
 }
@@ -93,6 +101,7 @@ ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, co
     : text_(new QPlainTextEdit(this)),
       stop_button_(new QPushButton("&Stop", this)),
       process_(new QProcess(this)),
+      action_(action),
       question_(QString::fromStdString(stop_question(action, gateway))),
       log_name_(QString::fromStdString(
           log_file_name(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString(), action, gateway))),

@@ -42,6 +42,9 @@ class ConsoleWindow : public QWidget {
 
   static const RunRecord& LastRun();
 
+  // How far the run started last has got while it runs (run_progress); empty otherwise.
+  static QString CurrentProgress();
+
   // The run logs: state folder + "logs/".
   static QString LogFolder();
 
@@ -66,6 +69,7 @@ class ConsoleWindow : public QWidget {
   QTextCursor cursor_;
   ConsoleFilter filter_;
   QStringDecoder decoder_{QStringDecoder::Utf8};
+  const NativeAction action_;
   QString question_;
   QString log_name_;
   bool stop_requested_ = false;

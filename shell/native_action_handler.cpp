@@ -162,6 +162,10 @@ void NativeActionHandler::requestStarted(QWebEngineUrlRequestJob* job) {
                json_quoted(run.archive.toStdString()) + "}");
     return;
   }
+  if (job->requestMethod() == "GET" && url.path() == "native_runProgress") {
+    reply_json(json_quoted(ConsoleWindow::CurrentProgress().toStdString()));
+    return;
+  }
   if (job->requestMethod() == "GET" && url.path() == "native_showLog") {
     reply(ShowLog(query.queryItemValue("name", QUrl::FullyDecoded)) ? 0 : kResultNotRun);
     return;

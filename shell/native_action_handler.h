@@ -12,7 +12,8 @@
 // native_gatewayStatus is the one asynchronous function: the bridge hands the
 // page a Promise of the JSON text that the reply carries. native_lastRun
 // answers at once with the log and archive of the last finished run (JSON),
-// native_showLog(name) opens that log.
+// native_showLog(name) opens that log, native_runProgress tells how far the
+// running tool has got (a JSON string).
 #pragma once
 
 #include <QString>

@@ -65,6 +65,11 @@ bool is_log_file_name(const std::string& name);
 // "backup\tsaved '…'" line; empty when there is none.
 std::string saved_archive(const std::string& console_text);
 
+// How far a run has got, from its console text so far: "7 of 22" for a backup
+// (configurations fetched) or a restore (configurations pushed), "45%" for a
+// firmware upload (curl's meter); empty when nothing tells yet.
+std::string run_progress(NativeAction action, const std::string& console_text);
+
 // `text` as a JSON string (the tool reads its file lists, the page the status, as JSON).
 std::string json_quoted(const std::string& text);
 

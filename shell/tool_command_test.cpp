@@ -90,3 +90,19 @@ TEST(RunLog, NamesOneFileByTimeActionAndGatewayAndFindsTheSavedArchive) {
   EXPECT_EQ(saved_archive("backup\tsaved '/cut"), "");
   EXPECT_EQ(saved_archive("backup\tbackup file OK"), "");
 }
+
+TEST(RunProgress, CountsConfigurationsOrReadsTheUploadMeter) {
+  const std::string backup = "backup\tfetching URL 'x'.\nbackup\tbackup file OK, adding to backup archive...\n\n"
+                             "backup\tbackup file not found for action get_backup.\n\nbackup\tfetching URL 'y'.\n";
+  EXPECT_EQ(run_progress(NativeAction::Backup, backup), "2 of 22");
+  EXPECT_EQ(run_progress(NativeAction::Backup, "backup\tfetching URL 'x'.\n"), "");
+  EXPECT_EQ(run_progress(NativeAction::Restore, "backup\tpush backup file '/a'.\nbackup\tbackup file pushed.\n"
+                                                "backup\tpush backup file '/b'.\nxbackup\tpush backup file '/c'.\n"),
+            "2 of 22");
+  const std::string meter = "model_name=x\n  % Total    % Received\nfirmware_push_tftp\tpushing URL 't'.\n"
+                            "  % Total    % Received % Xferd\n                                 Dload  Upload\n"
+                            "  7 1835k    0     0    7  128k      0   670k\n 45 1835k    0     0   45  826k";
+  EXPECT_EQ(run_progress(NativeAction::FirmwareUpgrade, meter), "45%");
+  EXPECT_EQ(run_progress(NativeAction::FirmwareUpgrade, "Preparing file...\n"), "");
+  EXPECT_EQ(run_progress(NativeAction::SetupChannel, backup), "");
+}

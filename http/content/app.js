@@ -268,14 +268,31 @@
     return { ok, message, status };
   }
 
+  const failedToStart = (e) => ({ kind: 'error', text: `Could not start: ${e && e.message ? e.message : String(e)}` });
+
+  // Runs the action and resolves to its outcome. Where the window can run it in
+  // the background, the page stays live and shows the tool's progress meanwhile;
+  // elsewhere the call blocks the page until the tool has ended.
   function call(key, address) {
-    try {
-      const extra = key === 'channel' ? [Number($('channel-number').value), $('channel-kind').value] : [];
-      const result = window[ACTIONS[key].native](address, ...extra);
-      return { ...describe(ACTIONS[key], result), result };
-    } catch (e) {
-      return { kind: 'error', text: `Could not start: ${e && e.message ? e.message : String(e)}` };
+    const extra = key === 'channel' ? [Number($('channel-number').value), $('channel-kind').value] : [];
+    const outcomeOf = (result) => ({ ...describe(ACTIONS[key], result), result });
+    if (typeof window.native_runAction !== 'function') {
+      try {
+        return Promise.resolve(outcomeOf(window[ACTIONS[key].native](address, ...extra)));
+      } catch (e) {
+        return Promise.resolve(failedToStart(e));
+      }
     }
+    const timer = setInterval(() => {
+      const progress = typeof window.native_runProgress === 'function' ? window.native_runProgress() : '';
+      if (typeof progress === 'string' && progress !== '') {
+        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the details in the console window.` });
+      }
+    }, 400);
+    return Promise.resolve()
+      .then(() => window.native_runAction(ACTIONS[key].native, address, ...extra))
+      .then(outcomeOf, failedToStart)
+      .finally(() => clearInterval(timer));
   }
 
   function run(key) {
@@ -309,8 +326,8 @@
       }
       showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
       // The native call blocks the page until the tool has ended: let the busy state paint first.
-      requestAnimationFrame(() => setTimeout(() => {
-        const outcome = call(key, checked.address);
+      requestAnimationFrame(() => setTimeout(async () => {
+        const outcome = await call(key, checked.address);
         const ran = outcome.result !== undefined && outcome.result !== -1 ? lastRun() : {};
         if (key === 'backup' && outcome.result === 0 && typeof ran.archive === 'string' && ran.archive !== '') {
           outcome.text = `Done: the backup archive is ${ran.archive}`;

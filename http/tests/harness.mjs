@@ -67,6 +67,20 @@ export async function installDoubles(context, version = '1.4.0') {
     window.__statusCalls = [];
     window.__status = JSON.stringify(status);
     window.native_appVersion = appVersion;
+    // The background runner calls the same doubles; with __hold set it waits for __release().
+    window.__hold = false;
+    window.__progressText = '';
+    window.native_runProgress = () => window.__progressText;
+    window.native_runAction = (name, ...args) => new Promise((resolve, reject) => {
+      const go = () => {
+        try {
+          resolve(window[name](...args));
+        } catch (e) {
+          reject(e);
+        }
+      };
+      if (window.__hold) window.__release = go; else setTimeout(go, 0);
+    });
     window.__lastRun = '{}';
     window.__logsShown = [];
     window.native_lastRun = () => window.__lastRun;

@@ -328,6 +328,29 @@ describe('web user interface', () => {
       }
     });
 
+    test('shows the running tool\'s progress while the page stays live', async () => {
+      const { context, page } = await openPage();
+      try {
+        await page.fill('#address', '192.0.2.10');
+        await page.evaluate(() => { window.__hold = true; });
+        await page.click('button[data-action="restore"]');
+        await page.waitForFunction(() => typeof window.__release === 'function');
+        for (const progress of ['3 of 22', '21 of 22']) {
+          await page.evaluate((p) => { window.__progressText = p; }, progress);
+          await page.waitForFunction((p) => document.getElementById('restore-outcome').textContent ===
+            `Running: ${p}. Follow the details in the console window.`, progress);
+        }
+        assert.ok(await page.locator('button[data-action="backup"]').isDisabled());
+        await page.evaluate(() => window.__release());
+        await page.waitForFunction(() => document.getElementById('restore-outcome').dataset.kind === 'ok');
+        // No progress line comes after the outcome.
+        await page.evaluate(() => new Promise((done) => setTimeout(done, 900)));
+        assert.match(await page.locator('#restore-outcome').textContent(), /^Done:/);
+      } finally {
+        await context.close();
+      }
+    });
+
     test('is busy while a call runs and usable again after it', async () => {
       const { context, page } = await openPage();
       try {

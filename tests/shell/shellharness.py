@@ -40,7 +40,8 @@ SERVER_PORT = 7681
 KIT_URL = "http://127.0.0.1:%d/" % SERVER_PORT
 # What the native interface looks like from a page's point of view.
 NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade",
-                "native_actionSetupChannel", "native_gatewayStatus", "native_lastRun", "native_showLog")
+                "native_actionSetupChannel", "native_gatewayStatus", "native_lastRun", "native_showLog",
+                "native_runAction", "native_runProgress")
 NATIVE_TYPES = "[%s].map(n => typeof window[n]).join(' ')" % ", ".join("'%s'" % n for n in NATIVE_NAMES)
 
 _ISOLATED_FLAG = "VARNKIT_E2E_ISOLATED"

@@ -371,8 +371,9 @@ class RealToolTest(BridgeTestCase):
         time.sleep(0.5)
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
 
-    def start_slow_restore(self):
-        """Runs, from the kit's page, the restore of a whole backup onto a stand-in that answers slowly.
+    def start_slow_restore(self, from_page=False):
+        """Runs, from the kit's page (its Restore button with from_page, else a direct call), the restore
+        of a whole backup onto a stand-in that answers slowly.
         Returns the stand-in, the pending call, the diagnostics seen before, and the stop question."""
         folder = tempfile.mkdtemp(prefix="varnkit-backup-")
         self.addCleanup(shutil.rmtree, folder)
@@ -385,12 +386,28 @@ class RealToolTest(BridgeTestCase):
         gateway = Gateway("--delay", "400").start()
         self.addCleanup(gateway.stop)
         seen = len(self.shell.diagnostics())
-        call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
+        if from_page:
+            call = None
+            self.page.evaluate("document.getElementById('address').value = %s; "
+                               "document.querySelector('button[data-action=\"restore\"]').click()"
+                               % json.dumps(gateway.address))
+        else:
+            call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
         self.choose("native_actionRestore", archive, seen)
         h.wait_until(lambda: self.restores(gateway), 60, what="the first restore")
         question = ("A restore onto %s is running. Stopping it may leave the gateway partly restored."
                     % gateway.address)
         return gateway, call, seen, question
+
+    def test_the_page_shows_the_restores_progress_and_logs_the_run(self):
+        gateway, _, _, _ = self.start_slow_restore(from_page=True)
+        outcome = "document.getElementById('restore-outcome').textContent"
+        shown = h.wait_until(lambda: re.match(r"^Running: (\d+) of 22\.", self.page.evaluate(outcome)), 60,
+                             what="the restore's progress on the page")
+        self.assertLess(int(shown.group(1)), 22)
+        h.wait_until(lambda: self.page.evaluate(outcome).startswith("Done:"), 120, what="the restore's outcome")
+        self.assertEqual(len(self.restores(gateway)), 22)
+        self.assertEqual(self.page.evaluate("document.querySelector('#activity .activity-log').textContent"), "Show log")
 
     @staticmethod
     def restores(gateway):
