@@ -81,14 +81,15 @@ std::optional<FirmwareInfo> read_package_info(const std::string& path) {
 Confirmation restore_confirmation(const std::string& file, const std::optional<BackupOrigin>& origin,
                                   const std::string& address, const GatewayStatus& gateway) {
   std::string text = "Restore " + file + " onto the gateway at " + address + "?\n\n" + gateway_line(gateway) + ".\n";
-  if (!origin) return {false, text + "Backup: its status.txt could not be read.\n"};
+  if (!origin) return {false, true, text + "\nWarning: the backup's status.txt could not be read.\n"};
   text += "Backup: from " + known(origin->model_name) + ", serial number " + known(origin->serial_number) +
           ", firmware " + known(origin->firmware_version) + ".\n";
-  if (differs(origin->model_name, status_field(gateway, "model_name")))
-    text += "\nWarning: this backup comes from another model (" + *origin->model_name + ").";
-  if (differs(origin->serial_number, status_field(gateway, "serial_number")))
+  const bool other_model = differs(origin->model_name, status_field(gateway, "model_name"));
+  const bool other_serial = differs(origin->serial_number, status_field(gateway, "serial_number"));
+  if (other_model) text += "\nWarning: this backup comes from another model (" + *origin->model_name + ").";
+  if (other_serial)
     text += "\nWarning: this backup comes from another gateway (serial number " + *origin->serial_number + ").";
-  return {false, text};
+  return {false, other_model || other_serial, text};
 }
 
 Confirmation upgrade_confirmation(const std::string& file, const std::optional<FirmwareInfo>& package,
@@ -96,19 +97,20 @@ Confirmation upgrade_confirmation(const std::string& file, const std::optional<F
   const std::optional<std::string> model = status_field(gateway, "model_name");
   const std::optional<std::string> firmware = status_field(gateway, "firmware_version");
   if (package && model && package->model_name != *model) {
-    return {true, file + " is firmware for " + package->model_name + ", but the gateway at " + address + " is a " +
-                      *model + ". Nothing was sent."};
+    return {true, true,
+            file + " is firmware for " + package->model_name + ", but the gateway at " + address + " is a " + *model +
+                ". Nothing was sent."};
   }
   std::string text = "Upgrade the gateway at " + address + " with " + file + "?\n\n";
-  if (!package) return {false, text + gateway_line(gateway) + ".\nPackage: its information block could not be read.\n"};
+  if (!package) {
+    return {false, true, text + gateway_line(gateway) + ".\n\nWarning: the package's information block could not be read.\n"};
+  }
   text += "Package: " + package->model_name + ", version " + package->version_string + " of " +
           package->version_date + ".\n" + gateway_line(gateway) + ".\n";
-  if (firmware && !firmware->empty()) {
-    const int order = compare_versions(package->version_string, *firmware);
-    if (order < 0) text += "\nWarning: this is older than the gateway's firmware " + *firmware + " (a downgrade).";
-    if (order == 0) text += "\nWarning: the gateway already runs version " + *firmware + ".";
-  }
-  return {false, text};
+  const int order = firmware && !firmware->empty() ? compare_versions(package->version_string, *firmware) : 1;
+  if (order < 0) text += "\nWarning: this is older than the gateway's firmware " + *firmware + " (a downgrade).";
+  if (order == 0) text += "\nWarning: the gateway already runs version " + *firmware + ".";
+  return {false, order <= 0, text};
 }
 
 int compare_versions(const std::string& a, const std::string& b) {

@@ -24,6 +24,7 @@ std::optional<FirmwareInfo> read_package_info(const std::string& path);
 
 struct Confirmation {
   bool refused = false;  // nothing may be sent; `text` says why
+  bool warned = false;   // `text` holds a warning
   std::string text;
 };
 

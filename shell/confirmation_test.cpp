@@ -30,14 +30,19 @@ TEST(RestoreConfirmation, WarnsOnAnotherModelOrSerial) {
   std::string text = restore_confirmation("b.zip", same, "gw", gateway("LUMARO-2", "S1", "1.5.0")).text;
   EXPECT_EQ(text, "Restore b.zip onto the gateway at gw?\n\nGateway: LUMARO-2, serial number S1, firmware 1.5.0.\n"
                   "Backup: from LUMARO-2, serial number S1, firmware 1.5.0.\n");
-  text = restore_confirmation("b.zip", BackupOrigin{"LUMARO-4", "1.5.0", "S9"}, "gw", gateway("LUMARO-2", "S1", "1.5.0")).text;
+  const Confirmation other =
+      restore_confirmation("b.zip", BackupOrigin{"LUMARO-4", "1.5.0", "S9"}, "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+  EXPECT_TRUE(other.warned);
+  text = other.text;
   EXPECT_NE(text.find("Warning: this backup comes from another model (LUMARO-4)."), std::string::npos);
   EXPECT_NE(text.find("Warning: this backup comes from another gateway (serial number S9)."), std::string::npos);
   // What the gateway does not tell is not warned about.
   text = restore_confirmation("b.zip", same, "gw", GatewayStatus{{{"model_name", "LUMARO-2"}}, ""}).text;
   EXPECT_EQ(text.find("Warning"), std::string::npos);
   EXPECT_NE(text.find("serial number unknown"), std::string::npos);
-  EXPECT_FALSE(restore_confirmation("b.zip", std::nullopt, "gw", GatewayStatus{{}, "No answer"}).refused);
+  const Confirmation unread = restore_confirmation("b.zip", std::nullopt, "gw", GatewayStatus{{}, "No answer"});
+  EXPECT_FALSE(unread.refused);
+  EXPECT_TRUE(unread.warned);
 }
 
 TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
@@ -50,6 +55,7 @@ TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
     EXPECT_FALSE(asked.refused);
     EXPECT_NE(asked.text.find(std::string("Package: LUMARO-2, version ") + c.version + " of 2026-01-02."), std::string::npos);
     EXPECT_EQ(asked.text.find("Warning") != std::string::npos, c.warning != nullptr) << c.version;
+    EXPECT_EQ(asked.warned, c.warning != nullptr) << c.version;
     if (c.warning) {
       EXPECT_NE(asked.text.find(c.warning), std::string::npos) << c.version;
     }

@@ -55,8 +55,8 @@ QString ConsoleTool() {
 }
 
 // Asks before writing; `proceed` runs only when the user agreed.
-void Confirm(NativeAction action, const std::string& gateway, const std::string& path, const NativeActionHandler::Reply& reply,
-             const std::function<void()>& proceed) {
+void Confirm(NativeAction action, const std::string& gateway, const std::string& path,
+             const NativeActionHandler::Reply& reply, const std::function<void()>& proceed) {
   QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
     const Confirmation confirmation =
         action == NativeAction::Restore
@@ -75,7 +75,7 @@ void Confirm(NativeAction action, const std::string& gateway, const std::string&
     }
     diagnostic("confirm " + quoted);
     const bool restore = action == NativeAction::Restore;
-    auto* box = new QMessageBox(text.contains("Warning:") ? QMessageBox::Warning : QMessageBox::Question,
+    auto* box = new QMessageBox(confirmation.warned ? QMessageBox::Warning : QMessageBox::Question,
                                 restore ? "Restore the gateway?" : "Upgrade the gateway?", text, QMessageBox::NoButton);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QPushButton* go = box->addButton(restore ? "&Restore" : "&Upgrade", QMessageBox::AcceptRole);
