@@ -17,10 +17,10 @@ constexpr uint32_t GROUP_COLUMNS = 3;
 constexpr uint32_t INPUT_COLUMNS = 20;
 
 // Channel CSV values.
-constexpr uint8_t LEVEL_NONE = 255;    // "null" in a level cell
-constexpr uint8_t FALSE_LEVEL = 100;   // level 1 stored for "false"
+constexpr uint8_t LEVEL_NONE = 255;   // "null" in a level cell
+constexpr uint8_t FALSE_LEVEL = 100;  // level 1 stored for "false"
 constexpr uint8_t MIN_FADE_RATE = 1;
-constexpr uint8_t MAX_FADE = 15;       // highest fade rate and fade time
+constexpr uint8_t MAX_FADE = 15;  // highest fade rate and fade time
 // An address cell above the DALI addresses and below null leaves the address as it was.
 constexpr uint8_t ADDRESS_KEEP = 64;
 

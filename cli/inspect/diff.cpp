@@ -14,9 +14,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Versions 0 and 1 share one layout: both count as 1 here.
-uint32_t layout_version(bool channel, uint32_t version) {
-  return channel && version == 0 ? 1 : version;
-}
+uint32_t layout_version(bool channel, uint32_t version) { return channel && version == 0 ? 1 : version; }
 
 // The record brought up to `target` with the conversions restore uses; empty
 // when no conversion leads there.
@@ -109,8 +107,8 @@ ConfigurationDiff compare_configurations(const BackupConfiguration& a, const Bac
   diff.name = a.name;
   diff.old_version = header_version(a);
   diff.new_version = header_version(b);
-  const bool records = diff.old_version && diff.new_version && a.entry == b.entry && a.problem.empty() &&
-                       b.problem.empty();
+  const bool records =
+      diff.old_version && diff.new_version && a.entry == b.entry && a.problem.empty() && b.problem.empty();
   if (!records || !compare_as_records(a, b, diff))
     diff.differing_bytes = count_differing(a.data.data(), a.data.size(), b.data.data(), b.data.size());
   const bool same = diff.changes.empty() && diff.differing_bytes == 0 && a.problem == b.problem;
@@ -127,9 +125,7 @@ ConfigurationDiff one_sided(const BackupConfiguration& c, const char* state) {
   return diff;
 }
 
-std::string optional_json(const std::optional<std::string>& value) {
-  return value ? json_quote(*value) : "null";
-}
+std::string optional_json(const std::optional<std::string>& value) { return value ? json_quote(*value) : "null"; }
 
 void compare_gateways(const GatewayInfo& a, const GatewayInfo& b, std::vector<FieldChange>& changes) {
   const std::pair<const char*, std::optional<std::string> GatewayInfo::*> fields[] = {
@@ -139,7 +135,8 @@ void compare_gateways(const GatewayInfo& a, const GatewayInfo& b, std::vector<Fi
       {"mac", &GatewayInfo::mac},
   };
   for (const auto& [name, member] : fields)
-    if (a.*member != b.*member) changes.push_back({"gateway", -1, name, optional_json(a.*member), optional_json(b.*member)});
+    if (a.*member != b.*member)
+      changes.push_back({"gateway", -1, name, optional_json(a.*member), optional_json(b.*member)});
 }
 
 const BackupConfiguration* find_by_name(const BackupSet& set, const std::string& name) {
@@ -149,13 +146,12 @@ const BackupConfiguration* find_by_name(const BackupSet& set, const std::string&
 }
 
 std::string change_line(const FieldChange& c) {
-  std::string where = c.section == "record" || c.section == "gateway" ? c.section : c.section + " " + std::to_string(c.slot);
+  std::string where =
+      c.section == "record" || c.section == "gateway" ? c.section : c.section + " " + std::to_string(c.slot);
   return "  " + where + " " + c.field + ": " + c.old_value + " -> " + c.new_value + "\n";
 }
 
-std::string version_text(const std::optional<uint32_t>& version) {
-  return version ? std::to_string(*version) : "none";
-}
+std::string version_text(const std::optional<uint32_t>& version) { return version ? std::to_string(*version) : "none"; }
 
 void write_optional_number(JsonWriter& w, const char* key, const std::optional<uint32_t>& value) {
   json_key(w, key);
@@ -201,9 +197,9 @@ BackupDiff diff_backups(const BackupSet& old_set, const BackupSet& new_set) {
   }
   for (const BackupConfiguration& b : new_set.configurations)
     if (!find_by_name(old_set, b.name)) diff.configurations.push_back(one_sided(b, "added"));
-  diff.different = !diff.gateway.empty() ||
-                   std::any_of(diff.configurations.begin(), diff.configurations.end(),
-                               [](const ConfigurationDiff& c) { return c.state != "unchanged"; });
+  diff.different =
+      !diff.gateway.empty() || std::any_of(diff.configurations.begin(), diff.configurations.end(),
+                                           [](const ConfigurationDiff& c) { return c.state != "unchanged"; });
   return diff;
 }
 

@@ -117,8 +117,10 @@ std::string channel_row(const ChannelView& view, const GearSlot& gear, std::vect
   row.add(std::to_string(gear.levels[3]));
   const uint8_t rate = std::clamp(gear.fade_rate, MIN_FADE_RATE, MAX_FADE);
   const uint8_t time = std::min(gear.fade_time, MAX_FADE);
-  if (rate != gear.fade_rate) notes.push_back({slot, "fade rate", std::to_string(gear.fade_rate), std::to_string(rate)});
-  if (time != gear.fade_time) notes.push_back({slot, "fade time", std::to_string(gear.fade_time), std::to_string(time)});
+  if (rate != gear.fade_rate)
+    notes.push_back({slot, "fade rate", std::to_string(gear.fade_rate), std::to_string(rate)});
+  if (time != gear.fade_time)
+    notes.push_back({slot, "fade time", std::to_string(gear.fade_time), std::to_string(time)});
   row.add(std::to_string(rate));
   row.add(std::to_string(time));
   row.add(array_cell(gear.scenes.data(), gear.scenes.size(), LEVEL_NONE));
@@ -180,8 +182,8 @@ std::string input_row(const InputView& view, const InputDevice& device, std::vec
     const auto& s = device.settings[k];
     for (std::size_t b = 0; b < s.size(); ++b)
       if ((b < first || b >= end) && s[b] != 0)
-        notes.push_back({slot, "instance " + std::to_string(k) + " setting byte " + std::to_string(b),
-                         std::to_string(s[b]), "0"});
+        notes.push_back(
+            {slot, "instance " + std::to_string(k) + " setting byte " + std::to_string(b), std::to_string(s[b]), "0"});
   }
   return row.line();
 }

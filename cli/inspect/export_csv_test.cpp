@@ -61,10 +61,9 @@ struct CellMaker {
   std::string channel_csv() {
     std::string csv = "#dali-channel-csv-version: 1\n";
     for (int slot : slots(64)) {
-      csv += number(1000) + "," + std::to_string(slot) + "," + address() + "," + name(34) +
-             "," + array(5, 40, false) + "," + level() + "," + (below(3) ? number(256) : "null") + "," +
-             number(256) + "," + number(256) + "," + number(300) + "," + number(300) + "," + array(18, 256, true) +
-             "\n";
+      csv += number(1000) + "," + std::to_string(slot) + "," + address() + "," + name(34) + "," + array(5, 40, false) +
+             "," + level() + "," + (below(3) ? number(256) : "null") + "," + number(256) + "," + number(256) + "," +
+             number(300) + "," + number(300) + "," + array(18, 256, true) + "\n";
     }
     return csv;
   }
@@ -76,8 +75,8 @@ struct CellMaker {
   std::string input_csv() {
     std::string csv = "#dali-channel-inputs-csv-version: 1\n";
     for (int slot : slots(32)) {
-      csv += number(100000) + "," + std::to_string(slot) + "," + address() + "," +
-             name(18) + "," + std::to_string(random()) + "," + number(40) + "," + array(34, 6, true);
+      csv += number(100000) + "," + std::to_string(slot) + "," + address() + "," + name(18) + "," +
+             std::to_string(random()) + "," + number(40) + "," + array(34, 6, true);
       for (int column = 8; column <= 20; ++column) csv += "," + array(34, 256, true);
       csv += "\n";
     }
@@ -131,12 +130,15 @@ TEST_P(RoundTrip, ChannelAndGroupCsvComeBackByteForByte) {
       CellMaker cells{std::mt19937(seed)};
       const Bytes start = random_start(cells.random, firmware);
       const std::string csv = kind.group ? cells.group_csv() : cells.channel_csv();
-      const Bytes first = kind.group ? channel_record(firmware, "", csv, start) : channel_record(firmware, csv, "", start);
+      const Bytes first =
+          kind.group ? channel_record(firmware, "", csv, start) : channel_record(firmware, csv, "", start);
       const CsvExport exported = kind.export_csv(first);
       ASSERT_EQ(exported.problem, "");
       const Bytes second = kind.group ? channel_record(firmware, "", exported.csv, start)
                                       : channel_record(firmware, exported.csv, "", start);
-      ASSERT_EQ(first, second) << kind.name << " seed " << seed << " " << first_difference(first, second) << "\n" << csv << "\nexported:\n" << exported.csv;
+      ASSERT_EQ(first, second) << kind.name << " seed " << seed << " " << first_difference(first, second) << "\n"
+                               << csv << "\nexported:\n"
+                               << exported.csv;
     }
   }
 }
@@ -157,7 +159,9 @@ TEST(RoundTripInputs, InputCsvComesBackByteForByte) {
     const CsvExport exported = export_input_csv(first);
     ASSERT_EQ(exported.problem, "");
     const Bytes second = input_record(exported.csv);
-    ASSERT_EQ(first, second) << "seed " << seed << " " << first_difference(first, second) << "\n" << csv << "\nexported:\n" << exported.csv;
+    ASSERT_EQ(first, second) << "seed " << seed << " " << first_difference(first, second) << "\n"
+                             << csv << "\nexported:\n"
+                             << exported.csv;
   }
 }
 
@@ -196,8 +200,7 @@ TEST(ExportNotes, NameWhatTheImportCannotSet) {
 
 TEST(ExportNotes, InputBytesNoColumnCarriesAreNamed) {
   // Occupancy-sensor setting byte 0 is not read from any column.
-  Bytes record = input_record(
-      "#dali-channel-inputs-csv-version: 1\n1,0,3,Sensor,0,1,[3],[0],,,,,,,,[5],[6],[7],,\n");
+  Bytes record = input_record("#dali-channel-inputs-csv-version: 1\n1,0,3,Sensor,0,1,[3],[0],,,,,,,,[5],[6],[7],,\n");
   record[instance_block_offset(INPUT_V3, 0) + InstanceBlockV3::INSTANCES] = 9;
   record[RecordHeader::SIZE + 5] = 1;  // a carried word of the record
   const CsvExport exported = export_input_csv(record);

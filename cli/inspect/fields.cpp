@@ -8,9 +8,7 @@ namespace {
 
 constexpr int NONE = 255;
 
-std::string optional_number(const std::optional<uint8_t>& value) {
-  return value ? std::to_string(*value) : "null";
-}
+std::string optional_number(const std::optional<uint8_t>& value) { return value ? std::to_string(*value) : "null"; }
 
 template <class Numbers>
 std::string json_numbers(const Numbers& numbers) {
@@ -65,19 +63,17 @@ std::vector<SlotField> group_fields(const GroupSlot& group) { return {{"name", j
 
 std::vector<SlotField> device_fields(const InputDevice& device) {
   std::vector<SlotField> fields = {
-      {"name", json_quote(device.name.text)},
-      {"short_address", optional_number(device.short_address)},
-      {"flags", std::to_string(device.flags)},
-      {"instance_count", std::to_string(device.instance_count)},
+      {"name", json_quote(device.name.text)},      {"short_address", optional_number(device.short_address)},
+      {"flags", std::to_string(device.flags)},     {"instance_count", std::to_string(device.instance_count)},
       {"setting", std::to_string(device.setting)},
   };
   const std::size_t used = instances_used(device);
   for (std::size_t k = 0; k < used; ++k) {
     const auto& s = device.settings[k];
     fields.push_back({"instance " + std::to_string(k),
-                      "{\"type\":" + std::to_string(device.types[k]) + ",\"value\":" +
-                          std::to_string(device.values[k]) + ",\"settings\":" + json_byte_array(s.data(), s.size()) +
-                          "}",
+                      "{\"type\":" + std::to_string(device.types[k]) +
+                          ",\"value\":" + std::to_string(device.values[k]) +
+                          ",\"settings\":" + json_byte_array(s.data(), s.size()) + "}",
                       true});
   }
   return fields;

@@ -29,10 +29,10 @@ struct BackupConfiguration {
 };
 
 struct BackupSet {
-  std::string source;  // the path it was read from
-  std::string kind;    // "archive", "configuration" or "folder"
-  std::string problem; // why nothing could be read; empty when it could
-  GatewayInfo gateway; // from the first configuration archive with a status.txt
+  std::string source;   // the path it was read from
+  std::string kind;     // "archive", "configuration" or "folder"
+  std::string problem;  // why nothing could be read; empty when it could
+  GatewayInfo gateway;  // from the first configuration archive with a status.txt
   std::vector<BackupConfiguration> configurations;
 };
 
@@ -73,11 +73,11 @@ struct FieldChange {
 
 struct ConfigurationDiff {
   std::string name;
-  std::string state;                      // "added", "removed", "unchanged" or "changed"
+  std::string state;                                 // "added", "removed", "unchanged" or "changed"
   std::optional<uint32_t> old_version, new_version;  // record versions of both sides
-  bool compared_as_records = false;       // fields compared after bringing both to one version
+  bool compared_as_records = false;                  // fields compared after bringing both to one version
   std::vector<FieldChange> changes;
-  uint64_t differing_bytes = 0;           // bytes that differ beyond the fields (records: header excluded)
+  uint64_t differing_bytes = 0;  // bytes that differ beyond the fields (records: header excluded)
 };
 
 struct BackupDiff {

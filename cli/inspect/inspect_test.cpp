@@ -1,14 +1,18 @@
+#include "inspect/inspect.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "import/import_test_support.h"
-#include "inspect/inspect.h"
 #include "inspect/inspect_test_support.h"
 #include "inspect/json_writer.h"
 #include "json/json.h"
+#include "zip/zip.h"
 
 namespace {
 
@@ -137,10 +141,11 @@ std::vector<std::pair<std::string, Bytes>> mixed_backup() {
   for (auto& [name, tar] : entries) {
     const ConfigurationEntry& entry = *find_configuration_by_member(name.c_str());
     if (entry.code < 1 || entry.code > 4) continue;
-    const std::string gear = "#dali-channel-csv-version: 1\n"
-                             "1,3,5,\"Desk, \"\"north\"\"\",\"[0,15]\",254,null,254,1,7,0,[254]\n"
-                             "1,9,null,Caf\xc3\xa9 lamp,[2],false,1,2,3,4,5,[]\n"
-                             "1,63,62,Last,[],0,0,0,0,0,0,\n";
+    const std::string gear =
+        "#dali-channel-csv-version: 1\n"
+        "1,3,5,\"Desk, \"\"north\"\"\",\"[0,15]\",254,null,254,1,7,0,[254]\n"
+        "1,9,null,Caf\xc3\xa9 lamp,[2],false,1,2,3,4,5,[]\n"
+        "1,63,62,Last,[],0,0,0,0,0,0,\n";
     const std::string groups = "#dali-channel-groups-csv-version: 1\n0,15,Fifteen\n0,2,\"A \"\"quoted\"\" name\"\n";
     tar = configuration_tar(entry, channel_record(firmware[entry.code - 1], gear, groups), "1.5.0");
   }
@@ -288,6 +293,57 @@ TEST(Diff, PlainConfigurationsCountDifferingBytesAndSetsMayDiffer) {
   const BackupDiff reverse = diff_backups(set_of(changed, "b"), set_of(entries, "a"));
   EXPECT_EQ(reverse.configurations.back().name, "cmdrnamenvp");
   EXPECT_EQ(reverse.configurations.back().state, "added");
+}
+
+}  // namespace
+
+namespace {
+
+void write_bytes(const std::string& path, const Bytes& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+// The same configurations read from a zip archive, a folder and single tars.
+TEST(ReadBackup, ArchiveFolderAndSingleArchiveGiveTheSameConfigurations) {
+  char folder[] = "/tmp/inspect_read_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const auto entries = mixed_backup();
+  const std::string zip_path = std::string(folder) + ".zip";
+  ZipArchiveHandle zip = zip_archive_open(zip_path.c_str(), 6, 'w');
+  for (const auto& [name, tar] : entries) {
+    write_bytes(std::string(folder) + "/" + name, tar);
+    ASSERT_EQ(zip_entry_begin(zip.get(), name.c_str()), 0);
+    ASSERT_EQ(zip_entry_append(zip.get(), tar.data(), tar.size()), 0);
+    ASSERT_EQ(zip_entry_finish(zip.get()), 0);
+  }
+  ASSERT_EQ(zip_archive_close(std::move(zip)), 0);
+  // A single archive under a name of its own is recognised by its member.
+  const std::string single = std::string(folder) + "/channel-two-copy.tar";
+  write_bytes(single, entries[6].second);
+
+  const BackupSet expected = set_of(entries, "");
+  for (const auto& [path, kind, count] :
+       {std::tuple{zip_path, "archive", 22u}, std::tuple{std::string(folder), "folder", 22u},
+        std::tuple{single, "configuration", 1u}}) {
+    const BackupSet set = read_backup(path);
+    EXPECT_EQ(set.problem, "") << path;
+    EXPECT_EQ(set.kind, kind);
+    ASSERT_EQ(set.configurations.size(), count) << path;
+    EXPECT_EQ(set.gateway.serial_number, expected.gateway.serial_number);
+    for (const BackupConfiguration& c : set.configurations) {
+      const BackupConfiguration* same = nullptr;
+      for (const BackupConfiguration& e : expected.configurations) same = e.name == c.name ? &e : same;
+      ASSERT_NE(same, nullptr) << c.name;
+      EXPECT_EQ(c.data, same->data) << path << " " << c.name;
+    }
+  }
+  EXPECT_EQ(read_backup(single).configurations[0].name, "dali2");
+  EXPECT_EQ(read_backup(std::string(folder) + "/absent.zip").problem, "cannot be read");
+  std::filesystem::remove_all(folder);
+  std::filesystem::remove(zip_path);
 }
 
 }  // namespace

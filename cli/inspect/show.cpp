@@ -53,9 +53,7 @@ std::string format(const char* pattern, auto... values) {
   return buffer;
 }
 
-std::string address_text(const std::optional<uint8_t>& address) {
-  return address ? std::to_string(*address) : "-";
-}
+std::string address_text(const std::optional<uint8_t>& address) { return address ? std::to_string(*address) : "-"; }
 
 // Group g shows as its hexadecimal digit when the gear belongs to it, else '.'.
 std::string group_map(uint16_t mask) {
@@ -128,14 +126,14 @@ void render_channel(std::string& out, const BackupConfiguration& c, const Channe
   for (const GearSlot& gear : view.gear) in_use += gear.in_use();
   out += format("\nChannel %u (%s, record version %u): %zu gear in use\n", record_channel(c), c.name.c_str(),
                 view.header.version, in_use);
-  if (in_use) out += " #  Adr " + cell("Name", GEAR_NAME_WIDTH) + " " + cell("Types", TYPES_WIDTH) +
-                     " Groups           Levels\n";
+  if (in_use)
+    out += " #  Adr " + cell("Name", GEAR_NAME_WIDTH) + " " + cell("Types", TYPES_WIDTH) + " Groups           Levels\n";
   for (const GearSlot& gear : view.gear) {
     if (!gear.in_use()) continue;
     out += format("%2u %4s ", gear.slot, address_text(gear.short_address).c_str()) +
            cell(gear.name.text, GEAR_NAME_WIDTH) + " " + cell(types_text(gear.device_types()), TYPES_WIDTH) + " " +
-           group_map(gear.groups) + format(" %3u %3u %3u %3u\n", gear.levels[0], gear.levels[1], gear.levels[2],
-                                           gear.levels[3]);
+           group_map(gear.groups) +
+           format(" %3u %3u %3u %3u\n", gear.levels[0], gear.levels[1], gear.levels[2], gear.levels[3]);
   }
   std::string groups;
   for (const GroupSlot& group : view.groups) {
@@ -147,8 +145,8 @@ void render_channel(std::string& out, const BackupConfiguration& c, const Channe
 void render_inputs(std::string& out, const BackupConfiguration& c, const InputView& view) {
   std::size_t in_use = 0;
   for (const InputDevice& device : view.devices) in_use += device.in_use();
-  out += format("\nChannel %u input devices (%s, record version %u): %zu in use\n", record_channel(c),
-                c.name.c_str(), view.header.version, in_use);
+  out += format("\nChannel %u input devices (%s, record version %u): %zu in use\n", record_channel(c), c.name.c_str(),
+                view.header.version, in_use);
   if (in_use) out += " #  Adr " + cell("Name", DEVICE_NAME_WIDTH) + " Instances\n";
   for (const InputDevice& device : view.devices) {
     if (!device.in_use()) continue;
