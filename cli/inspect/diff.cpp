@@ -28,11 +28,12 @@ Bytes converted(bool channel, const Bytes& record, uint32_t from, uint32_t targe
   return out;
 }
 
-// Bytes at which the two differ, a longer side's surplus included.
-uint64_t count_differing(const uint8_t* a, std::size_t a_size, const uint8_t* b, std::size_t b_size) {
-  const std::size_t common = std::min(a_size, b_size);
-  uint64_t count = std::max(a_size, b_size) - common;
-  for (std::size_t i = 0; i < common; ++i) count += a[i] != b[i];
+// Bytes at which the two differ, a longer side's surplus included; bytes
+// marked in `skip` are not counted.
+uint64_t count_differing(const Bytes& a, const Bytes& b, const std::vector<bool>& skip = {}) {
+  const std::size_t common = std::min(a.size(), b.size());
+  uint64_t count = std::max(a.size(), b.size()) - common;
+  for (std::size_t i = 0; i < common; ++i) count += a[i] != b[i] && (i >= skip.size() || !skip[i]);
   return count;
 }
 
@@ -80,8 +81,9 @@ bool compare_records(bool channel, const Bytes& before, const Bytes& after, std:
 }
 
 // Compares two records after bringing the older one to the newer version.
-// The headers (length, CRC, version, change count) are left out of the byte
-// count: a conversion rewrites them without changing the configuration.
+// Bytes the fields cover are judged by the fields (the no-address byte, for
+// one, differs between layouts without meaning anything); the carried bytes
+// around them are counted. Headers are left out: a conversion rewrites them.
 bool compare_as_records(const BackupConfiguration& a, const BackupConfiguration& b, ConfigurationDiff& diff) {
   const bool channel = is_channel_record(a);
   const uint32_t from = layout_version(channel, *diff.old_version), to = layout_version(channel, *diff.new_version);
@@ -90,9 +92,10 @@ bool compare_as_records(const BackupConfiguration& a, const BackupConfiguration&
   if (before.size() < RecordHeader::SIZE || after.size() < RecordHeader::SIZE) return false;
   std::vector<FieldChange> changes;
   if (!compare_records(channel, before, after, changes)) return false;
+  const std::vector<bool> fields = channel ? channel_field_bytes(*channel_layout(target))
+                                           : input_field_bytes(target == INPUT_V3.version ? INPUT_V3 : INPUT_V2);
   diff.changes = std::move(changes);
-  diff.differing_bytes = count_differing(before.data() + RecordHeader::SIZE, before.size() - RecordHeader::SIZE,
-                                         after.data() + RecordHeader::SIZE, after.size() - RecordHeader::SIZE);
+  diff.differing_bytes = count_differing(before, after, fields);
   diff.compared_as_records = true;
   return true;
 }
@@ -109,9 +112,12 @@ ConfigurationDiff compare_configurations(const BackupConfiguration& a, const Bac
   diff.new_version = header_version(b);
   const bool records =
       diff.old_version && diff.new_version && a.entry == b.entry && a.problem.empty() && b.problem.empty();
-  if (!records || !compare_as_records(a, b, diff))
-    diff.differing_bytes = count_differing(a.data.data(), a.data.size(), b.data.data(), b.data.size());
-  const bool same = diff.changes.empty() && diff.differing_bytes == 0 && a.problem == b.problem;
+  if (!records || !compare_as_records(a, b, diff)) diff.differing_bytes = count_differing(a.data, b.data);
+  // A conversion fills carried bytes from other fields of the old layout (the
+  // version-1 type byte stays behind at offset 42, for one): after it only the
+  // fields tell whether the configuration changed.
+  const bool converted = diff.compared_as_records && diff.old_version != diff.new_version;
+  const bool same = diff.changes.empty() && (converted || diff.differing_bytes == 0) && a.problem == b.problem;
   diff.state = same ? "unchanged" : "changed";
   return diff;
 }
@@ -211,14 +217,19 @@ std::string render_diff_text(const BackupDiff& diff) {
   for (const ConfigurationDiff& c : diff.configurations) {
     if (c.state == "unchanged") {
       ++unchanged;
+      if (c.differing_bytes)
+        out += "converted " + c.name + ": fields the same, " + std::to_string(c.differing_bytes) +
+               " carried bytes differ\n";
       continue;
     }
     out += c.state + " " + c.name;
     if (c.old_version || c.new_version)
       out += " (record version " + version_text(c.old_version) + " -> " + version_text(c.new_version) + ")";
-    if (c.state == "changed") {
-      if (c.compared_as_records) out += ": " + std::to_string(c.changes.size()) + " fields,";
-      out += " " + std::to_string(c.differing_bytes) + " bytes differ";
+    if (c.state == "changed" && c.compared_as_records) {
+      out += ": " + std::to_string(c.changes.size()) + " fields";
+      if (c.differing_bytes) out += ", " + std::to_string(c.differing_bytes) + " carried bytes";
+    } else if (c.state == "changed") {
+      out += ": " + std::to_string(c.differing_bytes) + " bytes differ";
     }
     out += "\n";
     for (const FieldChange& change : c.changes) out += change_line(change);

@@ -73,11 +73,13 @@ struct FieldChange {
 
 struct ConfigurationDiff {
   std::string name;
-  std::string state;                                 // "added", "removed", "unchanged" or "changed"
+  // "added", "removed", "unchanged" or "changed". Records of one version change
+  // with any field or carried byte; after a conversion only fields count.
+  std::string state;
   std::optional<uint32_t> old_version, new_version;  // record versions of both sides
   bool compared_as_records = false;                  // fields compared after bringing both to one version
   std::vector<FieldChange> changes;
-  uint64_t differing_bytes = 0;  // bytes that differ beyond the fields (records: header excluded)
+  uint64_t differing_bytes = 0;  // bytes that differ; for records the carried ones (no field, no header)
 };
 
 struct BackupDiff {

@@ -278,9 +278,13 @@ TEST(Diff, PlainConfigurationsCountDifferingBytesAndSetsMayDiffer) {
   auto changed = entries;
   changed.pop_back();  // cmdrnamenvp removed
   for (auto& [member, tar] : changed) {
-    if (member != "rlc.tar") continue;
+    if (member != "rlc.tar" && member != "dali1.tar") continue;
     BackupConfiguration c = read_configuration_archive(member, tar);
-    c.data[0] ^= 1, c.data[100] ^= 2, c.data.push_back(9);
+    if (member == "dali1.tar") {
+      c.data[20] ^= 1;  // a channel-wide word no field decodes
+    } else {
+      c.data[0] ^= 1, c.data[100] ^= 2, c.data.push_back(9);
+    }
     tar = configuration_tar(*c.entry, c.data, "1.5.0");
   }
   std::map<std::string, ConfigurationDiff> by_name;
@@ -290,6 +294,9 @@ TEST(Diff, PlainConfigurationsCountDifferingBytesAndSetsMayDiffer) {
   EXPECT_EQ(by_name["rlc"].differing_bytes, 3u);
   EXPECT_FALSE(by_name["rlc"].compared_as_records);
   EXPECT_EQ(by_name["cmdrnamenvp"].state, "removed");
+  EXPECT_EQ(by_name["dali1"].state, "changed");
+  EXPECT_EQ(by_name["dali1"].changes.size(), 0u);
+  EXPECT_EQ(by_name["dali1"].differing_bytes, 1u);
   const BackupDiff reverse = diff_backups(set_of(changed, "b"), set_of(entries, "a"));
   EXPECT_EQ(reverse.configurations.back().name, "cmdrnamenvp");
   EXPECT_EQ(reverse.configurations.back().state, "added");

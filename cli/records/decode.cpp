@@ -79,6 +79,11 @@ InputDevice read_device(const uint8_t* record, const InputLayout& layout, uint32
   return device;
 }
 
+void mark(std::vector<bool>& bytes, std::size_t from, std::size_t count) {
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+            bytes.begin() + static_cast<std::ptrdiff_t>(from + count), true);
+}
+
 std::string too_short(std::size_t size, uint32_t version, uint32_t length) {
   return "record of " + std::to_string(size) + " bytes, version " + std::to_string(version) + " needs " +
          std::to_string(length);
@@ -90,6 +95,45 @@ std::optional<uint8_t> decode_short_address(uint32_t flags, uint8_t address_byte
   if (!(flags & GearEntry::FLAG_ADDRESSED) || address_byte % 2 == 0 || address_byte / 2 >= DALI_ADDRESSES)
     return std::nullopt;
   return static_cast<uint8_t>(address_byte / 2);
+}
+
+std::vector<bool> channel_field_bytes(const ChannelLayout& layout) {
+  std::vector<bool> bytes(layout.length, false);
+  mark(bytes, 0, ChannelRecord::IMPORT_TAG + 4);
+  for (std::size_t slot = 0; slot < ChannelRecord::GEAR_COUNT; ++slot) {
+    const std::size_t e = gear_entry_offset(layout, slot);
+    mark(bytes, e + GearEntry::FLAGS, 4);
+    mark(bytes, e + GearEntry::LEVEL_1, GearEntry::SHORT_ADDRESS - GearEntry::LEVEL_1 + 1);
+    mark(bytes, e + GearEntry::GROUP_MASK, 2);
+    mark(bytes, e + GearEntry::SCENES, GearEntry::SCENE_COUNT);
+    mark(bytes, e + layout.device_type, layout.extra_table ? 1 : 2);
+    mark(bytes, e + layout.name, GearEntry::NAME_SIZE);
+  }
+  for (std::size_t slot = 0; slot < ChannelRecord::GROUP_COUNT; ++slot)
+    mark(bytes, group_entry_offset(layout, slot) + GroupEntry::NAME, GroupEntry::NAME_SIZE);
+  return bytes;
+}
+
+std::vector<bool> input_field_bytes(const InputLayout& layout) {
+  std::vector<bool> bytes(layout.length, false);
+  mark(bytes, 0, InputDeviceRecord::IMPORT_TAG + 4);
+  for (std::size_t slot = 0; slot < InputDeviceRecord::DEVICE_COUNT; ++slot) {
+    const std::size_t e = input_device_offset(slot);
+    mark(bytes, e + InputDeviceEntry::FLAGS, 4);
+    mark(bytes, e + InputDeviceEntry::SHORT_ADDRESS, 1);
+    mark(bytes, e + InputDeviceEntry::INSTANCE_COUNT, 1);
+    mark(bytes, e + InputDeviceEntry::INSTANCES, 2 * InputDeviceEntry::INSTANCE_SLOTS);
+    mark(bytes, e + InputDeviceEntry::NAME, InputDeviceEntry::NAME_SIZE);
+    const std::size_t block = instance_block_offset(layout, slot);
+    if (layout.version == INPUT_V3.version) {
+      mark(bytes, block + InstanceBlockV3::SETTING, 1);
+      mark(bytes, block + InstanceBlockV3::INSTANCES,
+           InstanceBlockV3::INSTANCE_SIZE * InputDeviceEntry::INSTANCE_SLOTS);
+    } else {
+      mark(bytes, block, InstanceBlockV2::SETTING + 1);
+    }
+  }
+  return bytes;
 }
 
 bool GearSlot::in_use() const {

@@ -90,5 +90,10 @@ struct InputView {
 ChannelView decode_channel_record(std::span<const uint8_t> record);
 InputView decode_input_record(std::span<const uint8_t> record);
 
+// Which bytes of a record of this layout the decoded view reads (the header
+// included): bytes outside it are carried without being interpreted.
+std::vector<bool> channel_field_bytes(const ChannelLayout& layout);
+std::vector<bool> input_field_bytes(const InputLayout& layout);
+
 // The DALI short address a stored address byte and flag word stand for.
 std::optional<uint8_t> decode_short_address(uint32_t flags, uint8_t address_byte);
