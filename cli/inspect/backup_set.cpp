@@ -7,6 +7,7 @@
 #include "backup/backup.h"
 #include "inspect/inspect.h"
 #include "platform/platform.h"
+#include "records/records.h"
 #include "status/status.h"
 #include "tar/tar.h"
 #include "zip/zip.h"
@@ -179,4 +180,9 @@ bool is_channel_record(const BackupConfiguration& configuration) {
 
 bool is_input_record(const BackupConfiguration& configuration) {
   return configuration.entry && configuration.entry->code >= 5 && configuration.entry->code <= 8;
+}
+
+std::optional<uint32_t> record_version(const BackupConfiguration& configuration) {
+  if (!record_channel(configuration) || configuration.data.size() < RecordHeader::SIZE) return std::nullopt;
+  return read_record_header(configuration.data.data()).version;
 }

@@ -100,16 +100,11 @@ bool compare_as_records(const BackupConfiguration& a, const BackupConfiguration&
   return true;
 }
 
-std::optional<uint32_t> header_version(const BackupConfiguration& c) {
-  if (!record_channel(c) || c.data.size() < RecordHeader::SIZE) return std::nullopt;
-  return read_record_header(c.data.data()).version;
-}
-
 ConfigurationDiff compare_configurations(const BackupConfiguration& a, const BackupConfiguration& b) {
   ConfigurationDiff diff;
   diff.name = a.name;
-  diff.old_version = header_version(a);
-  diff.new_version = header_version(b);
+  diff.old_version = record_version(a);
+  diff.new_version = record_version(b);
   const bool records =
       diff.old_version && diff.new_version && a.entry == b.entry && a.problem.empty() && b.problem.empty();
   if (!records || !compare_as_records(a, b, diff)) diff.differing_bytes = count_differing(a.data, b.data);
@@ -127,7 +122,7 @@ ConfigurationDiff one_sided(const BackupConfiguration& c, const char* state) {
   ConfigurationDiff diff;
   diff.name = c.name;
   diff.state = state;
-  (diff.state == "added" ? diff.new_version : diff.old_version) = header_version(c);
+  (diff.state == "added" ? diff.new_version : diff.old_version) = record_version(c);
   return diff;
 }
 

@@ -50,6 +50,8 @@ void fill_gateway(BackupSet& set);
 unsigned record_channel(const BackupConfiguration& configuration);
 bool is_channel_record(const BackupConfiguration& configuration);
 bool is_input_record(const BackupConfiguration& configuration);
+// The version in a channel or input-device record's header; none for other configurations.
+std::optional<uint32_t> record_version(const BackupConfiguration& configuration);
 
 // ---- Show -------------------------------------------------------------------
 

@@ -15,11 +15,6 @@ constexpr std::size_t DEVICE_NAME_WIDTH = InputDeviceEntry::NAME_SIZE - 1;
 constexpr std::size_t TYPES_WIDTH = 5;
 constexpr std::size_t INSTANCES_WIDTH = 54;  // what is left of 80 columns beside slot, address and name
 
-std::optional<uint32_t> record_version(const BackupConfiguration& c) {
-  if (!record_channel(c) || c.data.size() < RecordHeader::SIZE) return std::nullopt;
-  return read_record_header(c.data.data()).version;
-}
-
 // A record text made safe for one table cell: control characters and bytes
 // that are not UTF-8 become '?'. `width` receives the number of characters.
 std::string printable(const std::string& text, std::size_t* width) {
