@@ -1,0 +1,138 @@
+// export_channel, show_backup and diff_backup against the in-memory gateway and files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "action/action.h"
+#include "testing/argv_support.h"
+#include "testing/fake_gateway.h"
+#include "testing/import_support.h"
+#include "testing/inspect_support.h"
+
+namespace {
+
+using inspect_test::Bytes;
+using Texts = std::vector<std::string>;
+using Channels = std::vector<int32_t>;
+
+const std::string URL = "http://127.0.0.1/api/v100/backup.ssi?config=";
+
+std::string file_text(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return "(missing)";
+  return read_and_close(file);
+}
+
+struct Captured {
+  int result;
+  std::string out, err;
+};
+
+template <class Action>
+Captured run(Action action) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int result = action();
+  const std::string out = testing::internal::GetCapturedStdout();
+  return {result, out, testing::internal::GetCapturedStderr()};
+}
+
+TEST(ExportChannelArguments, WrongCombinationsAndUnwritablePathsFetchNothing) {
+  const std::string folder = import_test::write_file("") + ".d";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const Channels one{1}, two{1, 2};
+  const Texts file{folder + "/out.csv"}, unwritable{"/nonexistent-folder/out.csv"}, into_folder{folder};
+  struct Case {
+    const char *ip, *backup;
+    const Channels* channel;
+    const Texts *gear, *groups, *inputs;
+  } cases[] = {
+      {nullptr, nullptr, &one, &file, nullptr, nullptr},     // no source
+      {"127.0.0.1", "b.zip", &one, &file, nullptr, nullptr}, // two sources
+      {"127.0.0.1", nullptr, &one, &file, &file, nullptr},   // two kinds of file
+      {"127.0.0.1", nullptr, &one, nullptr, nullptr, nullptr},
+      {"127.0.0.1", nullptr, nullptr, &file, nullptr, nullptr},
+      {"127.0.0.1", nullptr, &two, &file, nullptr, nullptr}, // a channel without a path
+      {"127.0.0.1", nullptr, &one, &unwritable, nullptr, nullptr},
+      {"127.0.0.1", nullptr, &one, nullptr, nullptr, &into_folder},
+  };
+  for (const Case& c : cases) {
+    FakeGateway gateway;
+    const Captured r = run([&] {
+      return export_channel(gateway, Reporter{}, c.ip, c.backup, c.channel, c.gear, c.groups, c.inputs);
+    });
+    EXPECT_EQ(r.result, 2) << r.out << r.err;
+    EXPECT_TRUE(gateway.calls.empty());
+    EXPECT_TRUE(r.out == "Missing arguments for action export_channel." ||
+                r.err.find("cannot be written: its folder is missing or not writable.") != std::string::npos)
+        << r.out << r.err;
+  }
+  rmdir(folder.c_str());
+}
+
+// The gateway's current records come out as the export of those records,
+// replacing what the files held, with nothing left beside them.
+TEST(ExportChannel, WritesTheRecordsTheGatewaySendsOverExistingFiles) {
+  FakeGateway gateway;
+  const Bytes channel = inspect_test::channel_record("1.5.0", inspect_test::full_channel_csv(2),
+                                                     inspect_test::full_group_csv(2));
+  const Bytes inputs = inspect_test::input_record(inspect_test::full_input_csv(2));
+  gateway.replies[URL + "dali2"] = inspect_test::configuration_tar(*find_configuration_by_name("dali2"), channel, "1.5.0");
+  gateway.replies[URL + "cd2"] = inspect_test::configuration_tar(*find_configuration_by_name("cd2"), inputs, "1.5.0");
+  const struct {
+    int kind;
+    CsvExport expected;
+    const char* configuration;
+  } cases[] = {{0, export_channel_csv(channel), "dali2"},
+               {1, export_group_csv(channel), "dali2"},
+               {2, export_input_csv(inputs), "cd2"}};
+  const Channels two{2};
+  for (const auto& c : cases) {
+    const std::string path = import_test::write_file("old contents");
+    const Texts files{path};
+    gateway.calls.clear();
+    const Captured r = run([&] {
+      return export_channel(gateway, Reporter{}, "127.0.0.1", nullptr, &two, c.kind == 0 ? &files : nullptr,
+                            c.kind == 1 ? &files : nullptr, c.kind == 2 ? &files : nullptr);
+    });
+    EXPECT_EQ(r.result, 0) << r.out << r.err;
+    EXPECT_EQ(gateway.calls, Texts{"fetch " + URL + c.configuration});
+    EXPECT_EQ(file_text(path), c.expected.csv);
+    EXPECT_NE(r.out.find("CH=2\nFILE=" + path + "\nOK\n"), std::string::npos) << r.out;
+    EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
+    unlink(path.c_str());
+  }
+}
+
+// diff_backup's results follow diff(1); show_backup reads what diff reads.
+TEST(ShowAndDiffBackup, ResultsFollowDiff) {
+  const auto archive_file = [](uint8_t filler) {
+    const Bytes tar = inspect_test::configuration_tar(*find_configuration_by_name("rlc"), Bytes(100, filler), "1.5.0");
+    return import_test::write_file(std::string(tar.begin(), tar.end()));
+  };
+  const std::string same = archive_file(7), changed = archive_file(8);
+  const struct {
+    const char *old_path, *new_path;
+    int result;
+    const char* start;
+  } cases[] = {{same.c_str(), same.c_str(), 0, "no differences\n"},
+               {same.c_str(), changed.c_str(), 1, "Comparing "},
+               {same.c_str(), "/nonexistent-folder/b.zip", 2, ""},
+               {same.c_str(), nullptr, 2, "Missing arguments for action diff_backup."}};
+  for (const auto& c : cases) {
+    const Captured r = run([&] { return diff_backup(Reporter{}, c.old_path, c.new_path, false); });
+    EXPECT_EQ(r.result, c.result) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind(c.start, 0), 0u) << r.out;
+  }
+  const Captured shown = run([&] { return show_backup(Reporter{}, same.c_str(), true); });
+  EXPECT_EQ(shown.result, 0);
+  EXPECT_EQ(shown.out.rfind("{", 0), 0u) << shown.out;
+  EXPECT_EQ(run([] { return show_backup(Reporter{}, "/nonexistent-folder/b.zip", false); }).result, 1);
+  unlink(same.c_str());
+  unlink(changed.c_str());
+}
+
+}  // namespace
