@@ -107,10 +107,9 @@ std::string channel_row(const ChannelView& view, const GearSlot& gear, std::vect
   // The import marks a gear with bit 1, or with bit 3 instead when level 1 reads "false".
   const bool imported = gear.flags & GearEntry::FLAG_IMPORTED, off = gear.flags & GearEntry::FLAG_IMPORTED_OFF;
   const bool write_false = off && !imported && gear.levels[0] == FALSE_LEVEL;
-  if (imported == off || (off && !write_false)) {
-    const uint32_t result = gear.flags | (write_false ? GearEntry::FLAG_IMPORTED_OFF : GearEntry::FLAG_IMPORTED);
-    notes.push_back({slot, "flags", hex(gear.flags), hex(result)});
-  }
+  // The import sets its bit on the flags it finds, so a bit already there is no change.
+  const uint32_t result = gear.flags | (write_false ? GearEntry::FLAG_IMPORTED_OFF : GearEntry::FLAG_IMPORTED);
+  if (result != gear.flags) notes.push_back({slot, "flags", hex(gear.flags), hex(result)});
   row.add(write_false ? "false" : gear.levels[0] == LEVEL_NONE ? "null" : std::to_string(gear.levels[0]));
   row.add(gear.levels[1] == LEVEL_NONE ? "null" : std::to_string(gear.levels[1]));
   row.add(std::to_string(gear.levels[2]));
