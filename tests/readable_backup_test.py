@@ -185,6 +185,8 @@ class ReadableBackups(unittest.TestCase):
 
         code, out, _ = self.cli("--action=diff_backup", "--backupfilein", before, "--with", before)
         self.assertEqual((code, out.decode().splitlines()[-1]), (0, "no differences"))
+        code, _, err = self.cli("--action=diff_backup", "--backupfilein", before, "--with", before + ".absent")
+        self.assertEqual((code, err.decode()), (2, "diff_backup\t'%s.absent': cannot be read.\n" % before))
         code, out, _ = self.cli("--action=diff_backup", "--backupfilein", before, "--with", after, "--json")
         self.assertEqual(code, 1)
         changed = [(c["name"], [(x["section"], x["slot"], x["field"], x["new"]) for x in c["changes"]])

@@ -1,4 +1,4 @@
-// export_channel, show_backup and diff_backup against the in-memory gateway and files.
+// export_channel against the in-memory gateway.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,34 +105,6 @@ TEST(ExportChannel, WritesTheRecordsTheGatewaySendsOverExistingFiles) {
     EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
     unlink(path.c_str());
   }
-}
-
-// diff_backup's results follow diff(1); show_backup reads what diff reads.
-TEST(ShowAndDiffBackup, ResultsFollowDiff) {
-  const auto archive_file = [](uint8_t filler) {
-    const Bytes tar = inspect_test::configuration_tar(*find_configuration_by_name("rlc"), Bytes(100, filler), "1.5.0");
-    return import_test::write_file(std::string(tar.begin(), tar.end()));
-  };
-  const std::string same = archive_file(7), changed = archive_file(8);
-  const struct {
-    const char *old_path, *new_path;
-    int result;
-    const char* start;
-  } cases[] = {{same.c_str(), same.c_str(), 0, "no differences\n"},
-               {same.c_str(), changed.c_str(), 1, "Comparing "},
-               {same.c_str(), "/nonexistent-folder/b.zip", 2, ""},
-               {same.c_str(), nullptr, 2, "Missing arguments for action diff_backup."}};
-  for (const auto& c : cases) {
-    const Captured r = run([&] { return diff_backup(Reporter{}, c.old_path, c.new_path, false); });
-    EXPECT_EQ(r.result, c.result) << r.out << r.err;
-    EXPECT_EQ(r.out.rfind(c.start, 0), 0u) << r.out;
-  }
-  const Captured shown = run([&] { return show_backup(Reporter{}, same.c_str(), true); });
-  EXPECT_EQ(shown.result, 0);
-  EXPECT_EQ(shown.out.rfind("{", 0), 0u) << shown.out;
-  EXPECT_EQ(run([] { return show_backup(Reporter{}, "/nonexistent-folder/b.zip", false); }).result, 1);
-  unlink(same.c_str());
-  unlink(changed.c_str());
 }
 
 }  // namespace
