@@ -91,7 +91,9 @@ int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, c
   const ExportMode* mode = nullptr;
   int lists = 0;
   for (const ExportMode& candidate : modes) {
-    if (candidate.paths) mode = &candidate, ++lists;
+    if (!candidate.paths) continue;
+    mode = &candidate;
+    ++lists;
   }
   // Exactly one source, one kind of file, and a path for every channel.
   if (!ip == !backupfilein || lists != 1 || !channel || channel->empty() || mode->paths->size() < channel->size()) {
