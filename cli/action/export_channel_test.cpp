@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,15 +74,22 @@ TEST(ExportChannelArguments, WrongCombinationsAndUnwritablePathsFetchNothing) {
   rmdir(folder.c_str());
 }
 
-// The gateway's current records come out as the export of those records,
+// The records of the gateway or of a backup folder come out as their export,
 // replacing what the files held, with nothing left beside them.
-TEST(ExportChannel, WritesTheRecordsTheGatewaySendsOverExistingFiles) {
+TEST(ExportChannel, WritesTheRecordsOfGatewayOrBackupOverExistingFiles) {
   FakeGateway gateway;
   const Bytes channel = inspect_test::channel_record("1.5.0", inspect_test::full_channel_csv(2),
                                                      inspect_test::full_group_csv(2));
   const Bytes inputs = inspect_test::input_record(inspect_test::full_input_csv(2));
-  gateway.replies[URL + "dali2"] = inspect_test::configuration_tar(*find_configuration_by_name("dali2"), channel, "1.5.0");
-  gateway.replies[URL + "cd2"] = inspect_test::configuration_tar(*find_configuration_by_name("cd2"), inputs, "1.5.0");
+  const std::string folder = import_test::write_file("") + ".d";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const auto& [name, record] : {std::pair{"dali2", channel}, std::pair{"cd2", inputs}}) {
+    const Bytes tar = inspect_test::configuration_tar(*find_configuration_by_name(name), record, "1.5.0");
+    gateway.replies[URL + name] = tar;
+    std::FILE* file = std::fopen((folder + "/" + name + ".tar").c_str(), "wb");
+    ASSERT_EQ(std::fwrite(tar.data(), 1, tar.size(), file), tar.size());
+    std::fclose(file);
+  }
   const struct {
     int kind;
     CsvExport expected;
@@ -91,20 +99,24 @@ TEST(ExportChannel, WritesTheRecordsTheGatewaySendsOverExistingFiles) {
                {2, export_input_csv(inputs), "cd2"}};
   const Channels two{2};
   for (const auto& c : cases) {
-    const std::string path = import_test::write_file("old contents");
-    const Texts files{path};
-    gateway.calls.clear();
-    const Captured r = run([&] {
-      return export_channel(gateway, Reporter{}, "127.0.0.1", nullptr, &two, c.kind == 0 ? &files : nullptr,
-                            c.kind == 1 ? &files : nullptr, c.kind == 2 ? &files : nullptr);
-    });
-    EXPECT_EQ(r.result, 0) << r.out << r.err;
-    EXPECT_EQ(gateway.calls, Texts{"fetch " + URL + c.configuration});
-    EXPECT_EQ(file_text(path), c.expected.csv);
-    EXPECT_NE(r.out.find("CH=2\nFILE=" + path + "\nOK\n"), std::string::npos) << r.out;
-    EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
-    unlink(path.c_str());
+    for (const bool from_backup : {false, true}) {
+      const std::string path = import_test::write_file("old contents");
+      const Texts files{path};
+      gateway.calls.clear();
+      const Captured r = run([&] {
+        return export_channel(gateway, Reporter{}, from_backup ? nullptr : "127.0.0.1",
+                              from_backup ? folder.c_str() : nullptr, &two, c.kind == 0 ? &files : nullptr,
+                              c.kind == 1 ? &files : nullptr, c.kind == 2 ? &files : nullptr);
+      });
+      EXPECT_EQ(r.result, 0) << r.out << r.err;
+      EXPECT_EQ(gateway.calls, from_backup ? Texts{} : Texts{"fetch " + URL + c.configuration});
+      EXPECT_EQ(file_text(path), c.expected.csv);
+      EXPECT_NE(r.out.find("CH=2\nFILE=" + path + "\nOK\n"), std::string::npos) << r.out;
+      EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
+      unlink(path.c_str());
+    }
   }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
