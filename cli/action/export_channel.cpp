@@ -60,8 +60,8 @@ bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, cons
   }
   const std::string name = mode.configuration + std::to_string(channel);
   const BackupConfiguration configuration = configuration_named(gateway, ip, backup, name);
-  const CsvExport exported =
-      configuration.problem.empty() ? mode.make(configuration.data) : CsvExport{name + " " + configuration.problem, {}, {}};
+  const CsvExport exported = configuration.problem.empty() ? mode.make(configuration.data)
+                                                           : CsvExport{name + " " + configuration.problem, {}, {}};
   if (!exported.problem.empty()) {
     report_error(reporter, "%s\tchannel %d not exported: %s.\n", TAG, channel, exported.problem.c_str());
     return false;
