@@ -27,6 +27,7 @@ ACCESS, TIMEOUT = CURL + "TFTP: Access Violation", CURL + "Timeout was reached"
 PARTIAL, NOTHING = CURL + "Transferred a partial file", CURL + "Server returned nothing (no headers, no data)"
 HTTP_500, NOT_FOUND = "request failed: HTTP 500", "backup\tbackup file not found for action get_backup."
 NO_STATUS_TXT = "backup\terror status.txt file not found."
+NOT_EXPORTED = "export_channel\tchannel 1 not exported: dali1 could not be fetched."
 
 
 def rows(target, faults, outcome):
@@ -61,6 +62,8 @@ MATRIX = {
                              lambda f: broken_transfer(f, (1, [], NO_STATUS_TXT)) + ((0, 0),)),
                       **trigger("restore", "OK"), **TFTP},
     "push_firmware": {**trigger("firmware", "OK"), **TFTP},
+    "export_channel": rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
+                           lambda f: (1, broken_transfer(f, (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
 }
 # libcurl's progress meter of uploads and requests, between the lines that matter.
 METER = re.compile(r"^\s*(% Total|Dload|\d+\s+[\d.]+[kMG]?\s+\d+\s)")
@@ -93,7 +96,8 @@ class FaultMatrix(unittest.TestCase):
                           "get_backup": ["--backupfileouttype", "{kind}", "--backupconfig", '["rlc","dali1","cd1"]',
                                          "--backupfileout", "."],
                           "setup_channel": ["--channel", "1", "--channelgroupscsvfile", groups],
-                          "push_firmware": ["--firmwarefile", image]}
+                          "push_firmware": ["--firmwarefile", image],
+                          "export_channel": ["--channel", "1", "--channelcsvfile", '"ch1.csv"']}
 
     def run_cell(self, action, kind, fault, target, expected):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""

@@ -1,4 +1,4 @@
-// The five actions of varnu-cli. Each reaches the gateway only through
+// The actions of varnu-cli. Each reaches the gateway only through
 // `gateway` and tells what happens through `reporter`; lists and texts are
 // nullptr when absent. Results: 0 success, 1 failure, 2 missing or wrong
 // arguments.
@@ -28,3 +28,16 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
 // Action "push_firmware": 0 when uploaded and the upgrade was accepted, 2 without
 // an address or a firmware file.
 int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile);
+// Action "show_backup": a backup archive, configuration archive or backup
+// folder as text, or as one JSON document with `json`.
+int show_backup(const Reporter& reporter, const char* backupfilein, bool json);
+// Action "diff_backup": as diff(1), 0 when no configuration differs, 1 when
+// any does, 2 when either backup cannot be read or one is missing.
+int diff_backup(const Reporter& reporter, const char* backupfilein, const char* with, bool json);
+// Action "export_channel": one CSV file per channel, of the kind whose list is
+// given, from the gateway at `ip` or from the backup `backupfilein`. 0 when
+// every file was written; 2 for missing arguments or an unwritable path.
+int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein,
+                   const std::vector<int32_t>* channel, const std::vector<std::string>* channelcsvfile,
+                   const std::vector<std::string>* channelgroupscsvfile,
+                   const std::vector<std::string>* channelinputscsvfile);

@@ -5,15 +5,16 @@
 #include <string>
 
 #include "import/csv_cells.h"
+#include "import/csv_formats.h"
 #include "import/csv_reader.h"
 #include "import/import.h"
 
 namespace {
 
-constexpr uint8_t LEVEL_NONE = 255;
-constexpr uint8_t MIN_FADE_RATE = 1;
-constexpr uint8_t MAX_FADE = 15;
-constexpr uint8_t FALSE_LEVEL = 100;
+using csv_format::FALSE_LEVEL;
+using csv_format::LEVEL_NONE;
+using csv_format::MAX_FADE;
+using csv_format::MIN_FADE_RATE;
 
 struct ChannelRow {
   int64_t tag = 0;
@@ -103,8 +104,8 @@ bool apply_channel_row(ImportContext& context) {
 
 void clear_channel_row(ImportContext& context) { *static_cast<ChannelRow*>(context.row) = ChannelRow{}; }
 
-const CsvFormat CHANNEL_FORMAT{"importcsv", "#dali-channel-csv-version: ", 12, read_channel_field, apply_channel_row,
-                               clear_channel_row};
+const CsvFormat CHANNEL_FORMAT{"importcsv", csv_format::CHANNEL_HEADER, csv_format::CHANNEL_COLUMNS,
+                               read_channel_field, apply_channel_row, clear_channel_row};
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "import/csv_cells.h"
+#include "import/csv_formats.h"
 #include "import/csv_reader.h"
 #include "import/import.h"
 
@@ -36,8 +37,8 @@ bool apply_group_row(ImportContext& context) {
 
 void clear_group_row(ImportContext& context) { *static_cast<GroupRow*>(context.row) = GroupRow{}; }
 
-const CsvFormat GROUP_FORMAT{"importcsv_groups", "#dali-channel-groups-csv-version: ", 3, read_group_field,
-                             apply_group_row, clear_group_row};
+const CsvFormat GROUP_FORMAT{"importcsv_groups", csv_format::GROUP_HEADER, csv_format::GROUP_COLUMNS,
+                             read_group_field, apply_group_row, clear_group_row};
 
 }  // namespace
 

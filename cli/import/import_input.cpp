@@ -6,6 +6,7 @@
 
 #include "backup/backup.h"
 #include "import/csv_cells.h"
+#include "import/csv_formats.h"
 #include "import/csv_reader.h"
 #include "import/import.h"
 
@@ -103,8 +104,8 @@ bool apply_input_row(ImportContext& context) {
 
 void clear_input_row(ImportContext& context) { *static_cast<InputRow*>(context.row) = InputRow{}; }
 
-const CsvFormat INPUT_FORMAT{"importcsv_cd", "#dali-channel-inputs-csv-version: ", 20, read_input_field,
-                             apply_input_row, clear_input_row};
+const CsvFormat INPUT_FORMAT{"importcsv_cd", csv_format::INPUT_HEADER, csv_format::INPUT_COLUMNS,
+                             read_input_field, apply_input_row, clear_input_row};
 
 }  // namespace
 

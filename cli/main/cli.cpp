@@ -50,6 +50,12 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   if (action == "push_firmware")
     return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
   if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip)));
+  if (action == "show_backup") return show_backup(reporter, text(line.backupfilein), line.json);
+  if (action == "diff_backup") return diff_backup(reporter, text(line.backupfilein), text(line.with), line.json);
+  if (action == "export_channel") {
+    return export_channel(gateway, reporter, text(line.ip), text(line.backupfilein), list(line.channel),
+                          list(line.channelcsvfile), list(line.channelgroupscsvfile), list(line.channelinputscsvfile));
+  }
   report_error(reporter, "%s: unknown action \"%s\"\n", program, action.c_str());
   return 2;
 }

@@ -34,6 +34,8 @@ enum Id {
   kFirmwareFile,
   kDelete,
   kFile,
+  kJson,
+  kWith,
 };
 
 using argparse::Argument;
@@ -59,6 +61,9 @@ constexpr argparse::LongOption kLongOptions[] = {
     {"verbose", Argument::None, kVerboseTwin},
     {"create", Argument::Required, kChannel},
     {"file", Argument::Required, kFile},
+    // Initial letters no other option has: every prefix unique before stays unique.
+    {"json", Argument::None, kJson},
+    {"with", Argument::Required, kWith},
 };
 
 constexpr const char* kHelpLines[] = {
@@ -70,6 +75,10 @@ constexpr const char* kHelpLines[] = {
     "channel\t\tChannel number (1-4).\n",
     "channelcsvfile\tChannel CSV file path.\n",
     "firmwarefile\tFirmware binary file path.\n",
+    "\t\tshow_backup|diff_backup|export_channel read backups and export CSV.\n",
+    "backupfilein\tBackup archive, configuration archive or backup folder to read.\n",
+    "with\t\tThe newer backup diff_backup compares with.\n",
+    "json\t\tshow_backup and diff_backup write one JSON document.\n",
 };
 
 // Calls `take` for every token of the JSON text up to the first error, the
@@ -129,6 +138,11 @@ bool apply_option(int code, const argparse::Parser& parser, int word, int* digit
       std::fprintf(out, "option %s\n", "verbose");
       line->verbose = true;
       break;
+    case kJson:
+      std::fprintf(out, "option %s\n", "json");
+      line->json = true;
+      break;
+    case kWith: echo_text(out, "WITH=%s\n", value, &line->with); break;
     case kDelete:
     case kFile:
       std::fprintf(out, "option %s with arg %s\n", kLongOptions[parser.long_index].name, value);

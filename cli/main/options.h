@@ -11,11 +11,12 @@
 // Owned by the entry and lent to the action. Absent fields were not given;
 // a later occurrence of an option replaces the earlier value.
 struct CommandLine {
-  std::optional<std::string> action, ip, backupfileout, backupfileouttype, backupfilein, firmwarefile;
+  std::optional<std::string> action, ip, backupfileout, backupfileouttype, backupfilein, firmwarefile, with;
   // Channel numbers up to, not including, the first 0 (a 0 ends the list for every reader).
   std::optional<std::vector<int32_t>> channel;
   std::optional<std::vector<std::string>> channelcsvfile, channelgroupscsvfile, channelinputscsvfile, backupconfig;
   bool verbose = false;  // --verbose: libcurl's trace on every transfer
+  bool json = false;     // --json: show_backup and diff_backup write JSON
 };
 
 enum class ParseOutcome {

@@ -5,10 +5,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "main/argparse.h"
 #include "testing/argv_support.h"
 #include "net/net.h"
 
@@ -40,7 +42,11 @@ constexpr const char* kHelpText =
     "ip\t\tIP address of the controller.\n"
     "channel\t\tChannel number (1-4).\n"
     "channelcsvfile\tChannel CSV file path.\n"
-    "firmwarefile\tFirmware binary file path.\n";
+    "firmwarefile\tFirmware binary file path.\n"
+    "\t\tshow_backup|diff_backup|export_channel read backups and export CSV.\n"
+    "backupfilein\tBackup archive, configuration archive or backup folder to read.\n"
+    "with\t\tThe newer backup diff_backup compares with.\n"
+    "json\t\tshow_backup and diff_backup write one JSON document.\n";
 
 using Channels = std::vector<int32_t>;
 using Texts = std::vector<std::string>;
@@ -116,6 +122,39 @@ TEST(CommandLine, PrefixesAndAmbiguities) {
 
   EXPECT_EQ(parse({"--delete", "d", "--file=f"}).out, "option delete with arg d\noption file with arg f\n");
   EXPECT_EQ(parse({"--cr=[4]"}).line.channel, Channels{4});
+}
+
+// Options added later must not take a prefix that the original table resolved:
+// every prefix of an original name is ambiguous now exactly when it was then.
+TEST(CommandLine, AddedOptionsKeepTheOriginalPrefixesAsTheyWere) {
+  using argparse::Argument;
+  constexpr argparse::LongOption original[] = {
+      {"version", Argument::None, 1},        {"help", Argument::None, 2},
+      {"verbose", Argument::None, 3},        {"action", Argument::Required, 4},
+      {"channel", Argument::Required, 5},    {"channelcsvfile", Argument::Required, 6},
+      {"channelgroupscsvfile", Argument::Required, 7}, {"channelinputscsvfile", Argument::Required, 8},
+      {"ip", Argument::Required, 9},         {"backupfileout", Argument::Required, 10},
+      {"backupfileouttype", Argument::Required, 11},   {"backupconfig", Argument::Required, 12},
+      {"backupfilein", Argument::Required, 13},        {"firmwarefile", Argument::Required, 14},
+      {"delete", Argument::Required, 15},    {"verbose", Argument::None, 16},
+      {"create", Argument::Required, 5},     {"file", Argument::Required, 17},
+  };
+  for (const argparse::LongOption& option : original) {
+    for (std::size_t length = 1; option.name[length - 1]; ++length) {
+      const std::string word = "--" + std::string(option.name, length);
+      TestArgv args({"p", word, "x"});
+      std::FILE* err = std::tmpfile();
+      argparse::Parser parser =
+          argparse::make_parser(args.argc(), args.argv(), "", original, std::size(original), "p", err);
+      argparse::next_option(parser);
+      const bool was_ambiguous = read_and_close(err).find("ambiguous") != std::string::npos;
+      const Parsed now = parse({word, "x"});
+      EXPECT_EQ(now.err.find("ambiguous") != std::string::npos, was_ambiguous) << word;
+      EXPECT_FALSE(now.line.json || now.line.with) << word;
+    }
+  }
+  EXPECT_TRUE(parse({"--j"}).line.json);
+  EXPECT_EQ(parse({"--w", "new.zip"}).line.with, "new.zip");
 }
 
 TEST(CommandLine, ShortOptionsAndTheirOddReports) {

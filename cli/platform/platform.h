@@ -23,6 +23,8 @@ char path_separator();
 std::FILE* open_file(const char* path, const char* mode);
 // Moves an open file to an absolute byte offset; false when it cannot.
 bool seek_file(std::FILE* file, uint64_t position);
+// True when `path` names an existing folder.
+bool is_folder(const char* path);
 // True when `path` is an existing folder in which files can be created.
 bool is_writable_folder(const char* path);
 // Writes `count` bytes as the file `path`, replacing an existing one only once

@@ -30,6 +30,11 @@ bool seek_file(std::FILE* file, uint64_t position) {
   return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
+bool is_folder(const char* path) {
+  struct stat info;
+  return path && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool is_writable_folder(const char* path) {
   struct stat info;
   return path && stat(path, &info) == 0 && S_ISDIR(info.st_mode) && access(path, W_OK | X_OK) == 0;

@@ -51,7 +51,7 @@ void clear_report(StatusReport* report) {
 
 }  // namespace
 
-int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report) {
+int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report, std::string* reason) {
   json::JsonReader reader;
   json::open_bytes(reader, bytes, count);
   std::optional<std::string> pending;
@@ -61,6 +61,10 @@ int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* re
     json::Token token = json::next_token(reader);
     if (token == json::Token::Done) break;
     if (token == json::Token::Error) {
+      if (reason) {
+        *reason = json::error_message(reader);
+        break;
+      }
       std::fflush(stdout);  // after the fetch's lines, also when both streams share a file
       std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", json::error_message(reader));
       result = 1;

@@ -18,8 +18,9 @@ struct StatusReport {
 // Fetches and reads the report. 0 when it was read and held model_name, 1 otherwise.
 int query_status(Gateway& gateway, const char* address, StatusReport* report);
 // Reads a status reply of `count` bytes into `report` (fields already present are
-// replaced). 0 when it held model_name, 1 otherwise; a reply that is not
-// well-formed JSON also prints one line on stderr.
-int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report);
+// replaced). 0 when it held model_name, 1 otherwise. Why a reply that is not
+// well-formed JSON could not be read goes to `reason` when given, otherwise
+// one line on stderr.
+int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report, std::string* reason = nullptr);
 // Empties the report. 0; 1 when `report` is absent.
 int release_status(StatusReport* report);

@@ -1,0 +1,18 @@
+// The show_backup action: a backup's gateway, configurations and records as
+// aligned text or one JSON document.
+#include "action/action.h"
+#include "inspect/inspect.h"
+
+int show_backup(const Reporter& reporter, const char* backupfilein, bool json) {
+  if (!backupfilein) {
+    report(reporter, "Missing arguments for action show_backup.");
+    return 2;
+  }
+  const BackupSet set = read_backup(backupfilein);
+  if (!set.problem.empty()) {
+    report_error(reporter, "show_backup\t'%s': %s.\n", backupfilein, set.problem.c_str());
+    return 1;
+  }
+  report(reporter, "%s", (json ? render_show_json(set) : render_show_text(set)).c_str());
+  return 0;
+}
