@@ -210,8 +210,11 @@ int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     return 2;
   }
   StatusReport status;
-  const int queried = query_status(gateway, ip, &status);
-  if (queried != 0) return queried;
+  const StatusOutcome queried = query_status(gateway, ip, &status);
+  if (!queried.read) {
+    if (!queried.reason.empty()) report_error(reporter, "%s", queried.reason.c_str());
+    return 1;
+  }
   report(reporter, "model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
   Restore r{gateway, reporter, ip, std::string("http://") + ip, &status};
   int result = 0;

@@ -137,7 +137,7 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
     mode = {channelinputscsvfile, import_input_csv, true};
   }
   const bool no_channel = channel && (channel->empty() || (*channel)[0] == 0);
-  // A list given without a single path (a bare path is not JSON) names no file to install.
+  // A list given without a single path ([]) names no file to install.
   if (!channel || !ip || !mode.paths || (!no_channel && mode.paths->empty())) {
     report(reporter, "Missing arguments for action setup_channel.");
     return 2;
