@@ -108,8 +108,7 @@ const CsvFormat CHANNEL_FORMAT{"importcsv", "#dali-channel-csv-version: ", 12, r
 
 }  // namespace
 
-ImportResult import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                       uint32_t* applied) {
+ImportOutcome import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area) {
   ChannelRow row;
-  return import_csv_file(CHANNEL_FORMAT, &row, fetched, path, area, applied);
+  return import_csv_file(CHANNEL_FORMAT, &row, fetched, path, area);
 }

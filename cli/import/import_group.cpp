@@ -41,8 +41,7 @@ const CsvFormat GROUP_FORMAT{"importcsv_groups", "#dali-channel-groups-csv-versi
 
 }  // namespace
 
-ImportResult import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                              uint32_t* applied) {
+ImportOutcome import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area) {
   GroupRow row;
-  return import_csv_file(GROUP_FORMAT, &row, fetched, path, area, applied);
+  return import_csv_file(GROUP_FORMAT, &row, fetched, path, area);
 }
