@@ -62,6 +62,12 @@ MATRIX = {
                       **trigger("restore", "OK"), **TFTP},
     "push_firmware": {**trigger("firmware", "OK"), **TFTP},
 }
+# Empty replies: the status or the channel's configuration, each with one line saying why.
+EMPTY_STATUS = (1, ["status\tthe gateway's status reply is empty"], None, (0, 0))
+MATRIX["get_status"][("empty", "status")] = EMPTY_STATUS
+MATRIX["put_backup"][("empty", "status")] = EMPTY_STATUS
+MATRIX["setup_channel"][("empty", "dali1")] = (1, [], "setup_channel\tchannel 1 not pushed: its configuration could "
+                                                     "not be fetched.", (0, 0))
 # libcurl's progress meter of uploads and requests, between the lines that matter.
 METER = re.compile(r"^\s*(% Total|Dload|\d+\s+[\d.]+[kMG]?\s+\d+\s)")
 

@@ -179,8 +179,10 @@ int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, co
   }
   std::vector<uint8_t> converted;
   const char* firmware = status.firmware_version ? status.firmware_version->c_str() : nullptr;
-  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted) != CONVERT_OK ||
+  std::string refusal;
+  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted, &refusal) != CONVERT_OK ||
       converted.empty()) {
+    report(reporter, "%s", refusal.c_str());
     report(reporter, "%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
     return 1;
   }

@@ -321,14 +321,12 @@ TEST(InputConversion, EveryDeviceKeepsItsSettingByte) {
 struct Dispatch {
   int result;
   Bytes output;
-  std::string printed;
+  std::string refusal;
 };
 
 Dispatch dispatch(uint32_t code, const char* firmware, const Bytes& record) {
   Dispatch d;
-  testing::internal::CaptureStdout();
-  d.result = convert_record_by_code(code, firmware, record.data(), record.size(), &d.output);
-  d.printed = testing::internal::GetCapturedStdout();
+  d.result = convert_record_by_code(code, firmware, record.data(), record.size(), &d.output, &d.refusal);
   return d;
 }
 
@@ -366,22 +364,22 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   const Dispatch cut = dispatch(1, "1.5.0", short_v1);
   EXPECT_EQ(cut.result, CONVERT_REFUSED);
   EXPECT_TRUE(cut.output.empty());
-  EXPECT_EQ(cut.printed, "");
+  EXPECT_EQ(cut.refusal, "");
 
   Bytes v3(7072, 0);
   put32(v3, 8, 3);
   const Dispatch down = dispatch(2, "1.3.1", v3);
   EXPECT_EQ(down.result, CONVERT_REFUSED);
   EXPECT_TRUE(down.output.empty());
-  EXPECT_EQ(down.printed, "CONFIGURATION dali CONVERSION VERSION 3 to 2 IS NOT SUPPORTED!");
-  EXPECT_EQ(dispatch(2, "1.3.0", channel_v2(true)).printed,
+  EXPECT_EQ(down.refusal, "CONFIGURATION dali CONVERSION VERSION 3 to 2 IS NOT SUPPORTED!");
+  EXPECT_EQ(dispatch(2, "1.3.0", channel_v2(true)).refusal,
             "CONFIGURATION dali CONVERSION VERSION 2 to 1 IS NOT SUPPORTED!");
 
   Bytes v4 = v3;
   put32(v4, 8, 4);
   const Dispatch unknown = dispatch(1, "1.5.0", v4);
   EXPECT_EQ(unknown.result, CONVERT_REFUSED);
-  EXPECT_EQ(unknown.printed, "");
+  EXPECT_EQ(unknown.refusal, "");
 
   const Bytes tiny(15, 0);
   EXPECT_EQ(dispatch(1, "1.5.0", tiny).result, CONVERT_REFUSED);
@@ -395,7 +393,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
   EXPECT_EQ(dispatch(7, "1.5.0", v2).output, v2);   // channel table says 3, input table says 2
   const Dispatch down = dispatch(8, "0.9.0", v2);
   EXPECT_EQ(down.result, CONVERT_REFUSED);
-  EXPECT_EQ(down.printed, "CONFIGURATION dalicd CONVERSION VERSION 2 to 0 IS NOT SUPPORTED!");
+  EXPECT_EQ(down.refusal, "CONFIGURATION dalicd CONVERSION VERSION 2 to 0 IS NOT SUPPORTED!");
 
   for (const uint32_t version : {1u, 3u}) {
     Bytes record(9564, 0x42);
@@ -411,7 +409,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
     put32(record, 8, version);
     const Dispatch d = dispatch(5, "2.2.4", record);
     EXPECT_EQ(d.result, CONVERT_REFUSED);
-    EXPECT_EQ(d.printed, "");
+    EXPECT_EQ(d.refusal, "");
   }
 }
 
