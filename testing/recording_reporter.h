@@ -1,5 +1,5 @@
-// A reporter whose two streams land in temporary files, for tests that check
-// what an action said on each stream without capturing the process's own.
+// A reporter whose two streams land in temporary files, so that a test reads
+// what an action said on each without capturing the process's own streams.
 #pragma once
 
 #include <cstdio>
@@ -15,15 +15,12 @@ class RecordingReporter {
   std::string err() const { return read(err_.get()); }
 
  private:
-  struct Close {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
   static std::string read(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
     std::string text;
+    std::rewind(file);  // flushes what was written
     for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
     return text;
   }
-  std::unique_ptr<std::FILE, Close> out_{std::tmpfile()}, err_{std::tmpfile()};
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+  File out_{std::tmpfile(), &std::fclose}, err_{std::tmpfile(), &std::fclose};
 };

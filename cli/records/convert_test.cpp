@@ -321,12 +321,12 @@ TEST(InputConversion, EveryDeviceKeepsItsSettingByte) {
 struct Dispatch {
   int result;
   Bytes output;
-  std::string refusal;
+  std::string printed;  // the refusal the caller reports
 };
 
 Dispatch dispatch(uint32_t code, const char* firmware, const Bytes& record) {
   Dispatch d;
-  d.result = convert_record_by_code(code, firmware, record.data(), record.size(), &d.output, &d.refusal);
+  d.result = convert_record_by_code(code, firmware, record.data(), record.size(), &d.output, &d.printed);
   return d;
 }
 
@@ -364,22 +364,22 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   const Dispatch cut = dispatch(1, "1.5.0", short_v1);
   EXPECT_EQ(cut.result, CONVERT_REFUSED);
   EXPECT_TRUE(cut.output.empty());
-  EXPECT_EQ(cut.refusal, "");
+  EXPECT_EQ(cut.printed, "");
 
   Bytes v3(7072, 0);
   put32(v3, 8, 3);
   const Dispatch down = dispatch(2, "1.3.1", v3);
   EXPECT_EQ(down.result, CONVERT_REFUSED);
   EXPECT_TRUE(down.output.empty());
-  EXPECT_EQ(down.refusal, "CONFIGURATION dali CONVERSION VERSION 3 to 2 IS NOT SUPPORTED!");
-  EXPECT_EQ(dispatch(2, "1.3.0", channel_v2(true)).refusal,
+  EXPECT_EQ(down.printed, "CONFIGURATION dali CONVERSION VERSION 3 to 2 IS NOT SUPPORTED!");
+  EXPECT_EQ(dispatch(2, "1.3.0", channel_v2(true)).printed,
             "CONFIGURATION dali CONVERSION VERSION 2 to 1 IS NOT SUPPORTED!");
 
   Bytes v4 = v3;
   put32(v4, 8, 4);
   const Dispatch unknown = dispatch(1, "1.5.0", v4);
   EXPECT_EQ(unknown.result, CONVERT_REFUSED);
-  EXPECT_EQ(unknown.refusal, "");
+  EXPECT_EQ(unknown.printed, "");
 
   const Bytes tiny(15, 0);
   EXPECT_EQ(dispatch(1, "1.5.0", tiny).result, CONVERT_REFUSED);
@@ -393,7 +393,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
   EXPECT_EQ(dispatch(7, "1.5.0", v2).output, v2);   // channel table says 3, input table says 2
   const Dispatch down = dispatch(8, "0.9.0", v2);
   EXPECT_EQ(down.result, CONVERT_REFUSED);
-  EXPECT_EQ(down.refusal, "CONFIGURATION dalicd CONVERSION VERSION 2 to 0 IS NOT SUPPORTED!");
+  EXPECT_EQ(down.printed, "CONFIGURATION dalicd CONVERSION VERSION 2 to 0 IS NOT SUPPORTED!");
 
   for (const uint32_t version : {1u, 3u}) {
     Bytes record(9564, 0x42);
@@ -409,7 +409,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
     put32(record, 8, version);
     const Dispatch d = dispatch(5, "2.2.4", record);
     EXPECT_EQ(d.result, CONVERT_REFUSED);
-    EXPECT_EQ(d.refusal, "");
+    EXPECT_EQ(d.printed, "");
   }
 }
 

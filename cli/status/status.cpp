@@ -104,8 +104,6 @@ StatusOutcome query_status(Gateway& gateway, const char* address, StatusReport* 
   return read_status_report(reply.data.data(), reply.data.size(), report);
 }
 
-int release_status(StatusReport* report) {
-  if (!report) return 1;
-  clear_report(report);
-  return 0;
+void release_status(StatusReport* report) {
+  if (report) clear_report(report);
 }

@@ -27,5 +27,5 @@ StatusOutcome query_status(Gateway& gateway, const char* address, StatusReport* 
 // Reads a status reply of `count` bytes into `report` (fields already present
 // are replaced). Bytes of the reply in the reason are escaped.
 StatusOutcome read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report);
-// Empties the report. 0; 1 when `report` is absent.
-int release_status(StatusReport* report);
+// Empties the report (when present).
+void release_status(StatusReport* report);

@@ -105,10 +105,10 @@ TEST(StatusReport, QueryAndReleaseChecksArguments) {
   EXPECT_FALSE(report.mac.has_value());  // emptied before anything else
   EXPECT_FALSE(query_status(gateway, "127.0.0.1:1", nullptr).read);
   EXPECT_TRUE(gateway.calls.empty());
-  EXPECT_EQ(release_status(nullptr), 1);
+  release_status(nullptr);
   report.model_name = "LUMARO-1";
   report.uptime = "5";
-  EXPECT_EQ(release_status(&report), 0);
+  release_status(&report);
   EXPECT_FALSE(report.model_name.has_value());
   EXPECT_FALSE(report.uptime.has_value());
 }

@@ -21,19 +21,4 @@ TEST(EscapeBytes, ControlsAndBrokenUtf8NeverReachTheTerminalRaw) {
   for (const auto& row : rows) EXPECT_EQ(escape_bytes(row.bytes), row.shown) << row.shown;
 }
 
-TEST(Utf8PrefixLength, CutsAtTheLastWholeCharacter) {
-  const struct {
-    std::string text;
-    std::size_t limit, length;
-  } rows[] = {
-      {"short", 31, 5},
-      {std::string(30, 'a') + "é", 31, 30},       // é would end at byte 32
-      {std::string(29, 'a') + "é", 31, 31},
-      {std::string(13, 'a') + "€x", 15, 13},     // € is three bytes
-      {std::string(12, 'a') + "😀", 15, 12},      // four bytes
-      {std::string(30, 'a') + "\xc3\xff", 31, 31},  // not UTF-8: cut as bytes
-  };
-  for (const auto& row : rows) EXPECT_EQ(utf8_prefix_length(row.text, row.limit), row.length) << row.text;
-}
-
 }  // namespace
