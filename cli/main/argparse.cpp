@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace argparse {
 namespace {
@@ -15,12 +16,15 @@ __attribute__((format(printf, 2, 3)))
 #endif
 void complain(const Parser& p, const char* format, ...) {
   if (!p.diagnostics.err) return;
-  char message[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  va_list measure;
+  va_copy(measure, args);
+  std::string message(static_cast<std::size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, measure))), '\0');
+  va_end(measure);
+  std::vsnprintf(message.data(), message.size() + 1, format, args);
   va_end(args);
-  report_error(p.diagnostics, "%s: %s\n", p.program, message);
+  report_error(p.diagnostics, "%s: %s\n", p.program, message.c_str());
 }
 
 bool is_option_word(const char* word) { return word[0] == '-' && word[1] != '\0'; }
