@@ -1,8 +1,9 @@
 // Channel setup from CSV files: the three imports into a work area.
 //
 // Two conditions stop the whole run with exit status 1: the CSV parser
-// failing on a file, and an input-device row meeting a gateway whose firmware does not call for channel
-// record version 3. Nothing is pushed for that channel or any later one.
+// failing on a file, and an input-device row meeting a gateway whose firmware
+// does not call for channel record version 3. Nothing is pushed for that
+// channel or any later one.
 #pragma once
 
 #include <cstddef>
