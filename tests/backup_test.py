@@ -11,7 +11,7 @@ import time
 import unittest
 import zipfile
 
-from gateway import Gateway, run_cli
+from gateway import CLI, Gateway, run_cli
 from records import tar_bytes
 
 DEFAULT_ORDER = [
@@ -204,7 +204,9 @@ class BackupTest(unittest.TestCase):
             (2, ["--backupfileout", self.out, '--backupconfig=["dali1","../dali2"]'], b"outside the output folder"),
             (1, ["--backupfileout", missing, "--backupfileouttype", "zip"], b"not writable"),
             (1, ["--backupfileout", missing, "--backupfileouttype", "directory"], b"not writable"),
-        ]
+            (2, ["--backupfileout", self.out, "--backupconfig=dali1"], b"option --backupconfig takes a JSON list"),
+        ] + [(2, ["--backupfileout", self.out, "--backupfileouttype", kind, '--backupconfig=["rlc","dali1","rlc"]'],
+              b"names the configuration 'rlc' twice") for kind in ("zip", "directory")]
         with self.gateway() as gw:
             for expected, options, message in cases:
                 with self.subTest(options=options):
@@ -215,6 +217,12 @@ class BackupTest(unittest.TestCase):
             self.assertEqual([e for e in gw.log_lines("http") if "backup.ssi" in e.target], [])
         self.assertEqual(os.listdir(self.out), [])
         self.assertFalse(os.path.exists(missing))
+
+    def test_refusal_follows_the_banner_in_one_stream(self):
+        merged = subprocess.run([CLI, "--action=get_backup", "--ip=127.0.0.1:9", "--backupconfig=dali1"],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30).stdout
+        self.assertTrue(merged.startswith(b"varnu-cli\nACTION=get_backup\nIP=127.0.0.1:9\nBackupConfigdali1\n"
+                                          b"varnu-cli: option --backupconfig"), merged)
 
 
 if __name__ == "__main__":

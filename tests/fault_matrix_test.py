@@ -65,6 +65,12 @@ MATRIX = {
     "export_channel": rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
                            lambda f: (1, broken_transfer(f, (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
 }
+# Empty replies: the status or the channel's configuration, each with one line saying why.
+EMPTY_STATUS = (1, ["status\tthe gateway's status reply is empty"], None, (0, 0))
+MATRIX["get_status"][("empty", "status")] = EMPTY_STATUS
+MATRIX["put_backup"][("empty", "status")] = EMPTY_STATUS
+MATRIX["setup_channel"][("empty", "dali1")] = (1, [], "setup_channel\tchannel 1 not pushed: its configuration could "
+                                                     "not be fetched.", (0, 0))
 # libcurl's progress meter of uploads and requests, between the lines that matter.
 METER = re.compile(r"^\s*(% Total|Dload|\d+\s+[\d.]+[kMG]?\s+\d+\s)")
 

@@ -228,6 +228,8 @@ class SetupChannel(unittest.TestCase):
             "no header": write(self.dir, "plain.csv", CHANNEL_CSV.split("\n", 1)[1].format(n=1)),
             "version 2": write(self.dir, "v2.csv", CHANNEL_CSV.replace("version: 1", "version: 2").format(n=1)),
             "short rows": write(self.dir, "short.csv", "#dali-channel-csv-version: 1\n1,2,3\n"),
+            "field too long": write(self.dir, "long.csv", '#dali-channel-csv-version: 1\n1,5,0,"%s",,0,0,0,0,1,0,\n'
+                                    % ("n" * 100000)),
         }
         for case, path in cases.items():
             with self.subTest(case=case), self.gateway() as gw:

@@ -53,6 +53,13 @@ TEST(Actions, AgainstTheInMemoryGateway) {
        "Missing arguments for action get_status."},
       {"get_status", with_status, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 0,
        {"fetch " + STATUS_URL}, "model_name=LUMARO-4\r\n"},
+      {"get_status, escaped model",
+       [](FakeGateway& g) {
+         const std::string reply = R"({"model_name":"L\u001b[2J\u0085"})";
+         g.replies[STATUS_URL].assign(reply.begin(), reply.end());
+       },
+       [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 0, {"fetch " + STATUS_URL},
+       "model_name=L\\x1b[2J\\xc2\\x85\r\n"},
       {"get_status, no reply", nothing, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 1,
        {"fetch " + STATUS_URL}, ""},
       {"put_backup without address", nothing, [](FakeGateway& g) { return put_backup(g, Reporter{}, nullptr, "x.zip"); }, 2, {},

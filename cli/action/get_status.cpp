@@ -1,5 +1,6 @@
 #include "action/action.h"
 #include "status/status.h"
+#include "util/text.h"
 
 int get_status(Gateway& gateway, const Reporter& reporter, const char* ip) {
   if (!ip) {
@@ -7,7 +8,11 @@ int get_status(Gateway& gateway, const Reporter& reporter, const char* ip) {
     return 2;
   }
   StatusReport status;
-  const int result = query_status(gateway, ip, &status);
-  if (result == 0) report(reporter, "model_name=%s\r\n", status.model_name->c_str());
-  return result;
+  const StatusOutcome outcome = query_status(gateway, ip, &status);
+  if (!outcome.read) {
+    if (!outcome.reason.empty()) report_error(reporter, "%s", outcome.reason.c_str());
+    return 1;
+  }
+  report(reporter, "model_name=%s\r\n", escape_bytes(*status.model_name).c_str());
+  return 0;
 }

@@ -179,8 +179,10 @@ int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, co
   }
   std::vector<uint8_t> converted;
   const char* firmware = status.firmware_version ? status.firmware_version->c_str() : nullptr;
-  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted) != CONVERT_OK ||
+  std::string refusal;
+  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted, &refusal) != CONVERT_OK ||
       converted.empty()) {
+    report(reporter, "%s", refusal.c_str());
     report(reporter, "%s\tpush backup file '%s'.\n", "backup", entry.gateway_path);
     return 1;
   }
@@ -210,8 +212,11 @@ int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     return 2;
   }
   StatusReport status;
-  const int queried = query_status(gateway, ip, &status);
-  if (queried != 0) return queried;
+  const StatusOutcome queried = query_status(gateway, ip, &status);
+  if (!queried.read) {
+    if (!queried.reason.empty()) report_error(reporter, "%s", queried.reason.c_str());
+    return 1;
+  }
   report(reporter, "model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
   Restore r{gateway, reporter, ip, std::string("http://") + ip, &status};
   int result = 0;

@@ -8,12 +8,13 @@
 #include "backup/backup.h"
 #include "import/import.h"
 #include "tar/tar.h"
+#include "util/text.h"
 
 namespace {
 
 constexpr const char* TAG = "setup_channel";
 
-using ImportFunction = ImportResult (*)(const FetchedConfiguration*, const char*, SetupWorkArea*, uint32_t*);
+using ImportFunction = ImportOutcome (*)(const FetchedConfiguration*, const char*, SetupWorkArea*);
 
 // What the run does with each channel, chosen once from the lists present.
 struct SetupMode {
@@ -50,7 +51,7 @@ bool load_current_record(const Reporter& reporter, const FetchedConfiguration& f
     report_error(reporter,
                  "%s\tchannel %u refused: its record is version %u of %u bytes, firmware %s needs version %u of %u "
                  "bytes.\n",
-                 TAG, channel, header.version, size, fetched.firmware_version->c_str(), expected.version,
+                 TAG, channel, header.version, size, escape_bytes(*fetched.firmware_version).c_str(), expected.version,
                  expected.length);
     return false;
   }
@@ -71,15 +72,31 @@ ChannelOutcome build_record(const Reporter& reporter, const SetupMode& mode, con
   const ChannelLayout& layout = *channel_layout(channel_record_version(fetched.firmware_version->c_str()));
   if (!mode.input_record && !load_current_record(reporter, fetched, channel, layout, area->channel_image))
     return ChannelOutcome::Skipped;
-  uint32_t applied = 0;
-  const ImportResult result = mode.import(&fetched, path, area, &applied);
-  if (result == ImportResult::Stopped) return ChannelOutcome::Stopped;
-  if (result == ImportResult::Unreadable || result == ImportResult::NoParser) {
-    report_error(reporter, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
-                 result == ImportResult::Unreadable ? "read" : "parsed");
-    return ChannelOutcome::Skipped;
+  const ImportOutcome imported = mode.import(&fetched, path, area);
+  switch (imported.result) {
+    case ImportResult::Read:
+      report(reporter, "%lu fields, %lu rows\n", static_cast<unsigned long>(imported.fields),
+             static_cast<unsigned long>(imported.rows));
+      break;
+    case ImportResult::Skipped: break;
+    case ImportResult::ParseFailed:
+      report_error(reporter, "Error while parsing file: %s\n", imported.parser_error.c_str());
+      return ChannelOutcome::Stopped;
+    case ImportResult::VersionRefused:
+      report(reporter, "importcsv_cd\terror version %s not supported.\r\n",
+             escape_bytes(*fetched.firmware_version).c_str());
+      return ChannelOutcome::Stopped;
+    case ImportResult::FieldTooLong:
+      report_error(reporter, "%s\tchannel %u not pushed: row %lu of '%s' has a field longer than %zu bytes.\n", TAG,
+                   channel, static_cast<unsigned long>(imported.rows) + 1, path, MAX_CSV_FIELD);
+      return ChannelOutcome::Skipped;
+    case ImportResult::Unreadable:
+    case ImportResult::NoParser:
+      report_error(reporter, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
+                   imported.result == ImportResult::Unreadable ? "read" : "parsed");
+      return ChannelOutcome::Skipped;
   }
-  if (applied == 0) {
+  if (imported.applied == 0) {
     report_error(reporter, "%s\tchannel %u not pushed: no row of '%s' was applied.\n", TAG, channel, path);
     return ChannelOutcome::Skipped;
   }
@@ -99,7 +116,11 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) return ChannelOutcome::Skipped;
+  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) {
+    // A summary, also after an empty reply, which nothing below reports.
+    report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
+    return ChannelOutcome::Skipped;
+  }
 
   report(reporter, "OK\n");
   TarArchive archive;
@@ -137,7 +158,7 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
     mode = {channelinputscsvfile, import_input_csv, true};
   }
   const bool no_channel = channel && (channel->empty() || (*channel)[0] == 0);
-  // A list given without a single path (a bare path is not JSON) names no file to install.
+  // A list given without a single path ([]) names no file to install.
   if (!channel || !ip || !mode.paths || (!no_channel && mode.paths->empty())) {
     report(reporter, "Missing arguments for action setup_channel.");
     return 2;

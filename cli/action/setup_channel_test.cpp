@@ -7,6 +7,7 @@
 #include "action/action.h"
 #include "testing/fake_gateway.h"
 #include "testing/import_support.h"
+#include "testing/recording_reporter.h"
 #include "testing/tar_support.h"
 
 namespace {
@@ -20,9 +21,9 @@ struct Outcome {
 Outcome run_setup(FakeGateway& gateway, const char* ip, const std::vector<int32_t>* channel,
                   const std::vector<std::string>* channels, const std::vector<std::string>* groups,
                   const std::vector<std::string>* inputs) {
-  testing::internal::CaptureStdout();
-  const int result = setup_channel(gateway, Reporter{}, ip, channel, channels, groups, inputs);
-  return {result, testing::internal::GetCapturedStdout(), gateway.calls};
+  const RecordingReporter recorded;
+  const int result = setup_channel(gateway, recorded.reporter(), ip, channel, channels, groups, inputs);
+  return {result, recorded.out(), gateway.calls};
 }
 
 Outcome run_setup(const char* ip, const std::vector<int32_t>* channel, const std::vector<std::string>* channels,

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "json/json.h"
+#include "util/text.h"
 
 namespace {
 
@@ -122,5 +124,7 @@ void read_byte_array_cell(const char* text, uint8_t bytes[32]) {
 
 void copy_name_field(uint8_t* field, std::size_t size, const std::string& name) {
   std::memset(field, 0, size);
-  std::memcpy(field, name.c_str(), std::min(std::strlen(name.c_str()), size - 1));
+  // The gateway's pages show the name as UTF-8: half a character would be garbage there.
+  const std::string_view text(name.c_str());  // up to an embedded NUL, as the field would hold it
+  std::memcpy(field, text.data(), utf8_prefix_length(text, size - 1));
 }

@@ -31,5 +31,6 @@ void read_scene_cell(const char* text, uint8_t scenes[16]);
 // (nulls and booleans skipped); bytes without a value are 0.
 void read_byte_array_cell(const char* text, uint8_t bytes[32]);
 
-// Copies `name` into a `size`-byte field: at most size - 1 bytes, the rest NUL.
+// Copies `name` into a `size`-byte field: at most size - 1 bytes, ending on a
+// whole UTF-8 character unless the name is not UTF-8; the rest NUL.
 void copy_name_field(uint8_t* field, std::size_t size, const std::string& name);

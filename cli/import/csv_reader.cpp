@@ -2,6 +2,7 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -25,9 +26,13 @@ struct FileClose {
 using ParserHandle = std::unique_ptr<csv_parser, ParserFree>;
 using FileHandle = std::unique_ptr<std::FILE, FileClose>;
 
-void on_field(void* text, std::size_t, void* data) {
+void on_field(void* text, std::size_t length, void* data) {
   ImportContext& context = *static_cast<ImportContext*>(data);
   if (context.stop) return;
+  if (length > MAX_CSV_FIELD) {
+    context.stop = ImportResult::FieldTooLong;
+    return;
+  }
   const CsvFormat& format = *context.format;
   const char* field = text ? static_cast<const char*>(text) : "";
   if (field[0] == '#') {
@@ -54,25 +59,28 @@ void on_row_end(int, void* data) {
   context.column = 0;
 }
 
-// Feeds `count` bytes to the parser; false when the run must stop: on a
-// parser failure or when a row asked for it.
-bool parse_chunk(csv_parser* parser, ImportContext& context, const unsigned char* bytes, std::size_t count) {
-  if (csv_parse(parser, bytes, count, on_field, on_row_end, &context) < count) {
-    std::fprintf(stderr, "Error while parsing file: %s\n", csv_strerror(csv_error(parser)));
-    return false;
-  }
-  return !context.stop;
+// Feeds `count` bytes to the parser; the result that ends the reading, if any.
+std::optional<ImportResult> parse_chunk(csv_parser* parser, ImportContext& context, const unsigned char* bytes,
+                                        std::size_t count) {
+  // libcsv grows a field's buffer by its block size: growing by what it holds
+  // already keeps a long field from being copied over and over.
+  csv_set_blk_size(parser, std::max(CHUNK_SIZE, csv_get_buffer_size(parser)));
+  if (csv_parse(parser, bytes, count, on_field, on_row_end, &context) < count) return ImportResult::ParseFailed;
+  // A field that never ends (an open quote) is refused before the field
+  // callback sees it; one chunk grows the buffer at most once.
+  if (csv_get_buffer_size(parser) > 2 * MAX_CSV_FIELD) return ImportResult::FieldTooLong;
+  return context.stop;
 }
 
 }  // namespace
 
 void clear_work_area(SetupWorkArea* area) { *area = SetupWorkArea{}; }
 
-ImportResult import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
-                             const char* path, SetupWorkArea* area, uint32_t* applied) {
-  if (applied) *applied = 0;
+ImportOutcome import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
+                              const char* path, SetupWorkArea* area) {
+  ImportOutcome outcome;
   // Without a firmware version the record layout is unknown: nothing can be placed.
-  if (!path || !area || !fetched || !fetched->firmware_version) return ImportResult::Read;
+  if (!path || !area || !fetched || !fetched->firmware_version) return outcome;
 
   ImportContext context;
   context.image = area;
@@ -83,30 +91,35 @@ ImportResult import_csv_file(const CsvFormat& format, void* row, const FetchedCo
   format.clear_row(context);
 
   csv_parser storage;
-  if (csv_init(&storage, 0) != 0) return ImportResult::NoParser;
+  outcome.result = ImportResult::NoParser;
+  if (csv_init(&storage, 0) != 0) return outcome;
   ParserHandle parser(&storage);
   csv_set_opts(parser.get(), CSV_APPEND_NULL);
   FileHandle file(platform::open_file(path, "rb"));
-  if (!file) return ImportResult::Unreadable;
+  outcome.result = ImportResult::Unreadable;
+  if (!file) return outcome;
 
   unsigned char chunk[CHUNK_SIZE];
   bool first = true;
   std::size_t count;
-  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+  std::optional<ImportResult> ended;
+  while (!ended && (count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
     std::size_t start = 0;
     if (first && count >= sizeof UTF8_BOM && std::memcmp(chunk, UTF8_BOM, sizeof UTF8_BOM) == 0) {
       start = sizeof UTF8_BOM;
     }
     first = false;
-    if (!parse_chunk(parser.get(), context, chunk + start, count - start)) return ImportResult::Stopped;
+    ended = parse_chunk(parser.get(), context, chunk + start, count - start);
   }
-  if (std::ferror(file.get())) return ImportResult::Unreadable;
-  csv_fini(parser.get(), on_field, on_row_end, &context);
-  if (context.stop) return ImportResult::Stopped;
-  file.reset();
-
-  std::printf("%lu fields, %lu rows\n", static_cast<unsigned long>(context.fields),
-              static_cast<unsigned long>(context.rows));
-  if (applied) *applied = context.applied;
-  return ImportResult::Read;
+  if (!ended && std::ferror(file.get())) return outcome;
+  if (!ended) {
+    csv_fini(parser.get(), on_field, on_row_end, &context);
+    ended = context.stop;
+  }
+  outcome.fields = context.fields;
+  outcome.rows = context.rows;
+  if (ended == ImportResult::ParseFailed) outcome.parser_error = csv_strerror(csv_error(parser.get()));
+  outcome.result = ended.value_or(ImportResult::Read);
+  if (!ended) outcome.applied = context.applied;
+  return outcome;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "import/import.h"
 
@@ -34,12 +35,12 @@ struct ImportContext {
   uint32_t applied = 0;         // rows that wrote into the work area
   // Set by a row that met a condition which ends the run; the reader stops
   // as soon as the parser returns, and every later callback does nothing.
-  bool stop = false;
+  std::optional<ImportResult> stop;
   const CsvFormat* format = nullptr;
   void* row = nullptr;  // the format's row values
 };
 
 // Reads `path` with `format`, filling `area` for the fetched firmware's layout.
 // Results as for the imports of import.h.
-ImportResult import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
-                             const char* path, SetupWorkArea* area, uint32_t* applied);
+ImportOutcome import_csv_file(const CsvFormat& format, void* row, const FetchedConfiguration* fetched,
+                              const char* path, SetupWorkArea* area);

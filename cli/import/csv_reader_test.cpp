@@ -18,18 +18,18 @@ class CsvReading : public testing::Test {
  protected:
   uint32_t import(const std::string& csv) { return import_path(write_file(csv)); }
   uint32_t import_path(const std::string& path) {
-    uint32_t applied = 99;
-    testing::internal::CaptureStdout();
-    result = import_group_csv(&fetched, path.c_str(), area.get(), &applied);
-    output = testing::internal::GetCapturedStdout();
-    return applied;
+    outcome = import_group_csv(&fetched, path.c_str(), area.get());
+    result = outcome.result;
+    return outcome.applied;
   }
+  // Fields and rows of the file, as the action reports them.
+  std::pair<uint32_t, uint32_t> counts() const { return {outcome.fields, outcome.rows}; }
   std::string group_name(uint32_t slot) const { return text_at(area->channel_image, group(V3, slot)); }
 
   FetchedConfiguration fetched = fetched_with_firmware(V3.firmware);
   std::unique_ptr<SetupWorkArea> area = zero_area();
+  ImportOutcome outcome;
   ImportResult result = ImportResult::Read;
-  std::string output;
 };
 
 TEST_F(CsvReading, VersionHeaderDecidesWhetherRowsApply) {
@@ -52,7 +52,7 @@ TEST_F(CsvReading, CommentFieldsDiscardTheirWholeRow) {
   EXPECT_EQ(group_name(4), "");
   EXPECT_EQ(group_name(5), "");
   EXPECT_EQ(group_name(6), "kept");
-  EXPECT_EQ(output, "13 fields, 5 rows\n");
+  EXPECT_EQ(counts(), std::make_pair(13u, 5u));
 }
 
 TEST_F(CsvReading, QuotingAndLineEnds) {
@@ -61,21 +61,21 @@ TEST_F(CsvReading, QuotingAndLineEnds) {
   EXPECT_EQ(group_name(1), "Hall, \"east\"\nwing");
   EXPECT_EQ(group_name(2), "crlf");
   EXPECT_EQ(group_name(3), "no final line end");
-  EXPECT_EQ(output, "10 fields, 4 rows\n");
+  EXPECT_EQ(counts(), std::make_pair(10u, 4u));
 }
 
 TEST_F(CsvReading, ByteOrderMarkOnlyCountsAtTheStart) {
   EXPECT_EQ(import(HEADER + "\xEF\xBB\xBF" + "0,1,a\n"), 1u);  // part of the first field, read as 0
   EXPECT_EQ(group_name(1), "a");
   EXPECT_EQ(import("\xEF\xBB\xBF"), 0u);
-  EXPECT_EQ(output, "0 fields, 0 rows\n");
+  EXPECT_EQ(counts(), std::make_pair(0u, 0u));
 }
 
 TEST_F(CsvReading, SummaryCountsEveryFieldAndRow) {
   EXPECT_EQ(import(""), 0u);
-  EXPECT_EQ(output, "0 fields, 0 rows\n");
+  EXPECT_EQ(counts(), std::make_pair(0u, 0u));
   EXPECT_EQ(import(HEADER + "\n0,1\n0,2,x,y\n\n0,3,ok\n"), 1u);
-  EXPECT_EQ(output, "10 fields, 4 rows\n");  // empty lines are no rows
+  EXPECT_EQ(counts(), std::make_pair(10u, 4u));  // empty lines are no rows
 }
 
 TEST_F(CsvReading, RowsCrossingChunkBoundaries) {
@@ -84,28 +84,36 @@ TEST_F(CsvReading, RowsCrossingChunkBoundaries) {
   ASSERT_GT(csv.size(), 3 * 1024u);
   EXPECT_EQ(import(csv), 200u);
   EXPECT_EQ(group_name(7), "name number 199");
-  EXPECT_EQ(output, "601 fields, 201 rows\n");
+  EXPECT_EQ(counts(), std::make_pair(601u, 201u));
+}
+
+TEST_F(CsvReading, FieldsAreBounded) {
+  EXPECT_EQ(import(HEADER + "0,3,\"" + std::string(MAX_CSV_FIELD, 'n') + "\"\n"), 1u);
+  EXPECT_EQ(result, ImportResult::Read);
+  for (const std::string& field : {"\"" + std::string(MAX_CSV_FIELD + 1, 'n') + "\"", "\"" + std::string(1 << 20, 'n')}) {
+    EXPECT_EQ(import(HEADER + "0,1,a\n0,3," + field + "\n0,4,b\n"), 0u);
+    EXPECT_EQ(result, ImportResult::FieldTooLong);
+    EXPECT_EQ(outcome.rows, 2u);  // the header and row 2 ended: row 3 is named
+  }
 }
 
 TEST_F(CsvReading, FilesThatCannotBeRead) {
   EXPECT_EQ(import_path(testing::TempDir() + "no such file.csv"), 0u);
   EXPECT_EQ(result, ImportResult::Unreadable);
-  EXPECT_EQ(output, "");
+  EXPECT_EQ(counts(), std::make_pair(0u, 0u));
   EXPECT_EQ(import_path(testing::TempDir()), 0u);  // a folder opens but cannot be read
   EXPECT_EQ(result, ImportResult::Unreadable);
-  EXPECT_EQ(output, "");
+  EXPECT_EQ(counts(), std::make_pair(0u, 0u));
 }
 
 TEST_F(CsvReading, MissingArgumentsAndFirmware) {
   const std::string path = write_file(HEADER + "0,3,x\n");
-  EXPECT_EQ(import_group_csv(&fetched, nullptr, area.get()), ImportResult::Read);
-  EXPECT_EQ(import_group_csv(&fetched, path.c_str(), nullptr), ImportResult::Read);
+  EXPECT_EQ(import_group_csv(&fetched, nullptr, area.get()).result, ImportResult::Skipped);
+  EXPECT_EQ(import_group_csv(&fetched, path.c_str(), nullptr).result, ImportResult::Skipped);
   FetchedConfiguration unknown = fetched_with_firmware(nullptr);
-  uint32_t applied = 99;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(import_group_csv(&unknown, path.c_str(), area.get(), &applied), ImportResult::Read);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(applied, 0u);
+  const ImportOutcome skipped = import_group_csv(&unknown, path.c_str(), area.get());
+  EXPECT_EQ(skipped.result, ImportResult::Skipped);
+  EXPECT_EQ(skipped.applied, 0u);
   EXPECT_EQ(group_name(3), "");
 }
 
@@ -113,11 +121,7 @@ class GroupImport : public testing::TestWithParam<Layout> {
  protected:
   uint32_t import(const std::string& csv) {
     const std::string path = write_file(HEADER + csv);
-    uint32_t applied = 99;
-    testing::internal::CaptureStdout();
-    import_group_csv(&fetched, path.c_str(), area.get(), &applied);
-    testing::internal::GetCapturedStdout();
-    return applied;
+    return import_group_csv(&fetched, path.c_str(), area.get()).applied;
   }
   const uint8_t* entry(uint32_t slot) const { return area->channel_image + group(GetParam(), slot); }
 

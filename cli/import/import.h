@@ -2,11 +2,13 @@
 //
 // Two conditions stop the whole run with exit status 1: the CSV parser
 // failing on a file, and an input-device row meeting a gateway whose firmware
-// does not call for channel record version 3. The import returns
-// ImportResult::Stopped; nothing is pushed for that channel or any later one.
+// does not call for channel record version 3. Nothing is pushed for that
+// channel or any later one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "backup/backup.h"
 #include "records/records.h"
@@ -20,20 +22,31 @@ struct SetupWorkArea {
 
 void clear_work_area(SetupWorkArea* area);
 
+// The longest field the imports take: far beyond any cell of the three
+// formats (a name of 32 bytes, a JSON list of 32 numbers), small enough that
+// a damaged or hostile file cannot make the parser take much memory.
+constexpr std::size_t MAX_CSV_FIELD = 64 * 1024;
+
 enum class ImportResult {
-  Read,        // read to the end, or the path/work area/firmware version is missing
-  NoParser,    // the CSV parser could not be set up
-  Unreadable,  // the file could not be opened or read
-  Stopped,     // the parser failed or a row cannot be written for this gateway (reported): the run ends
+  Read,            // read to the end
+  Skipped,         // the path, work area or firmware version is missing: nothing read
+  NoParser,        // the CSV parser could not be set up
+  Unreadable,      // the file could not be opened or read
+  ParseFailed,     // the parser failed (`parser_error` says why): the run ends
+  FieldTooLong,    // a field of row `rows + 1` is longer than MAX_CSV_FIELD bytes: the file is refused
+  VersionRefused,  // an input-device row met firmware without input records of version 3: the run ends
+};
+
+struct ImportOutcome {
+  ImportResult result = ImportResult::Skipped;
+  uint32_t fields = 0;   // fields seen in the whole file
+  uint32_t rows = 0;     // rows ended, comment and rejected rows included
+  uint32_t applied = 0;  // rows that wrote into the image (0 unless Read)
+  std::string parser_error;
 };
 
 // Each import reads one CSV file into the work area, in the record layout that
-// the fetched configuration's firmware version calls for, and prints
-// "<fields> fields, <rows> rows". `applied` (optional) receives the number of
-// rows that wrote into the image.
-ImportResult import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                                uint32_t* applied = nullptr);
-ImportResult import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                              uint32_t* applied = nullptr);
-ImportResult import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                              uint32_t* applied = nullptr);
+// the fetched configuration's firmware version calls for.
+ImportOutcome import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area);
+ImportOutcome import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area);
+ImportOutcome import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area);

@@ -109,8 +109,7 @@ const CsvFormat CHANNEL_FORMAT{"importcsv", csv_format::CHANNEL_HEADER, csv_form
 
 }  // namespace
 
-ImportResult import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                       uint32_t* applied) {
+ImportOutcome import_channel_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area) {
   ChannelRow row;
-  return import_csv_file(CHANNEL_FORMAT, &row, fetched, path, area, applied);
+  return import_csv_file(CHANNEL_FORMAT, &row, fetched, path, area);
 }

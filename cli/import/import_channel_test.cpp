@@ -20,19 +20,17 @@ class ChannelImport : public testing::TestWithParam<Layout> {
   // Imports `csv` into the image; returns the rows applied.
   uint32_t import(const std::string& csv) {
     const std::string path = write_file(csv);
-    uint32_t applied = 99;
-    testing::internal::CaptureStdout();
-    result = import_channel_csv(&fetched, path.c_str(), area.get(), &applied);
-    output = testing::internal::GetCapturedStdout();
-    return applied;
+    outcome = import_channel_csv(&fetched, path.c_str(), area.get());
+    result = outcome.result;
+    return outcome.applied;
   }
   const uint8_t* entry(uint32_t slot) const { return area->channel_image + gear(GetParam(), slot); }
   uint32_t flags(uint32_t slot) const { return le32(entry(slot), 0); }
 
   FetchedConfiguration fetched = fetched_with_firmware(GetParam().firmware);
   std::unique_ptr<SetupWorkArea> area = zero_area();
+  ImportOutcome outcome;
   ImportResult result = ImportResult::Read;
-  std::string output;
 };
 
 TEST_P(ChannelImport, RowFillsTheGearEntryOfItsSlot) {
@@ -54,7 +52,8 @@ TEST_P(ChannelImport, RowFillsTheGearEntryOfItsSlot) {
   EXPECT_EQ(std::memcmp(e + 20, scenes, 16), 0);
   EXPECT_EQ(flags(4), 0u);
   EXPECT_EQ(flags(6), 0u);
-  EXPECT_EQ(output, "13 fields, 2 rows\n");
+  EXPECT_EQ(outcome.fields, 13u);
+  EXPECT_EQ(outcome.rows, 2u);
 }
 
 TEST_P(ChannelImport, OnlyTheImportedFieldsChange) {
@@ -151,6 +150,12 @@ TEST_P(ChannelImport, LevelWordsAndMasks) {
 TEST_P(ChannelImport, NamesAreCutTo32Characters) {
   ASSERT_EQ(import(HEADER + "1,63,0," + std::string(40, 'x') + ",,0,0,0,0,1,0,\n"), 1u);
   EXPECT_EQ(text_at(entry(63), GetParam().name), std::string(32, 'x'));
+  // Never half a UTF-8 character; bytes that are not UTF-8 are cut as bytes.
+  ASSERT_EQ(import(HEADER + "1,62,0," + std::string(31, 'x') + "é,,0,0,0,0,1,0,\n" + "1,61,0," +
+                   std::string(31, 'x') + "\xe9z,,0,0,0,0,1,0,\n"),
+            2u);
+  EXPECT_EQ(text_at(entry(62), GetParam().name), std::string(31, 'x'));
+  EXPECT_EQ(text_at(entry(61), GetParam().name), std::string(31, 'x') + "\xe9");
 }
 
 TEST_P(ChannelImport, RowsThatDoNotFitAreSkipped) {
@@ -180,10 +185,7 @@ TEST(ChannelImportVersions, FirmwareBelowFirstTablesRowUsesLayout1) {
   FetchedConfiguration fetched = fetched_with_firmware("0.9");
   auto area = zero_area();
   const std::string path = write_file(HEADER + ROW);
-  uint32_t applied = 0;
-  testing::internal::CaptureStdout();
-  import_channel_csv(&fetched, path.c_str(), area.get(), &applied);
-  testing::internal::GetCapturedStdout();
+  const uint32_t applied = import_channel_csv(&fetched, path.c_str(), area.get()).applied;
   ASSERT_EQ(applied, 1u);
   EXPECT_EQ(text_at(area->channel_image, gear(V1, 5) + V1.name), "Hall light");
 }

@@ -42,8 +42,7 @@ const CsvFormat GROUP_FORMAT{"importcsv_groups", csv_format::GROUP_HEADER, csv_f
 
 }  // namespace
 
-ImportResult import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                              uint32_t* applied) {
+ImportOutcome import_group_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area) {
   GroupRow row;
-  return import_csv_file(GROUP_FORMAT, &row, fetched, path, area, applied);
+  return import_csv_file(GROUP_FORMAT, &row, fetched, path, area);
 }

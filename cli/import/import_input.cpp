@@ -1,7 +1,6 @@
 // Input-device CSV: one DALI input device per row, written into an
 // InputDeviceEntry and its InstanceBlock of a version-3 input-device record.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "backup/backup.h"
@@ -67,9 +66,7 @@ void write_instance_settings(const InputRow& row, std::size_t k, uint8_t* settin
 
 bool apply_input_row(ImportContext& context) {
   if (context.record_version != INPUT_V3.version) {
-    std::printf("%s\terror version %s not supported.\r\n", context.format->tag,
-                context.fetched->firmware_version->c_str());
-    context.stop = true;
+    context.stop = ImportResult::VersionRefused;
     return false;
   }
   const InputRow& row = *static_cast<const InputRow*>(context.row);
@@ -109,8 +106,7 @@ const CsvFormat INPUT_FORMAT{"importcsv_cd", csv_format::INPUT_HEADER, csv_forma
 
 }  // namespace
 
-ImportResult import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area,
-                              uint32_t* applied) {
+ImportOutcome import_input_csv(const FetchedConfiguration* fetched, const char* path, SetupWorkArea* area) {
   InputRow row;
-  return import_csv_file(INPUT_FORMAT, &row, fetched, path, area, applied);
+  return import_csv_file(INPUT_FORMAT, &row, fetched, path, area);
 }

@@ -36,11 +36,8 @@ class InputImport : public testing::Test {
  protected:
   uint32_t import(const std::string& csv) {
     const std::string path = write_file(csv);
-    uint32_t applied = 99;
-    testing::internal::CaptureStdout();
-    import_input_csv(&fetched, path.c_str(), area.get(), &applied);
-    output = testing::internal::GetCapturedStdout();
-    return applied;
+    outcome = import_input_csv(&fetched, path.c_str(), area.get());
+    return outcome.applied;
   }
   const uint8_t* device(uint32_t slot) const { return area->input_image + input_device(slot); }
   const uint8_t* block(uint32_t slot) const { return area->input_image + instance_block(slot); }
@@ -49,7 +46,7 @@ class InputImport : public testing::Test {
 
   FetchedConfiguration fetched = fetched_with_firmware("1.5.0");
   std::unique_ptr<SetupWorkArea> area = zero_area();
-  std::string output;
+  ImportOutcome outcome;
 };
 
 TEST_F(InputImport, RowFillsEntryAndInstanceBlock) {
@@ -65,7 +62,8 @@ TEST_F(InputImport, RowFillsEntryAndInstanceBlock) {
   EXPECT_EQ(std::memcmp(e + 16, pairs, sizeof pairs), 0);
   EXPECT_EQ(block(2)[0], 0);
   EXPECT_EQ(block(2)[1], 9);  // first element of the device setting array
-  EXPECT_EQ(output, "21 fields, 2 rows\n");
+  EXPECT_EQ(outcome.fields, 21u);
+  EXPECT_EQ(outcome.rows, 2u);
   for (uint32_t slot : {0u, 1u, 3u, 31u}) EXPECT_EQ(le32(device(slot), 0), 0u) << slot;
 }
 
@@ -135,12 +133,11 @@ TEST_F(InputImport, OlderFirmwareStopsTheRunAtTheFirstRow) {
   fetched = fetched_with_firmware("1.3.1");
   const std::string path = write_file(HEADER + input_row("40", "1", "x", "0", "1", "[1]") +
                                       input_row("41", "1", "y", "0", "1", "[1]"));
-  uint32_t applied = 7;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(import_input_csv(&fetched, path.c_str(), area.get(), &applied), ImportResult::Stopped);
-  // One message, and no count line: the second row is never looked at.
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "importcsv_cd\terror version 1.3.1 not supported.\r\n");
-  EXPECT_EQ(applied, 0u);
+  const ImportOutcome refused = import_input_csv(&fetched, path.c_str(), area.get());
+  EXPECT_EQ(refused.result, ImportResult::VersionRefused);
+  // The header and the first row ended; the second row is never looked at.
+  EXPECT_EQ(refused.rows, 2u);
+  EXPECT_EQ(refused.applied, 0u);
 
   // Without an accepted row the import itself passes.
   EXPECT_EQ(import(HEADER + "# no rows\n"), 0u);

@@ -53,8 +53,14 @@ GatewayInfo read_status_txt(std::span<const uint8_t> tar) {
   std::string ignored;
   if (!member_bytes(tar, "status.txt", &text, &ignored) || text.empty()) return info;
   StatusReport report;
-  if (read_status_report(text.data(), text.size(), &report, &info.problem) != 0 && !info.problem.empty())
-    info.problem = "status.txt cannot be read: " + info.problem;
+  const StatusOutcome outcome = read_status_report(text.data(), text.size(), &report);
+  if (!outcome.read) {
+    // The reason is a console line ("status\t...\n"); the view wants its text alone.
+    std::string reason = outcome.reason;
+    if (const std::size_t tab = reason.find('\t'); tab != std::string::npos) reason.erase(0, tab + 1);
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    info.problem = "status.txt cannot be read: " + reason;
+  }
   info.model_name = report.model_name;
   info.firmware_version = report.firmware_version;
   info.serial_number = report.serial_number;

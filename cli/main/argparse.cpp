@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace argparse {
 namespace {
@@ -12,14 +14,17 @@ namespace {
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
-void report(const Parser& p, const char* format, ...) {
-  if (!p.diagnostics) return;
-  std::fprintf(p.diagnostics, "%s: ", p.program);
+void complain(const Parser& p, const char* format, ...) {
+  if (!p.diagnostics.err) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(p.diagnostics, format, args);
+  va_list measure;
+  va_copy(measure, args);
+  std::string message(static_cast<std::size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, measure))), '\0');
+  va_end(measure);
+  std::vsnprintf(message.data(), message.size() + 1, format, args);
   va_end(args);
-  std::fputc('\n', p.diagnostics);
+  report_error(p.diagnostics, "%s: %s\n", p.program, message.c_str());
 }
 
 bool is_option_word(const char* word) { return word[0] == '-' && word[1] != '\0'; }
@@ -67,16 +72,16 @@ int long_option(Parser& p, const char* text) {
     }
   }
   if (ambiguous) {
-    report(p, "ambiguous option -- %.*s", shown, text);
+    complain(p, "ambiguous option -- %.*s", shown, text);
     return kError;
   }
   if (match == -1) {
-    report(p, "unknown option -- %s", text);
+    complain(p, "unknown option -- %s", text);
     return kError;
   }
   const LongOption& option = p.longs[match];
   if (option.argument == Argument::None && equals) {
-    report(p, "option doesn't take an argument -- %.*s", shown, text);
+    complain(p, "option doesn't take an argument -- %.*s", shown, text);
     return kError;
   }
   if (option.argument == Argument::Required) {
@@ -85,7 +90,7 @@ int long_option(Parser& p, const char* text) {
     } else if (p.optind < p.argc) {
       p.optarg = p.argv[p.optind++];
     } else {
-      report(p, "option requires an argument -- %s", text);
+      complain(p, "option requires an argument -- %s", text);
       return kError;
     }
   }
@@ -99,7 +104,7 @@ int short_option(Parser& p) {
   const bool word_done = *p.place == '\0';
   if (!entry) {
     if (word_done) ++p.optind;
-    report(p, "unknown option -- %c", letter);
+    complain(p, "unknown option -- %c", letter);
     p.optopt = letter;
     return kError;
   }
@@ -113,7 +118,7 @@ int short_option(Parser& p) {
     p.optarg = p.argv[p.optind];
   } else {
     p.place = "";
-    report(p, "option requires an argument -- %c", letter);
+    complain(p, "option requires an argument -- %c", letter);
     p.optopt = letter;
     return kError;
   }
@@ -125,7 +130,7 @@ int short_option(Parser& p) {
 }  // namespace
 
 Parser make_parser(int argc, char** argv, const char* shorts, const LongOption* longs, std::size_t long_count,
-                   const char* program, std::FILE* diagnostics) {
+                   const char* program, const Reporter& diagnostics) {
   Parser p;
   p.argc = argc;
   p.argv = argv;

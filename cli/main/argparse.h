@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+#include "util/reporter.h"
 
 namespace argparse {
 
@@ -32,7 +32,7 @@ struct Parser {
   const LongOption* longs = nullptr;
   std::size_t long_count = 0;
   const char* program = "";  // prefix of every diagnostic
-  std::FILE* diagnostics = nullptr;
+  Reporter diagnostics{nullptr, nullptr};  // none when its err is nullptr
 
   int optind = 1;                 // next argument word to look at
   const char* optarg = nullptr;   // value of the option just returned, nullptr when none
@@ -47,9 +47,10 @@ struct Parser {
   int nonopt_end = -1;
 };
 
-// A parser over argv with diagnostics to `diagnostics` ("program: message\n").
+// A parser over argv with diagnostics to the standard error of `diagnostics`
+// ("program: message\n").
 Parser make_parser(int argc, char** argv, const char* shorts, const LongOption* longs, std::size_t long_count,
-                   const char* program, std::FILE* diagnostics);
+                   const char* program, const Reporter& diagnostics);
 
 // The next option: its letter, a long option's id, kError, or kEnd.
 int next_option(Parser& parser);

@@ -49,7 +49,7 @@ Trace parse(std::vector<std::string> words) {
   TestArgv args(std::move(words));
   std::FILE* diagnostics = std::tmpfile();
   argparse::Parser parser =
-      argparse::make_parser(args.argc(), args.argv(), "abc:d:012", kTable, std::size(kTable), "prog", diagnostics);
+      argparse::make_parser(args.argc(), args.argv(), "abc:d:012", kTable, std::size(kTable), "prog", Reporter{stdout, diagnostics});
   Trace run;
   for (int code; (code = argparse::next_option(parser)) != argparse::kEnd;) {
     std::string entry = describe(code);

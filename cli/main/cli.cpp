@@ -64,15 +64,17 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
 
 int run_cli(int argc, char** argv) {
   prepare_console();
-  std::printf("varnu-cli\n");
+  const Reporter reporter{stdout, stderr};
+  report(reporter, "varnu-cli\n");
   curl_global_init(CURL_GLOBAL_ALL);
   const std::string program = program_name(argc, argv);
   ParseOutcome outcome;
   int status = 0;
   {
     CommandLine line;
-    outcome = parse_command_line(argc, argv, program.c_str(), &line, stdout, stderr);
-    if (outcome == ParseOutcome::Run) status = dispatch(line, Reporter{stdout, stderr}, program.c_str());
+    outcome = parse_command_line(argc, argv, program.c_str(), &line, reporter);
+    if (outcome == ParseOutcome::Run) status = dispatch(line, reporter, program.c_str());
+    if (outcome == ParseOutcome::UsageError) status = 2;
   }
   curl_global_cleanup();
   if (outcome == ParseOutcome::Finished) return 0;

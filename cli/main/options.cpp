@@ -8,6 +8,7 @@
 
 #include "json/json.h"
 #include "main/argparse.h"
+#include "util/text.h"
 #include "varnkit_config.h"
 
 namespace {
@@ -81,14 +82,15 @@ constexpr const char* kHelpLines[] = {
     "json\t\tshow_backup and diff_backup write one JSON document.\n",
 };
 
-// Calls `take` for every token of the JSON text up to the first error, the
-// end, or the first array end.
+// Calls `take` for every token of the JSON text up to the end or the first
+// array end; false when the text is not JSON before that point.
 template <typename Take>
-void for_each_json_value(const char* value, Take take) {
+bool for_each_json_value(const char* value, Take take) {
   json::JsonReader reader;
   json::open_text(reader, value);
+  json::Token kind;
   for (;;) {
-    const json::Token kind = json::next_token(reader);
+    kind = json::next_token(reader);
     if (kind == json::Token::Error || kind == json::Token::Done || kind == json::Token::ArrayEnd) break;
     take(reader, kind);
   }
@@ -96,6 +98,7 @@ void for_each_json_value(const char* value, Take take) {
   const bool out_of_memory = json::ran_out_of_memory(reader);
   json::close(reader);
   if (out_of_memory) throw std::bad_alloc();
+  return kind != json::Token::Error;
 }
 
 int32_t saturate(long long value) {
@@ -109,130 +112,166 @@ int32_t number_to_channel(double value) {
   return static_cast<int32_t>(value);  // truncates toward zero
 }
 
-void echo_text(std::FILE* out, const char* format, const char* value, std::optional<std::string>* field) {
-  std::fprintf(out, format, value);
+void echo_text(const Reporter& reporter, const char* format, const char* value, std::optional<std::string>* field) {
+  report(reporter, format, value);
   *field = value;
 }
 
-void echo_list(std::FILE* out, const char* echo_format, const char* value,
-               std::optional<std::vector<std::string>>* field) {
-  std::fprintf(out, echo_format, value);
-  std::fprintf(out, "optarg=#%s#", value);
-  *field = read_text_list(value);
+// The option as the user may have written it, for complaints.
+std::string option_name(const argparse::Parser& parser, int code) {
+  if (parser.long_index >= 0) return std::string("--") + kLongOptions[parser.long_index].name;
+  return std::string("-") + static_cast<char>(code);
 }
 
-void report_code(std::FILE* out, int code) { std::fprintf(out, "?? getopt returned character code 0%o ??\n", code); }
+// A list option's value that is not JSON: a bare word would otherwise read as
+// an empty list, which means "all" or "none" to the actions.
+template <typename T>
+ParseOutcome take_list(const argparse::Parser& parser, int code, std::optional<std::vector<T>> read,
+                       std::optional<std::vector<T>>* field, const Reporter& reporter) {
+  if (!read) {
+    report_error(reporter, "%s: option %s takes a JSON list such as [\"a\",\"b\"], not '%s'\n", parser.program,
+                 option_name(parser, code).c_str(), escape_bytes(parser.optarg).c_str());
+    return ParseOutcome::UsageError;
+  }
+  *field = std::move(read);
+  return ParseOutcome::Run;
+}
 
-// Tells whether the option just returned finished the run (--help, --version).
-bool apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
-                  std::FILE* out) {
+ParseOutcome echo_list(const argparse::Parser& parser, int code, const Reporter& reporter, const char* echo_format,
+                       std::optional<std::vector<std::string>>* field) {
+  report(reporter, echo_format, parser.optarg);
+  report(reporter, "optarg=#%s#", parser.optarg);
+  return take_list(parser, code, read_text_list(parser.optarg), field, reporter);
+}
+
+// Naming a configuration twice would store it twice or overwrite it.
+ParseOutcome take_backup_list(const argparse::Parser& parser, int code, const Reporter& reporter,
+                              std::optional<std::vector<std::string>>* field) {
+  if (take_list(parser, code, read_text_list(parser.optarg), field, reporter) != ParseOutcome::Run)
+    return ParseOutcome::UsageError;
+  const std::vector<std::string>& names = **field;
+  for (auto name = names.begin(); name != names.end(); ++name) {
+    if (std::find(names.begin(), name, *name) != name) {
+      report_error(reporter, "%s: option %s names the configuration '%s' twice\n", parser.program,
+                   option_name(parser, code).c_str(), escape_bytes(*name).c_str());
+      return ParseOutcome::UsageError;
+    }
+  }
+  return ParseOutcome::Run;
+}
+
+void report_code(const Reporter& reporter, int code) { report(reporter, "?? getopt returned character code 0%o ??\n", code); }
+
+// Run to go on with the next option; Finished after --help or --version;
+// UsageError after a value that cannot be used (reported).
+ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
+                  const Reporter& reporter) {
   const char* value = parser.optarg;
   switch (code) {
     case kVersionOption:
-      std::fprintf(out, "Version %s\n", kVersion);
-      return true;
+      report(reporter, "Version %s\n", kVersion);
+      return ParseOutcome::Finished;
     case kHelp:
-      for (const char* help_line : kHelpLines) std::fputs(help_line, out);
-      return true;
+      for (const char* help_line : kHelpLines) report(reporter, "%s", help_line);
+      return ParseOutcome::Finished;
     case kVerbose:
-      std::fprintf(out, "option %s\n", "verbose");
+      report(reporter, "option %s\n", "verbose");
       line->verbose = true;
       break;
     case kJson:
-      std::fprintf(out, "option %s\n", "json");
+      report(reporter, "option %s\n", "json");
       line->json = true;
       break;
-    case kWith: echo_text(out, "WITH=%s\n", value, &line->with); break;
+    case kWith: echo_text(reporter, "WITH=%s\n", value, &line->with); break;
     case kDelete:
     case kFile:
-      std::fprintf(out, "option %s with arg %s\n", kLongOptions[parser.long_index].name, value);
+      report(reporter, "option %s with arg %s\n", kLongOptions[parser.long_index].name, value);
       break;
     case 'a':
-      echo_text(out, "ACTION=%s\n", "(null)", &line->action);
+      echo_text(reporter, "ACTION=%s\n", "(null)", &line->action);
       break;
-    case kAction: echo_text(out, "ACTION=%s\n", value, &line->action); break;
-    case kIp: echo_text(out, "IP=%s\n", value, &line->ip); break;
-    case kBackupFileOut: echo_text(out, "BackupFileOut%s\n", value, &line->backupfileout); break;
-    case kBackupFileOutType: echo_text(out, "BackupFileOutType%s\n", value, &line->backupfileouttype); break;
-    case kBackupFileIn: echo_text(out, "BackupFileIn%s\n", value, &line->backupfilein); break;
-    case kFirmwareFile: echo_text(out, "FIRMWAREFILE=%s\n", value, &line->firmwarefile); break;
+    case kAction: echo_text(reporter, "ACTION=%s\n", value, &line->action); break;
+    case kIp: echo_text(reporter, "IP=%s\n", value, &line->ip); break;
+    case kBackupFileOut: echo_text(reporter, "BackupFileOut%s\n", value, &line->backupfileout); break;
+    case kBackupFileOutType: echo_text(reporter, "BackupFileOutType%s\n", value, &line->backupfileouttype); break;
+    case kBackupFileIn: echo_text(reporter, "BackupFileIn%s\n", value, &line->backupfilein); break;
+    case kFirmwareFile: echo_text(reporter, "FIRMWAREFILE=%s\n", value, &line->firmwarefile); break;
     case kChannel:
-      std::fprintf(out, "CHANNEL=%s\n", value);
-      line->channel = read_channel_list(value);
-      break;
-    case kChannelCsvFile: echo_list(out, "CHANNELCSVFILE=%s\n", value, &line->channelcsvfile); break;
+      report(reporter, "CHANNEL=%s\n", value);
+      return take_list(parser, code, read_channel_list(value), &line->channel, reporter);
+    case kChannelCsvFile: return echo_list(parser, code, reporter, "CHANNELCSVFILE=%s\n", &line->channelcsvfile);
     case kChannelGroupsCsvFile:
-      echo_list(out, "CHANNELGROUPSCSVFILE=%s\n", value, &line->channelgroupscsvfile);
-      break;
+      return echo_list(parser, code, reporter, "CHANNELGROUPSCSVFILE=%s\n", &line->channelgroupscsvfile);
     case kChannelInputsCsvFile:
-      echo_list(out, "CHANNELINPUTSCSVFILE=%s\n", value, &line->channelinputscsvfile);
-      break;
+      return echo_list(parser, code, reporter, "CHANNELINPUTSCSVFILE=%s\n", &line->channelinputscsvfile);
     case kBackupConfig:
-      std::fprintf(out, "BackupConfig%s\n", value);
-      line->backupconfig = read_text_list(value);
-      break;
+      report(reporter, "BackupConfig%s\n", value);
+      return take_backup_list(parser, code, reporter, &line->backupconfig);
     case '0':
     case '1':
     case '2':
-      if (*digit_word != 0 && *digit_word != word) std::fprintf(out, "digits occur in two different argv-elements.\n");
+      if (*digit_word != 0 && *digit_word != word) report(reporter, "digits occur in two different argv-elements.\n");
       *digit_word = word;
-      std::fprintf(out, "option %c\n", code);
+      report(reporter, "option %c\n", code);
       break;
     default:  // -b, -d and every parser error
-      report_code(out, code);
+      report_code(reporter, code);
       break;
   }
-  return false;
+  return ParseOutcome::Run;
 }
 
-void print_summary(const CommandLine& line, std::FILE* out) {
-  if (line.action) std::fprintf(out, "optAction=%s\n", line.action->c_str());
-  if (line.ip) std::fprintf(out, "optIP=%s\n", line.ip->c_str());
-  if (line.backupfileout) std::fprintf(out, "optBackupFileOut=%s\n", line.backupfileout->c_str());
-  if (line.backupfileouttype) std::fprintf(out, "optBackupFileOutType=%s\n", line.backupfileouttype->c_str());
+void print_summary(const CommandLine& line, const Reporter& reporter) {
+  if (line.action) report(reporter, "optAction=%s\n", line.action->c_str());
+  if (line.ip) report(reporter, "optIP=%s\n", line.ip->c_str());
+  if (line.backupfileout) report(reporter, "optBackupFileOut=%s\n", line.backupfileout->c_str());
+  if (line.backupfileouttype) report(reporter, "optBackupFileOutType=%s\n", line.backupfileouttype->c_str());
 }
 
 }  // namespace
 
-std::vector<std::string> read_text_list(const char* value) {
+std::optional<std::vector<std::string>> read_text_list(const char* value) {
   std::vector<std::string> list;
-  for_each_json_value(value, [&list](const json::JsonReader& reader, json::Token kind) {
+  const bool json = for_each_json_value(value, [&list](const json::JsonReader& reader, json::Token kind) {
     if (kind == json::Token::String) list.emplace_back(json::token_text(reader));
   });
+  if (!json) return std::nullopt;
   return list;
 }
 
-std::vector<int32_t> read_channel_list(const char* value) {
+std::optional<std::vector<int32_t>> read_channel_list(const char* value) {
   std::vector<int32_t> list;
-  for_each_json_value(value, [&list](const json::JsonReader& reader, json::Token kind) {
+  const bool json = for_each_json_value(value, [&list](const json::JsonReader& reader, json::Token kind) {
     if (kind == json::Token::String) list.push_back(saturate(std::strtoll(json::token_text(reader), nullptr, 10)));
     if (kind == json::Token::Number) list.push_back(number_to_channel(json::token_number(reader)));
   });
+  if (!json) return std::nullopt;
   list.erase(std::find(list.begin(), list.end(), 0), list.end());
   return list;
 }
 
-ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line, std::FILE* out,
-                                std::FILE* err) {
+ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line,
+                                const Reporter& reporter) {
   argparse::Parser parser =
-      argparse::make_parser(argc, argv, kShortOptions, kLongOptions, std::size(kLongOptions), program, err);
+      argparse::make_parser(argc, argv, kShortOptions, kLongOptions, std::size(kLongOptions), program, reporter);
   try {
     int digit_word = 0;  // argument word of the last digit option
     for (;;) {
       const int word = parser.optind ? parser.optind : 1;
       const int code = argparse::next_option(parser);
       if (code == argparse::kEnd) break;
-      if (apply_option(code, parser, word, &digit_word, line, out)) return ParseOutcome::Finished;
+      const ParseOutcome outcome = apply_option(code, parser, word, &digit_word, line, reporter);
+      if (outcome != ParseOutcome::Run) return outcome;
     }
   } catch (const std::bad_alloc&) {
-    std::fprintf(err, "%s: out of memory while reading the command line\n", program);
+    report_error(reporter, "%s: out of memory while reading the command line\n", program);
     return ParseOutcome::OutOfMemory;
   }
   if (parser.optind < argc) {
-    std::fprintf(out, "non-option ARGV-elements: ");
-    for (int i = parser.optind; i < argc; ++i) std::fprintf(out, "%s ", argv[i]);
-    std::fprintf(out, "\n");
+    report(reporter, "non-option ARGV-elements: ");
+    for (int i = parser.optind; i < argc; ++i) report(reporter, "%s ", argv[i]);
+    report(reporter, "\n");
   }
-  print_summary(*line, out);
+  print_summary(*line, reporter);
   return ParseOutcome::Run;
 }

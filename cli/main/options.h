@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "util/reporter.h"
 
 // Owned by the entry and lent to the action. Absent fields were not given;
 // a later occurrence of an option replaces the earlier value.
@@ -22,17 +23,20 @@ struct CommandLine {
 enum class ParseOutcome {
   Run,          // go on with the action
   Finished,     // --help or --version was answered: exit 0 at once
-  OutOfMemory,  // reported on `err`: exit 1 at once
+  OutOfMemory,  // reported: exit 1 at once
+  UsageError,   // a value that cannot be used (reported): exit 2, nothing fetched
 };
 
 // Parses argv (reordering it: non-options move behind the options), printing
-// the echo lines, the non-option line and the summary lines to `out`, and the
-// parser's diagnostics, prefixed "program: ", to `err`.
-ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line, std::FILE* out,
-                                std::FILE* err);
+// the echo lines, the non-option line and the summary lines on the reporter's
+// standard output, and the diagnostics, prefixed "program: ", on its standard
+// error.
+ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line,
+                                const Reporter& reporter);
 
-// A JSON-valued list option: every string in the value, in order.
-std::vector<std::string> read_text_list(const char* value);
+// A JSON-valued list option: every string in the value, in order, up to the
+// end or the first array end; absent when the value is not JSON up to there.
+std::optional<std::vector<std::string>> read_text_list(const char* value);
 // The channel option: strings read as decimal integers, numbers truncated
-// toward zero (both saturated to 32 bits), up to the first 0.
-std::vector<int32_t> read_channel_list(const char* value);
+// toward zero (both saturated to 32 bits), up to the first 0; absent as above.
+std::optional<std::vector<int32_t>> read_channel_list(const char* value);

@@ -47,7 +47,7 @@ TEST(CommandLineOutOfMemory, ListOptionsEndTheRunWithAMessage) {
     std::FILE* err = std::tmpfile();
     CommandLine line;
     g_fail_allocations = true;
-    const ParseOutcome outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &line, out, err);
+    const ParseOutcome outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &line, Reporter{out, err});
     g_fail_allocations = false;
     EXPECT_EQ(outcome, ParseOutcome::OutOfMemory) << value;
     EXPECT_EQ(read_and_close(err), "varnu-cli: out of memory while reading the command line\n") << value;

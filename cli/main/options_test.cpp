@@ -28,7 +28,7 @@ Parsed parse(std::vector<std::string> words) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   Parsed parsed;
-  parsed.outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &parsed.line, out, err);
+  parsed.outcome = parse_command_line(args.argc(), args.argv(), "varnu-cli", &parsed.line, Reporter{out, err});
   parsed.out = read_and_close(out);
   parsed.err = read_and_close(err);
   return parsed;
@@ -145,7 +145,8 @@ TEST(CommandLine, AddedOptionsKeepTheOriginalPrefixesAsTheyWere) {
       TestArgv args({"p", word, "x"});
       std::FILE* err = std::tmpfile();
       argparse::Parser parser =
-          argparse::make_parser(args.argc(), args.argv(), "", original, std::size(original), "p", err);
+          argparse::make_parser(args.argc(), args.argv(), "", original, std::size(original), "p",
+                                Reporter{stdout, err});
       argparse::next_option(parser);
       const bool was_ambiguous = read_and_close(err).find("ambiguous") != std::string::npos;
       const Parsed now = parse({word, "x"});
@@ -208,16 +209,37 @@ TEST(CommandLine, ChannelValuesAreReadAsJson) {
   EXPECT_EQ(parse({"--channel=\"4\""}).line.channel, Channels{4});
   EXPECT_EQ(parse({"--channel=[1,0,4]"}).line.channel, Channels{1});
   EXPECT_EQ(parse({"--create", "[2, \"3\", true, null, {}]"}).line.channel, (Channels{2, 3}));
-  Parsed bare = parse({"--channel=one"});  // not JSON: present but empty
-  ASSERT_TRUE(bare.line.channel);
-  EXPECT_TRUE(bare.line.channel->empty());
+}
+
+// A list that is not JSON, or a configuration named twice, ends the run
+// before any action: one line naming the option, after the echo lines.
+TEST(CommandLine, UnusableListsAreUsageErrors) {
+  const struct {
+    std::vector<std::string> words;
+    std::string out, err;
+  } rows[] = {
+      {{"--channel=one", "--ip=x"}, "CHANNEL=one\n",
+       "varnu-cli: option --channel takes a JSON list such as [\"a\",\"b\"], not 'one'\n"},
+      {{"--channelcsvfile=a.csv"}, "CHANNELCSVFILE=a.csv\noptarg=#a.csv#",
+       "varnu-cli: option --channelcsvfile takes a JSON list such as [\"a\",\"b\"], not 'a.csv'\n"},
+      {{"--backupconfig=dali1"}, "BackupConfigdali1\n",
+       "varnu-cli: option --backupconfig takes a JSON list such as [\"a\",\"b\"], not 'dali1'\n"},
+      {{"--backupconfig", "[\"rlc\",\"dali1\",\"rlc\"]"}, "BackupConfig[\"rlc\",\"dali1\",\"rlc\"]\n",
+       "varnu-cli: option --backupconfig names the configuration 'rlc' twice\n"},
+      {{"--backupconfig=[\"\\u001b\",\"\\u001b\"]"}, "BackupConfig[\"\\u001b\",\"\\u001b\"]\n",
+       "varnu-cli: option --backupconfig names the configuration '\\x1b' twice\n"},
+  };
+  for (const auto& row : rows) {
+    const Parsed parsed = parse(row.words);
+    EXPECT_EQ(parsed.outcome, ParseOutcome::UsageError) << row.words[0];
+    EXPECT_EQ(parsed.out, row.out);
+    EXPECT_EQ(parsed.err, row.err);
+  }
+  // The empty list stays "all configurations".
+  EXPECT_EQ(parse({"--backupconfig=[]"}).line.backupconfig, Texts{});
 }
 
 TEST(CommandLine, FileListsAreReadAsJson) {
-  Parsed bare = parse({"--channelcsvfile=a.csv"});
-  EXPECT_EQ(bare.out, "CHANNELCSVFILE=a.csv\noptarg=#a.csv#");
-  EXPECT_EQ(bare.line.channelcsvfile, Texts{});
-
   Parsed groups = parse({"--channelgroupscsvfile=[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]"});
   EXPECT_EQ(groups.out, "CHANNELGROUPSCSVFILE=[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]\noptarg=#[\"g1.csv\",\"C:\\\\dir\\\\g2.csv\"]#");
   EXPECT_EQ(groups.line.channelgroupscsvfile, (Texts{"g1.csv", "C:\\dir\\g2.csv"}));
@@ -229,12 +251,13 @@ TEST(CommandLine, FileListsAreReadAsJson) {
 
 TEST(JsonLists, ReadingStopsAtTheFirstErrorOrArrayEnd) {
   EXPECT_EQ(read_text_list("[\"a\", 1, \"b\"]"), (Texts{"a", "b"}));
-  EXPECT_EQ(read_text_list("[\"a\", x, \"b\"]"), Texts{"a"});
+  EXPECT_EQ(read_text_list("[\"a\", x, \"b\"]"), std::nullopt);
   EXPECT_EQ(read_text_list("[[\"a\"], \"b\"]"), Texts{"a"});
   EXPECT_EQ(read_text_list("{\"k\": \"v\"}"), (Texts{"k", "v"}));
   EXPECT_EQ(read_text_list("\"a\" \"b\""), Texts{"a"});
   EXPECT_EQ(read_text_list(""), Texts{});
-  EXPECT_EQ(read_channel_list("[1, 2"), (Channels{1, 2}));
+  EXPECT_EQ(read_channel_list("[1, 2"), std::nullopt);
+  EXPECT_EQ(read_channel_list("[1, 2] x"), (Channels{1, 2}));
 }
 
 TEST(JsonLists, ChannelNumbersTruncateAndSaturate) {

@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <string>
 #include <cstring>
 
 #include "records/records.h"
@@ -142,7 +142,8 @@ int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<u
 }
 
 int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
-                           std::vector<uint8_t>* output) {
+                           std::vector<uint8_t>* output, std::string* refusal) {
+  if (refusal) refusal->clear();
   if (!output) return CONVERT_MISSING_ARGUMENT;
   output->clear();
   const Plan plan = plan_conversion(code, firmware_version, data, count);
@@ -153,7 +154,10 @@ int convert_record_by_code(uint32_t code, const char* firmware_version, const ui
     case Step::Channel2To3: return convert_channel_2_to_3(data, count, output);
     case Step::Input2To3: return convert_input_2_to_3(data, count, output);
     case Step::Downgrade:
-      std::printf("CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!", plan.kind, plan.from, plan.to);
+      if (refusal) {
+        *refusal = std::string("CONFIGURATION ") + plan.kind + " CONVERSION VERSION " + std::to_string(plan.from) +
+                   " to " + std::to_string(plan.to) + " IS NOT SUPPORTED!";
+      }
       return CONVERT_REFUSED;
     case Step::Refuse: return CONVERT_REFUSED;
     case Step::MissingArgument: break;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "util/bytes.h"
@@ -215,12 +216,12 @@ constexpr int CONVERT_REFUSED = 2;
 // Brings the record of a configuration (by its code) to the version that the
 // gateway's firmware calls for; other configurations pass as a copy.
 // On CONVERT_OK `output` holds the bytes to push; otherwise it is emptied.
-// A refused downgrade prints
-// "CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!".
-// Codes 1..8 need the firmware version: without it the result is
-// CONVERT_MISSING_ARGUMENT.
+// A refused downgrade sets `refusal` (when given) to the message to report,
+// "CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!"; it is
+// emptied otherwise. Codes 1..8 need the firmware version: without it the
+// result is CONVERT_MISSING_ARGUMENT.
 int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
-                           std::vector<uint8_t>* output);
+                           std::vector<uint8_t>* output, std::string* refusal = nullptr);
 // True when the conversion would hand these bytes back unchanged (a plain
 // configuration, or a record the firmware takes as it is). Prints nothing.
 bool record_passes_unchanged(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count);

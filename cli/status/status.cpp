@@ -1,5 +1,4 @@
-#include <cstdio>
-#include <cstring>
+#include <string_view>
 
 #include "json/json.h"
 #include "status/status.h"
@@ -39,9 +38,10 @@ const Member kMembers[] = {
     {"username", &StatusReport::username},
 };
 
-Field field_named(const char* name) {
+// Names are compared with their full length: "model_name\u0000x" is another name.
+Field field_named(std::string_view name) {
   for (const auto& member : kMembers)
-    if (std::strcmp(member.name, name) == 0) return member.field;
+    if (name == member.name) return member.field;
   return nullptr;
 }
 
@@ -51,23 +51,19 @@ void clear_report(StatusReport* report) {
 
 }  // namespace
 
-int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report, std::string* reason) {
+StatusOutcome read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report) {
   json::JsonReader reader;
   json::open_bytes(reader, bytes, count);
   std::optional<std::string> pending;
   bool inside_object = false;
-  int result = 1;
+  StatusOutcome outcome;
   while (true) {
     json::Token token = json::next_token(reader);
     if (token == json::Token::Done) break;
     if (token == json::Token::Error) {
-      if (reason) {
-        *reason = json::error_message(reader);
-        break;
-      }
-      std::fflush(stdout);  // after the fetch's lines, also when both streams share a file
-      std::fprintf(stderr, "status\tthe gateway's status reply could not be read: %s\n", json::error_message(reader));
-      result = 1;
+      outcome.read = false;
+      outcome.reason = "status\tthe gateway's status reply could not be read: " +
+                       escape_bytes(json::error_message(reader)) + "\n";
       break;
     }
     if (token == json::Token::ObjectStart || token == json::Token::ObjectEnd) {
@@ -75,35 +71,39 @@ int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* re
       inside_object = token == json::Token::ObjectStart;
     } else if (token == json::Token::String && inside_object) {
       // Only strings pair up: a value of another kind leaves its name pending.
-      const char* text = json::token_text(reader);
+      std::size_t length = 0;
+      const char* text = json::token_text(reader, &length);
+      std::string value(text, length ? length - 1 : 0);
       if (!pending) {
-        pending = text;
+        pending = std::move(value);
         continue;
       }
-      if (Field field = field_named(pending->c_str())) {
-        report->*field = std::string(text);
-        if (field == &StatusReport::model_name) result = 0;
+      if (Field field = field_named(*pending)) {
+        report->*field = std::move(value);
+        if (field == &StatusReport::model_name) outcome.read = true;
       }
       pending.reset();
     }
   }
   json::close(reader);
-  return result;
+  if (outcome.reason.empty() && !outcome.read) {
+    outcome.reason = count == 0 ? "status\tthe gateway's status reply is empty\n"
+                                : "status\tthe gateway's status reply holds no model_name\n";
+  }
+  return outcome;
 }
 
-int query_status(Gateway& gateway, const char* address, StatusReport* report) {
-  if (!report) return 1;
+StatusOutcome query_status(Gateway& gateway, const char* address, StatusReport* report) {
+  if (!report) return {};
   clear_report(report);
-  if (!address) return 1;
+  if (!address) return {};
   auto url = format_text("%s/api/v100/status.ssi", address);
-  if (!url) return 1;
+  if (!url) return {};
   ReceiveBuffer reply;
-  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != 0) return 1;
+  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != 0) return {};
   return read_status_report(reply.data.data(), reply.data.size(), report);
 }
 
-int release_status(StatusReport* report) {
-  if (!report) return 1;
-  clear_report(report);
-  return 0;
+void release_status(StatusReport* report) {
+  if (report) clear_report(report);
 }

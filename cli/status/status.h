@@ -15,12 +15,17 @@ struct StatusReport {
       dali_channel_2, dali_channel_3, dali_channel_4, ip, bacnet_ip, session_id, username;
 };
 
-// Fetches and reads the report. 0 when it was read and held model_name, 1 otherwise.
-int query_status(Gateway& gateway, const char* address, StatusReport* report);
-// Reads a status reply of `count` bytes into `report` (fields already present are
-// replaced). 0 when it held model_name, 1 otherwise. Why a reply that is not
-// well-formed JSON could not be read goes to `reason` when given, otherwise
-// one line on stderr.
-int read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report, std::string* reason = nullptr);
-// Empties the report. 0; 1 when `report` is absent.
-int release_status(StatusReport* report);
+// How a query or a reading of the report ended.
+struct StatusOutcome {
+  bool read = false;   // the reply was read and held model_name
+  std::string reason;  // when not read: the line to report, "" when the
+                       // transfer already reported it or an argument was absent
+};
+
+// Fetches and reads the report.
+StatusOutcome query_status(Gateway& gateway, const char* address, StatusReport* report);
+// Reads a status reply of `count` bytes into `report` (fields already present
+// are replaced). Bytes of the reply in the reason are escaped.
+StatusOutcome read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report);
+// Empties the report (when present).
+void release_status(StatusReport* report);

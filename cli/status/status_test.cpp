@@ -17,9 +17,10 @@ struct Read {
 
 Read read(const std::string& reply) {
   Read run;
-  testing::internal::CaptureStderr();
-  run.result = read_status_report(reinterpret_cast<const uint8_t*>(reply.data()), reply.size(), &run.report);
-  run.err = testing::internal::GetCapturedStderr();
+  const StatusOutcome outcome =
+      read_status_report(reinterpret_cast<const uint8_t*>(reply.data()), reply.size(), &run.report);
+  run.result = outcome.read ? 0 : 1;
+  run.err = outcome.reason;
   return run;
 }
 
@@ -37,13 +38,26 @@ TEST(StatusReport, ReadsStringMembers) {
   EXPECT_EQ(run.report.dali_channel_4, "x");
 }
 
-TEST(StatusReport, NeedsModelName) {
-  EXPECT_EQ(read(R"({"firmware_version":"1.3.1"})").result, 1);
-  EXPECT_EQ(read("").result, 1);
-  EXPECT_EQ(read("{}").result, 1);
-  EXPECT_EQ(read(R"({"Model_Name":"LUMARO-2"})").result, 1);  // names are case-sensitive
-  // Strings outside an object are neither names nor values.
-  EXPECT_EQ(read(R"(["model_name","LUMARO-2"])").result, 1);
+TEST(StatusReport, NeedsModelNameAndSaysWhy) {
+  const std::string none = "status\tthe gateway's status reply holds no model_name\n";
+  const struct {
+    std::string reply, reason;
+  } rows[] = {
+      {R"({"firmware_version":"1.3.1"})", none},
+      {"", "status\tthe gateway's status reply is empty\n"},
+      {"{}", none},
+      {R"({"Model_Name":"LUMARO-2"})", none},  // names are case-sensitive
+      {R"({"model_name\u0000x":"LUMARO-2"})", none},  // compared with their full length
+      // Strings outside an object are neither names nor values.
+      {R"(["model_name","LUMARO-2"])", none},
+      // Reply bytes in the line are escaped, never raw.
+      {"\x1b[2J", "status\tthe gateway's status reply could not be read: unexpected byte '\\x1b' in value\n"},
+  };
+  for (const auto& row : rows) {
+    const Read run = read(row.reply);
+    EXPECT_EQ(run.result, 1) << row.reply;
+    EXPECT_EQ(run.err, row.reason) << row.reply;
+  }
 }
 
 TEST(StatusReport, NonStringValueShiftsThePairing) {
@@ -87,14 +101,14 @@ TEST(StatusReport, QueryAndReleaseChecksArguments) {
   StatusReport report;
   report.mac = "stale";
   FakeGateway gateway;
-  EXPECT_EQ(query_status(gateway, nullptr, &report), 1);
+  EXPECT_FALSE(query_status(gateway, nullptr, &report).read);
   EXPECT_FALSE(report.mac.has_value());  // emptied before anything else
-  EXPECT_EQ(query_status(gateway, "127.0.0.1:1", nullptr), 1);
+  EXPECT_FALSE(query_status(gateway, "127.0.0.1:1", nullptr).read);
   EXPECT_TRUE(gateway.calls.empty());
-  EXPECT_EQ(release_status(nullptr), 1);
+  release_status(nullptr);
   report.model_name = "LUMARO-1";
   report.uptime = "5";
-  EXPECT_EQ(release_status(&report), 0);
+  release_status(&report);
   EXPECT_FALSE(report.model_name.has_value());
   EXPECT_FALSE(report.uptime.has_value());
 }
