@@ -99,7 +99,8 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) return ChannelOutcome::Skipped;
+  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != Exchange::Done)
+    return ChannelOutcome::Skipped;
 
   report(reporter, "OK\n");
   TarArchive archive;
@@ -117,7 +118,7 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   // An archive that does not list cleanly is not sent to the gateway.
   if (finish_configuration_archive(&archive) != 0 ||
       push_configuration_archive(gateway, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
-                                 tar_written_bytes(&archive).size()) != 0)
+                                 tar_written_bytes(&archive).size()) != Exchange::Done)
     return ChannelOutcome::Skipped;
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;

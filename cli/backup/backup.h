@@ -14,6 +14,9 @@
 #include "util/buffers.h"
 
 constexpr uint32_t CONFIGURATION_COUNT = 22;
+// The most a backup archive's entry may inflate to. The largest configuration
+// archive is some 12 KiB; anything near this is not a backup but an attack.
+constexpr uint64_t BACKUP_ENTRY_LIMIT = uint64_t{64} << 20;
 
 // One row of the configuration table. The configuration name used in a fetch
 // is the member name without ".tar".
@@ -72,9 +75,17 @@ struct FetchedConfiguration {
   std::optional<std::string> mac;
 };
 
+// What became of an exchange of one configuration archive with the gateway;
+// every failure has been reported when it is returned.
+enum class Exchange {
+  Done,         // fetched and passed its check, or pushed and its restore started
+  Failed,       // missing arguments, a failed transfer or an archive that failed its check
+  Unreachable,  // no connection to the gateway could be made
+};
+
 // GETs "<base_url>/api/v100/backup.ssi?config=<name>" into `record` (reset
-// first) and checks it. 0 when an archive arrived and passed the check.
-int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record);
+// first) and checks it.
+Exchange fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record);
 // Lists the archive, reads status.txt into the four values and prints them.
 // 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
 // members; a negative tar status when the listing stopped on a damaged header
@@ -83,9 +94,8 @@ int check_configuration_archive(FetchedConfiguration* record);
 // Clears the four status values (the received bytes stay).
 void release_fetched_configuration(FetchedConfiguration* record);
 // Uploads the archive by TFTP to `ip`, then asks the gateway to restore it.
-// 0 when both succeeded.
-int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
-                               std::size_t length);
+Exchange push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
+                                    std::size_t length);
 // Sets `handle` up as an empty memory writer. 1 without a handle.
 int init_configuration_writer(TarArchive* handle);
 // Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing,

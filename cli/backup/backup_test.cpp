@@ -210,15 +210,15 @@ TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const uint8_t byte = 0;
   FakeGateway gateway;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, nullptr, "127.0.0.1:9", &byte, 1), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", nullptr, &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, nullptr, "127.0.0.1:9", &byte, 1), Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", nullptr, &byte, 1), Exchange::Failed);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   FetchedConfiguration record;
-  EXPECT_EQ(fetch_configuration(gateway, nullptr, "dali1", &record), 1);
-  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", nullptr, &record), 1);
-  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_EQ(fetch_configuration(gateway, nullptr, "dali1", &record), Exchange::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", nullptr, &record), Exchange::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", "dali1", nullptr), Exchange::Failed);
   EXPECT_TRUE(gateway.calls.empty());
 }
 

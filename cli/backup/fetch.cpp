@@ -51,13 +51,21 @@ void print_value(const char* label, const std::optional<std::string>& value) {
 
 }  // namespace
 
-int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record) {
-  if (!base_url || !name || !record) return 1;
+Exchange fetch_configuration(Gateway& gateway, const char* base_url, const char* name,
+                             FetchedConfiguration* record) {
+  if (!base_url || !name || !record) return Exchange::Failed;
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  if (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
-  return check_configuration_archive(record);
+  switch (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer)) {
+    case Transfer::Done:
+      return check_configuration_archive(record) == 0 ? Exchange::Done : Exchange::Failed;
+    case Transfer::Unreachable:
+      return Exchange::Unreachable;
+    case Transfer::Failed:
+      break;
+  }
+  return Exchange::Failed;
 }
 
 int check_configuration_archive(FetchedConfiguration* record) {

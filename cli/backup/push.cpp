@@ -3,15 +3,32 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 
-int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
-                               std::size_t length) {
-  if (!bytes || length == 0 || !base_url) return 1;
+namespace {
+
+Exchange exchange_of(Transfer transfer) {
+  switch (transfer) {
+    case Transfer::Done:
+      return Exchange::Done;
+    case Transfer::Unreachable:
+      return Exchange::Unreachable;
+    case Transfer::Failed:
+      break;
+  }
+  return Exchange::Failed;
+}
+
+}  // namespace
+
+Exchange push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
+                                    std::size_t length) {
+  if (!bytes || length == 0 || !base_url) return Exchange::Failed;
   const UploadSource source{bytes, length};
-  if (gateway.tftp_upload(ip, &source) != 0) return 1;
+  if (const Exchange uploaded = exchange_of(gateway.tftp_upload(ip, &source)); uploaded != Exchange::Done)
+    return uploaded;
   std::printf("%s\tbackup file pushed.\n", "backup");
-  if (gateway.request_restore(ip) != 0) return 1;
+  if (const Exchange restored = exchange_of(gateway.request_restore(ip)); restored != Exchange::Done) return restored;
   std::printf("%s\tbackup file restore started.\n", "backup");
-  return 0;
+  return Exchange::Done;
 }
 
 int init_configuration_writer(TarArchive* handle) {

@@ -61,8 +61,10 @@ int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, u
     std::printf("%s\terror '%s' file size error\r\n", TAG, name);
     return 1;
   }
-  std::vector<uint8_t> member(header.size, 0);
-  if (tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
+  // A size beyond the bytes that remain cannot be read; nothing is allocated for it.
+  std::vector<uint8_t> member;
+  if (tar_member_within(&archive, header)) member.assign(header.size, 0);
+  if (member.empty() || tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
     std::printf("%s\terror reading '%s'\r\n", TAG, name);
     return 1;
   }

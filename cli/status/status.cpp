@@ -94,7 +94,7 @@ int query_status(Gateway& gateway, const char* address, StatusReport* report) {
   auto url = format_text("%s/api/v100/status.ssi", address);
   if (!url) return 1;
   ReceiveBuffer reply;
-  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != 0) return 1;
+  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != Transfer::Done) return 1;
   return read_status_report(reply.data.data(), reply.data.size(), report);
 }
 
