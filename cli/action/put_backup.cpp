@@ -122,12 +122,14 @@ bool read_whole_file(const char* path, std::vector<uint8_t>* out) {
 }
 
 // The configurations of the table found as members of a tar, in archive order.
-std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8_t>& tar) {
+// `cut` receives the name of the first member whose size runs past the end.
+std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8_t>& tar, std::string* cut) {
   std::vector<const ConfigurationEntry*> found;
   TarArchive reader;
   tar_memory_reader(&reader, tar.data(), tar.size());
   TarHeader header;
   while (tar_read_header(&reader, &header) == TAR_SUCCESS) {
+    if (!tar_member_within(&reader, header) && cut->empty()) *cut = header.name;
     for (const ConfigurationEntry* entry = configuration_table; entry->gateway_path; ++entry)
       if (std::string(entry->gateway_path) == header.name &&
           std::find(found.begin(), found.end(), entry) == found.end())
@@ -163,7 +165,13 @@ int restore_single_tar(Restore& r, const char* path) {
     report_error(r.reporter, "put_backup: '%s' cannot be read\n", path);
     return 1;
   }
-  const std::vector<const ConfigurationEntry*> present = configurations_in(tar);
+  std::string cut;
+  const std::vector<const ConfigurationEntry*> present = configurations_in(tar, &cut);
+  if (!cut.empty()) {
+    // Its size is a lie: the archive is damaged and goes nowhere.
+    report(r.reporter, "%s\terror reading '%s'\r\n", TAG, cut.c_str());
+    return 1;
+  }
   if (present.empty()) {
     report_error(r.reporter, "put_backup: '%s' holds no configuration; nothing is uploaded\n", path);
     return 1;
