@@ -68,6 +68,8 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   const std::string missing = (dir / "missing").string();
   expect_refused(1, missing.c_str(), "zip", nullptr, "does not exist or is not writable");
   expect_refused(1, missing.c_str(), nullptr, nullptr, "does not exist or is not writable");
+  // Its permission bits say writable; only creating a file tells.
+  expect_refused(1, "/proc", "directory", nullptr, "does not exist or is not writable");
   const fs::path file = dir / "file";
   std::ofstream(file) << "x";
   ::testing::internal::CaptureStdout();
@@ -75,6 +77,21 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("is not writable"), std::string::npos);
+}
+
+TEST_F(GetBackupRefuses, GatewayThatCannotBeReachedStopsTheBackup) {
+  gateway.unreachable = true;
+  for (const char* type : {"zip", "directory"}) {
+    gateway.calls.clear();
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", dir.c_str(), type, nullptr), 1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "get_backup: the gateway 127.0.0.1:9 cannot be reached; the other configurations are not fetched.\n");
+    EXPECT_EQ(gateway.calls.size(), 1u) << type;
+    EXPECT_TRUE(fs::is_empty(dir)) << type;
+  }
 }
 
 }  // namespace
