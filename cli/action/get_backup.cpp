@@ -112,7 +112,7 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
   std::size_t stored = 0;
   for (const std::string& name : names) {
     FetchedConfiguration record;
-    const Exchange fetched = fetch_configuration(gateway, base_url.c_str(), name.c_str(), &record);
+    const Exchange fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
     if (fetched == Exchange::Unreachable) {
       // Each of the others would wait for the same silence.
       report_error(reporter,

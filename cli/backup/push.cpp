@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "backup/backup.h"
 #include "backup/listing.h"
 
@@ -19,15 +17,15 @@ Exchange exchange_of(Transfer transfer) {
 
 }  // namespace
 
-Exchange push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
-                                    std::size_t length) {
+Exchange push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
+                                    const uint8_t* bytes, std::size_t length) {
   if (!bytes || length == 0 || !base_url) return Exchange::Failed;
   const UploadSource source{bytes, length};
   if (const Exchange uploaded = exchange_of(gateway.tftp_upload(ip, &source)); uploaded != Exchange::Done)
     return uploaded;
-  std::printf("%s\tbackup file pushed.\n", "backup");
+  report(reporter, "%s\tbackup file pushed.\n", "backup");
   if (const Exchange restored = exchange_of(gateway.request_restore(ip)); restored != Exchange::Done) return restored;
-  std::printf("%s\tbackup file restore started.\n", "backup");
+  report(reporter, "%s\tbackup file restore started.\n", "backup");
   return Exchange::Done;
 }
 
@@ -37,13 +35,13 @@ int init_configuration_writer(TarArchive* handle) {
   return 0;
 }
 
-int finish_configuration_archive(TarArchive* handle) {
+int finish_configuration_archive(const Reporter& reporter, TarArchive* handle) {
   if (!handle) return 1;
   tar_finalize(handle);
   TarArchive reader;
   const std::span<const uint8_t> bytes = tar_written_bytes(handle);
   tar_memory_reader(&reader, bytes.data(), bytes.size());
-  std::printf("%s\tbackup file contains: \r\n", "backup");
-  const ArchiveListing listing = list_configuration_archive(&reader);
+  report(reporter, "%s\tbackup file contains: \r\n", "backup");
+  const ArchiveListing listing = list_configuration_archive(reporter, &reader);
   return listing.status == TAR_NULL_RECORD ? 0 : listing.status;
 }

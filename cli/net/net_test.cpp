@@ -134,10 +134,14 @@ TEST_F(Transfers, AbsentArgumentsFailSilently) {
   UploadSource no_data{nullptr, 10};
   std::vector<Transfer> results;
   auto run = capture([&] {
-    results = {curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer), curl.fetch_to_buffer("status", nullptr, &buffer),
-               curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr), curl.tftp_upload(nullptr, &empty),
-               curl.tftp_upload("127.0.0.1:1", &empty), curl.tftp_upload("127.0.0.1:1", &no_data),
-               curl.tftp_upload("127.0.0.1:1", nullptr), curl.request_restore(nullptr),
+    results = {curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer),
+               curl.fetch_to_buffer("status", nullptr, &buffer),
+               curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr),
+               curl.tftp_upload(nullptr, &empty),
+               curl.tftp_upload("127.0.0.1:1", &empty),
+               curl.tftp_upload("127.0.0.1:1", &no_data),
+               curl.tftp_upload("127.0.0.1:1", nullptr),
+               curl.request_restore(nullptr),
                curl.request_firmware_upgrade(nullptr, digest, 1),
                curl.request_firmware_upgrade("127.0.0.1:1", nullptr, 1)};
     return Transfer::Done;
