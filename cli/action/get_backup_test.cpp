@@ -79,19 +79,4 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("is not writable"), std::string::npos);
 }
 
-TEST_F(GetBackupRefuses, GatewayThatCannotBeReachedStopsTheBackup) {
-  gateway.unreachable = true;
-  for (const char* type : {"zip", "directory"}) {
-    gateway.calls.clear();
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", dir.c_str(), type, nullptr), 1);
-    ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "get_backup: the gateway 127.0.0.1:9 cannot be reached; the other configurations are not fetched.\n");
-    EXPECT_EQ(gateway.calls.size(), 1u) << type;
-    EXPECT_TRUE(fs::is_empty(dir)) << type;
-  }
-}
-
 }  // namespace

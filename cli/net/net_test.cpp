@@ -134,14 +134,10 @@ TEST_F(Transfers, AbsentArgumentsFailSilently) {
   UploadSource no_data{nullptr, 10};
   std::vector<Transfer> results;
   auto run = capture([&] {
-    results = {curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer),
-               curl.fetch_to_buffer("status", nullptr, &buffer),
-               curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr),
-               curl.tftp_upload(nullptr, &empty),
-               curl.tftp_upload("127.0.0.1:1", &empty),
-               curl.tftp_upload("127.0.0.1:1", &no_data),
-               curl.tftp_upload("127.0.0.1:1", nullptr),
-               curl.request_restore(nullptr),
+    results = {curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer), curl.fetch_to_buffer("status", nullptr, &buffer),
+               curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr), curl.tftp_upload(nullptr, &empty),
+               curl.tftp_upload("127.0.0.1:1", &empty), curl.tftp_upload("127.0.0.1:1", &no_data),
+               curl.tftp_upload("127.0.0.1:1", nullptr), curl.request_restore(nullptr),
                curl.request_firmware_upgrade(nullptr, digest, 1),
                curl.request_firmware_upgrade("127.0.0.1:1", nullptr, 1)};
     return Transfer::Done;
@@ -239,19 +235,6 @@ TEST_F(Transfers, RestoreRequestToNobodyFails) {
   auto run = capture([&] { return curl.request_restore(closed_address().c_str()); });
   EXPECT_EQ(run.result, Transfer::Unreachable);
   EXPECT_THAT(run.err, HasSubstr("curl_easy_perform() failed: Couldn't connect to server\n"));
-}
-
-// The limits come from the settings; a short stall limit keeps this test quick.
-TEST_F(Transfers, SilentGatewayIsAbandonedAtTheStallLimit) {
-  GatewayProcess gateway({"--silent", "status"});
-  std::string url = gateway.address() + "/api/v100/status.ssi";
-  ReceiveBuffer buffer;
-  TransferSettings settings;
-  settings.http.low_speed_seconds = 2;
-  CurlGateway impatient(settings);
-  auto run = capture([&] { return impatient.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, Transfer::Failed);
-  EXPECT_EQ(run.err, "No answer from 127.0.0.1: less than 30 bytes/s for 2 s.\n");
 }
 
 TEST_F(Transfers, VerboseTurnsTheTraceOn) {
