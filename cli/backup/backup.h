@@ -82,6 +82,8 @@ enum class Exchange {
   Failed,       // missing arguments, a failed transfer or an archive that failed its check
   Unreachable,  // no connection to the gateway could be made
 };
+// What a transfer's outcome amounts to as an exchange.
+Exchange exchange_of(Transfer transfer);
 
 // GETs "<base_url>/api/v100/backup.ssi?config=<name>" into `record` (reset
 // first) and checks it.

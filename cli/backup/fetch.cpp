@@ -57,15 +57,9 @@ Exchange fetch_configuration(Gateway& gateway, const Reporter& reporter, const c
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  switch (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer)) {
-    case Transfer::Done:
-      return check_configuration_archive(reporter, record) == 0 ? Exchange::Done : Exchange::Failed;
-    case Transfer::Unreachable:
-      return Exchange::Unreachable;
-    case Transfer::Failed:
-      break;
-  }
-  return Exchange::Failed;
+  const Exchange fetched = exchange_of(gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer));
+  if (fetched != Exchange::Done) return fetched;
+  return check_configuration_archive(reporter, record) == 0 ? Exchange::Done : Exchange::Failed;
 }
 
 int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {

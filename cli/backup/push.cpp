@@ -1,8 +1,6 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 
-namespace {
-
 Exchange exchange_of(Transfer transfer) {
   switch (transfer) {
     case Transfer::Done:
@@ -14,8 +12,6 @@ Exchange exchange_of(Transfer transfer) {
   }
   return Exchange::Failed;
 }
-
-}  // namespace
 
 Exchange push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
                                     const uint8_t* bytes, std::size_t length) {
