@@ -76,7 +76,7 @@ struct FetchedConfiguration {
 };
 
 // What became of an exchange of one configuration archive with the gateway;
-// every failure has been reported when it is returned.
+// every failure but missing arguments has been reported when it is returned.
 enum class Exchange {
   Done,         // fetched and passed its check, or pushed and its restore started
   Failed,       // missing arguments, a failed transfer or an archive that failed its check

@@ -9,8 +9,8 @@
 #include "util/buffers.h"
 #include "util/reporter.h"
 
-// What became of an exchange with the gateway. Every failure has been
-// reported by the time it is returned.
+// What became of an exchange with the gateway. Every failure but missing
+// arguments has been reported by the time it is returned.
 enum class Transfer {
   Done,         // completed (a fetch: whatever the HTTP status)
   Failed,       // missing arguments, or the transfer broke off or was refused
