@@ -1,7 +1,9 @@
 #include "confirmation.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -46,16 +48,21 @@ std::optional<BackupOrigin> read_backup_origin(const std::string& path) {
   FetchedConfiguration configuration;
   if (ZipArchiveHandle zip = zip_archive_open(path.c_str(), -1, 'r')) {
     bool taken = false;
-    for_each_configuration_entry(zip.get(), [&](const ConfigurationEntry&, const std::vector<uint8_t>* bytes) {
-      if (taken || !bytes) return;
-      configuration.buffer.data = *bytes;
-      taken = true;
-    });
+    for_each_configuration_entry(zip.get(),
+                                 [&](const ConfigurationEntry&, EntryRead read, const std::vector<uint8_t>& bytes) {
+                                   if (taken || read != EntryRead::Read) return;
+                                   configuration.buffer.data = bytes;
+                                   taken = true;
+                                 });
     zip_archive_close(std::move(zip));
   } else {
     configuration.buffer.data = file_bytes(path);
   }
-  if (configuration.buffer.data.empty() || check_configuration_archive(&configuration) != 0) return std::nullopt;
+  // The check reports what it reads as the console tool would; the window only wants the values.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::tmpfile(), std::fclose);
+  if (!sink || configuration.buffer.data.empty() ||
+      check_configuration_archive(Reporter{sink.get(), sink.get()}, &configuration) != 0)
+    return std::nullopt;
   return BackupOrigin{configuration.model_name, configuration.firmware_version, configuration.serial_number};
 }
 

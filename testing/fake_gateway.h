@@ -12,9 +12,11 @@
 
 class FakeGateway : public Gateway {
  public:
-  // Reply bodies by URL; a URL without a reply fails like a refused connection.
+  // Reply bodies by URL; a URL without a reply fails like a broken transfer,
+  // or, with `unreachable`, like a gateway that is not there.
   std::map<std::string, std::vector<uint8_t>> replies;
   // Operations that fail as a transfer would.
+  bool unreachable = false;
   bool fail_upload = false, fail_restore = false, fail_upgrade = false;
 
   // One line per call, in order: "fetch <url>", "upload <address> <bytes>",
@@ -23,8 +25,8 @@ class FakeGateway : public Gateway {
   // The bytes of every upload, in order.
   std::vector<std::vector<uint8_t>> uploads;
 
-  int fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) override;
-  int tftp_upload(const char* address, const UploadSource* source) override;
-  int request_restore(const char* address) override;
-  int request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) override;
+  Transfer fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) override;
+  Transfer tftp_upload(const char* address, const UploadSource* source) override;
+  Transfer request_restore(const char* address) override;
+  Transfer request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) override;
 };

@@ -1,25 +1,33 @@
 """Every action against a stand-in that fails in one way on one endpoint the action uses: the exit
 status, the lines that say why, the time taken, what is left on disk and what the gateway took.
 
-Cells run side by side; the TFTP stalls take the upload's low-speed limit (60 s) and set the pace."""
+Cells run side by side; the TFTP stalls take the upload's low-speed limit (60 s) and set the pace, the silent
+HTTP endpoints the requests' stall limit (30 s)."""
 
+import functools
 import os
+import pathlib
 import re
+import struct
 import subprocess
+import tarfile
 import tempfile
 import time
 import unittest
 import zipfile
+import zlib
 from concurrent.futures import ThreadPoolExecutor
 from fnmatch import fnmatchcase
 
-from gateway import BUILD_DIR, SOURCE_DIR, Gateway, run_cli
+from gateway import BUILD_DIR, CLI, SOURCE_DIR, Gateway, run_cli
 from records import tar_bytes
 
-QUICK, STALL = 10, 80  # seconds a cell may take: no limit was reached / the upload's low-speed limit
+# Seconds a cell may take: no limit was reached / an HTTP request's stall limit / the upload's low-speed limit.
+QUICK, SILENT, STALL = 10, 33, 80
 HTTP_FAULTS = {"error page": ["--fail", "{}=500"], "truncated": ["--body", "{}=truncate"],
                "cut": ["--body", "{}=cut"], "garbage": ["--body", "{}=garbage"], "empty": ["--body", "{}=empty"],
-               "closed": ["--close", "{}"]}
+               "closed": ["--close", "{}"], "silent": ["--silent", "{}"]}
+NO_GATEWAY = "closed port"  # a stand-in started and stopped again: nobody listens on its port
 TFTP_FAULTS = {"tftp error": ["--tftp-error", "2"], "tftp stall": ["--tftp-stall", "2"]}
 UNREADABLE = "status\tthe gateway's status reply could not be read: "
 CURL = "curl_easy_perform() failed: "
@@ -28,6 +36,8 @@ PARTIAL, NOTHING = CURL + "Transferred a partial file", CURL + "Server returned 
 HTTP_500, NOT_FOUND = "request failed: HTTP 500", "backup\tbackup file not found for action get_backup."
 NO_STATUS_TXT = "backup\terror status.txt file not found."
 NOT_EXPORTED = "export_channel\tchannel 1 not exported: dali1 could not be fetched."
+SILENCE = "No answer from 127.0.0.1: less than 30 bytes/s for 30 s."
+REFUSED = CURL + "Couldn't connect to server"
 
 
 def rows(target, faults, outcome):
@@ -35,28 +45,30 @@ def rows(target, faults, outcome):
 
 
 def broken_transfer(fault, otherwise):
-    """A reply cut short or a connection closed fails the transfer itself."""
-    return {"cut": (1, [PARTIAL], None), "closed": (1, [NOTHING], None)}.get(fault, otherwise)
+    """A reply cut short, a connection closed or a silent server fails the transfer itself."""
+    return {"cut": (1, [PARTIAL], None), "closed": (1, [NOTHING], None), "silent": (1, [SILENCE], None)}.get(
+        fault, otherwise)
 
 
 # Each cell: (exit status, standard-error lines (a prefix ends with "*"), a standard-output line,
-# (uploads, restores or upgrades the gateway took)). Left out on purpose, for the hardening of the
-# console tool to add with their decided outcomes: silent endpoints (today's tool waits for ever) and
-# empty status or configuration replies (today's tool ends with 1 and no line).
+# (uploads, restores or upgrades the gateway took)). Left out until the tool gives them a line: empty
+# status or channel configuration replies.
 STATUS = rows("status", [f for f in HTTP_FAULTS if f != "empty"],
               lambda f: broken_transfer(f, (1, [UNREADABLE + "*"], None)) + ((0, 0),))
+UNREACHABLE = "get_backup: the gateway 127.0.0.1:* cannot be reached; the other configurations are not fetched."
 TFTP = rows("tftp", TFTP_FAULTS, lambda f: (1, [ACCESS if f == "tftp error" else TIMEOUT], None, (0, 0)))
 
 
 def trigger(target, done):
     """The restore or upgrade request after an upload: the gateway acts unless it failed or hung up first."""
     return rows(target, HTTP_FAULTS, lambda f: (1, [HTTP_500], None, (1, 0)) if f == "error page" else
-                broken_transfer(f, (0, [], done)) + ((1, 0 if f == "closed" else 1),))
+                broken_transfer(f, (0, [], done)) + ((1, 0 if f in ("closed", "silent") else 1),))
 
 
 MATRIX = {
-    "get_status": STATUS,
-    "get_backup": rows("dali1", HTTP_FAULTS, lambda f: broken_transfer(f, (1, [], None))[:2] + (NOT_FOUND, (0, 0))),
+    "get_status": {**STATUS, ("silent", "http"): (1, [SILENCE], None, (0, 0))},
+    "get_backup": {**rows("dali1", HTTP_FAULTS, lambda f: broken_transfer(f, (1, [], None))[:2] + (NOT_FOUND, (0, 0))),
+                   (NO_GATEWAY, ""): (1, [REFUSED, UNREACHABLE], None, (0, 0))},
     "put_backup": {**STATUS, **trigger("restore", "\x1b[32mbackup\tbackup push completed."), **TFTP},
     "setup_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
                              lambda f: broken_transfer(f, (1, [], NO_STATUS_TXT)) + ((0, 0),)),
@@ -109,7 +121,9 @@ class FaultMatrix(unittest.TestCase):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""
         folder = tempfile.mkdtemp(dir=self._temp.name)
         status, errors, line, took_by_gateway = expected
-        with Gateway(*[o.format(target) for o in {**HTTP_FAULTS, **TFTP_FAULTS}[fault]]) as gw:
+        with Gateway(*[o.format(target) for o in {**HTTP_FAULTS, **TFTP_FAULTS}.get(fault, [])]) as gw:
+            if fault == NO_GATEWAY:
+                gw.stop()
             started = time.monotonic()
             code, out, err = run_cli("--action", action, "--ip", gw.address,
                                      *[a.format(kind=kind) for a in self.arguments[action]], cwd=folder)
@@ -124,16 +138,18 @@ class FaultMatrix(unittest.TestCase):
         problems += [] if code == status else ["exit status %d" % code]
         problems += [] if len(lines) == len(errors) and all(map(fnmatchcase, lines, errors)) else ["stderr %r" % lines]
         problems += [] if line in out.decode(errors="replace").splitlines() + [None] else ["no line %r" % line]
-        problems += [] if took <= (STALL if fault == "tftp stall" else QUICK) else ["took %.1f s" % took]
-        return problems + self.left_on_disk(action, kind, folder)
+        problems += [] if took <= {"tftp stall": STALL, "silent": SILENT}.get(fault, QUICK) else ["took %.1f s" % took]
+        return problems + self.left_on_disk(action, kind, folder, [] if fault == NO_GATEWAY else None)
 
-    def left_on_disk(self, action, kind, folder):
-        """Only whole files under final names: the configurations that arrived, nothing else."""
+    def left_on_disk(self, action, kind, folder, wanted=None):
+        """Only whole files under final names: the configurations that arrived (by default rlc and cd1), nothing
+        else."""
         names = sorted(os.listdir(folder))
         if action == "get_backup" and kind == "zip" and len(names) == 1 and names[0].endswith(".zip"):
             with zipfile.ZipFile(os.path.join(folder, names[0])) as z:
                 names = z.namelist() if z.testzip() is None else ["damaged " + names[0]]
-        wanted = {"zip": ["rlc.tar", "cd1.tar"], "directory": ["cd1.tar", "rlc.tar"]}.get(kind, [])
+        if wanted is None:
+            wanted = {"zip": ["rlc.tar", "cd1.tar"], "directory": ["cd1.tar", "rlc.tar"]}.get(kind, [])
         return [] if names == wanted else ["left %s" % names]
 
     def test_every_action_against_every_fault(self):
@@ -141,11 +157,92 @@ class FaultMatrix(unittest.TestCase):
                  for action, rows in MATRIX.items()
                  for kind in (("zip", "directory") if action == "get_backup" else ("",))
                  for (fault, target), expected in rows.items()]
-        cells.sort(key=lambda cell: cell[2] != "tftp stall")  # the slow ones first
+        cells.sort(key=lambda cell: cell[2] not in ("tftp stall", "silent"))  # the slow ones first
         with ThreadPoolExecutor(max_workers=8) as pool:
             results = list(pool.map(lambda cell: (cell, self.run_cell(*cell)), cells))
         failed = ["%s %s: %s on %s: %s" % (a, k, f, t, "; ".join(p)) for (a, k, f, t, _), p in results if p]
         self.assertEqual(failed, [])
+
+
+
+def lying_tar(path):
+    """A configuration tar whose member `path` claims 4 GiB - 1 bytes while the file holds a few KiB."""
+    tar = bytearray(tar_bytes([(path, b"x" * 10), ("status.txt", b'{"model_name":"LUMARO-4"}')]))
+    tar[124:136], tar[148:156] = b"%011o\0" % (2 ** 32 - 1), b" " * 8
+    tar[148:156] = b"%06o\0 " % sum(tar[:512])
+    return bytes(tar)
+
+
+def entry(name, data):
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return name, compressor.compress(data) + compressor.flush(), zlib.crc32(data), len(data)
+
+
+def bomb(name, mib):
+    """An entry of `mib` MiB of zeros, made in a moment: after a full flush every MiB deflates alike."""
+    zeros, compressor = bytes(1 << 20), zlib.compressobj(9, zlib.DEFLATED, -15)
+    block = compressor.compress(zeros) + compressor.flush(zlib.Z_FULL_FLUSH)
+    crc = functools.reduce(lambda c, _: zlib.crc32(zeros, c), range(mib), 0)
+    return name, block * mib + b"\x03\x00", crc, mib << 20  # an empty final block ends the stream
+
+
+def zip_bytes(entries):
+    """A zip of (name, deflated bytes, crc, size) entries, written by hand so that one can be a bomb."""
+    body, central = b"", b""
+    for name, data, crc, size in entries:
+        fields = (20, 0, 8, 0, 0x21, crc, len(data), size, len(name))
+        central += struct.pack("<IH5HIIIH4HII", 0x02014B50, 20, *fields, 0, 0, 0, 0, 0, len(body)) + name.encode()
+        body += struct.pack("<I5HIIIHH", 0x04034B50, *fields, 0) + name.encode() + data
+    return body + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, *[len(entries)] * 2, len(central), len(body), 0)
+
+
+class FilesThatLie(unittest.TestCase):
+    """put_backup on backups whose sizes lie or that hold no configuration: refused at once, in little memory,
+    with one line naming the entry, the honest entries still restored."""
+
+    def test_lying_sizes_and_empty_archives(self):
+        rlc = entry("rlc.tar", tar_bytes([("/etc/config/rlc/rlc.bin", bytes(range(256)) * 12),
+                                          ("status.txt", b'{"model_name":"LUMARO-4"}')]))
+        inputs = {  # name: (bytes, stderr lines, stdout line, (uploads, restores))
+            "member.tar": (lying_tar("/etc/config/rlc/rlc.bin"), [],
+                           "action_put_backup\terror reading '/etc/config/rlc/rlc.bin'", (0, 0)),
+            "member.zip": (zip_bytes([entry("dali1.tar", lying_tar("/etc/config/dali/dali1.bin")), rlc]), [],
+                           "action_put_backup\terror reading '/etc/config/dali/dali1.bin'", (1, 1)),
+            "bomb.zip": (zip_bytes([bomb("dali1.tar", 2048), rlc]),
+                         ["put_backup: entry 'dali1.tar' is larger than 64 MiB; not restored"], None, (1, 1)),
+            "hello.tar": (tar_bytes([("hello.txt", b"hello\n")]),
+                          ["put_backup: '*hello.tar' holds no configuration; nothing is uploaded"], None, (0, 0)),
+        }
+        for name, (data, errors, line, took_by_gateway) in inputs.items():
+            with self.subTest(name), Gateway() as gw, tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                path = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), name)
+                with open(path, "wb") as f:
+                    f.write(data)
+                started = time.monotonic()
+                cli = subprocess.Popen([CLI, "--action", "put_backup", "--ip", gw.address, "--backupfilein", path],
+                                       stdout=out, stderr=err)
+                _, status, usage = os.wait4(cli.pid, 0)  # its own peak memory, not the stand-in's
+                cli.returncode = os.waitstatus_to_exitcode(status)
+                self.assertLess(time.monotonic() - started, 2)
+                self.assertLess(usage.ru_maxrss, 64 << 10)
+                self.assertEqual(cli.returncode, 1)
+                out.seek(0), err.seek(0)
+                lines = message_lines(err.read())
+                self.assertTrue(len(lines) == len(errors) and all(map(fnmatchcase, lines, errors)), lines)
+                self.assertIn(line, out.read().decode(errors="replace").splitlines() + [None])
+                gw.wait_for_log(lambda e: e.protocol == "restore", timeout=3 if took_by_gateway[1] else 0)
+                self.assertEqual(gateway_took(gw), took_by_gateway)
+
+    def test_planted_partial_link_is_not_followed(self):
+        with Gateway() as gw:
+            folder = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory()))
+            (folder / "victim").write_text("mine")
+            (folder / "rlc.tar.partial").symlink_to(folder / "victim")
+            code, _, _ = run_cli("--action", "get_backup", "--ip", gw.address, "--backupfileouttype", "directory",
+                                 "--backupconfig", '["rlc"]', "--backupfileout", folder)
+            self.assertEqual((code, (folder / "victim").read_text()), (0, "mine"))
+            self.assertEqual(sorted(os.listdir(folder)), ["rlc.tar", "rlc.tar.partial", "victim"])
+            self.assertTrue(tarfile.is_tarfile(folder / "rlc.tar"))
 
 
 if __name__ == "__main__":

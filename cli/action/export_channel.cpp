@@ -33,7 +33,7 @@ bool can_write(const std::string& path) {
 
 // The configuration `name` ("dali2") from the backup when one was read,
 // otherwise fetched from the gateway as setup_channel fetches it.
-BackupConfiguration configuration_named(Gateway& gateway, const char* ip, const BackupSet* backup,
+BackupConfiguration configuration_named(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
                                         const std::string& name) {
   BackupConfiguration missing;
   missing.name = name;
@@ -45,7 +45,7 @@ BackupConfiguration configuration_named(Gateway& gateway, const char* ip, const 
   }
   const std::string base_url = std::string("http://") + ip;
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, base_url.c_str(), name.c_str(), &fetched) != 0) {
+  if (fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched) != Exchange::Done) {
     missing.problem = "could not be fetched";
     return missing;
   }
@@ -59,7 +59,7 @@ bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, cons
     return false;
   }
   const std::string name = mode.configuration + std::to_string(channel);
-  const BackupConfiguration configuration = configuration_named(gateway, ip, backup, name);
+  const BackupConfiguration configuration = configuration_named(gateway, reporter, ip, backup, name);
   const CsvExport exported = configuration.problem.empty() ? mode.make(configuration.data)
                                                            : CsvExport{name + " " + configuration.problem, {}, {}};
   if (!exported.problem.empty()) {

@@ -68,6 +68,8 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   const std::string missing = (dir / "missing").string();
   expect_refused(1, missing.c_str(), "zip", nullptr, "does not exist or is not writable");
   expect_refused(1, missing.c_str(), nullptr, nullptr, "does not exist or is not writable");
+  // Its permission bits say writable; only creating a file tells.
+  expect_refused(1, "/proc", "directory", nullptr, "does not exist or is not writable");
   const fs::path file = dir / "file";
   std::ofstream(file) << "x";
   ::testing::internal::CaptureStdout();

@@ -53,9 +53,9 @@ int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, co
   if (check_firmware_info(image.data.data(), image.size()) != 0) return not_valid(reporter, 1);
 
   const UploadSource source{image.data.data(), image.data.size()};
-  if (gateway.tftp_upload(ip, &source) != 0) return 1;
+  if (gateway.tftp_upload(ip, &source) != Transfer::Done) return 1;
   report(reporter, "OK\n");
-  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != 0) return 1;
+  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != Transfer::Done) return 1;
   report(reporter, "OK\n");
   return 0;
 }

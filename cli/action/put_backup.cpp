@@ -35,6 +35,11 @@ bool read_member(const Reporter* reporter, const uint8_t* tar, std::size_t lengt
     if (reporter) report(*reporter, "%s\terror '%s' file size error\r\n", TAG, path);
     return false;
   }
+  // A size beyond the bytes that remain cannot be read; nothing is allocated for it.
+  if (!tar_member_within(&reader, header)) {
+    if (reporter) report(*reporter, "%s\terror reading '%s'\r\n", TAG, path);
+    return false;
+  }
   out->assign(header.size, 0);
   if (tar_read_data(&reader, out->data(), header.size) != TAR_SUCCESS) {
     if (reporter) report(*reporter, "%s\terror reading '%s'\r\n", TAG, path);
@@ -72,7 +77,8 @@ struct Restore {
 
 // Uploads an archive and asks for its restore. True when both succeeded.
 bool push(const Restore& r, const std::vector<uint8_t>& archive) {
-  return push_configuration_archive(r.gateway, r.base_url.c_str(), r.ip, archive.data(), archive.size()) == 0;
+  return push_configuration_archive(r.gateway, r.reporter, r.base_url.c_str(), r.ip, archive.data(), archive.size()) ==
+         Exchange::Done;
 }
 
 void restore_configuration(Restore& r, const ConfigurationEntry& entry, const uint8_t* tar, std::size_t length) {
@@ -91,14 +97,19 @@ void restore_configuration(Restore& r, const ConfigurationEntry& entry, const ui
 }
 
 void restore_backup_archive(Restore& r, ZipArchive* zip) {
-  for_each_configuration_entry(zip, [&r](const ConfigurationEntry& entry, const std::vector<uint8_t>* bytes) {
-    if (bytes) {
-      restore_configuration(r, entry, bytes->data(), bytes->size());
+  for_each_configuration_entry(zip, [&r](const ConfigurationEntry& entry, EntryRead read,
+                                         const std::vector<uint8_t>& bytes) {
+    if (read == EntryRead::Read) {
+      restore_configuration(r, entry, bytes.data(), bytes.size());
       return;
     }
     ++r.found;
     ++r.failed;
-    report_error(r.reporter, "put_backup: entry '%s' cannot be read\n", entry.member_name);
+    if (read == EntryRead::TooLarge)
+      report_error(r.reporter, "put_backup: entry '%s' is larger than %llu MiB; not restored\n", entry.member_name,
+                   static_cast<unsigned long long>(BACKUP_ENTRY_LIMIT >> 20));
+    else
+      report_error(r.reporter, "put_backup: entry '%s' cannot be read\n", entry.member_name);
   });
   if (r.found == 0) report_error(r.reporter, "put_backup: no configuration found in the backup archive\n");
 }
@@ -112,12 +123,14 @@ bool read_whole_file(const char* path, std::vector<uint8_t>* out) {
 }
 
 // The configurations of the table found as members of a tar, in archive order.
-std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8_t>& tar) {
+// `cut` receives the name of the first member whose size runs past the end.
+std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8_t>& tar, std::string* cut) {
   std::vector<const ConfigurationEntry*> found;
   TarArchive reader;
   tar_memory_reader(&reader, tar.data(), tar.size());
   TarHeader header;
   while (tar_read_header(&reader, &header) == TAR_SUCCESS) {
+    if (!tar_member_within(&reader, header) && cut->empty()) *cut = header.name;
     for (const ConfigurationEntry* entry = configuration_table; entry->gateway_path; ++entry)
       if (std::string(entry->gateway_path) == header.name &&
           std::find(found.begin(), found.end(), entry) == found.end())
@@ -153,7 +166,17 @@ int restore_single_tar(Restore& r, const char* path) {
     report_error(r.reporter, "put_backup: '%s' cannot be read\n", path);
     return 1;
   }
-  const std::vector<const ConfigurationEntry*> present = configurations_in(tar);
+  std::string cut;
+  const std::vector<const ConfigurationEntry*> present = configurations_in(tar, &cut);
+  if (!cut.empty()) {
+    // Its size is a lie: the archive is damaged and goes nowhere.
+    report(r.reporter, "%s\terror reading '%s'\r\n", TAG, cut.c_str());
+    return 1;
+  }
+  if (present.empty()) {
+    report_error(r.reporter, "put_backup: '%s' holds no configuration; nothing is uploaded\n", path);
+    return 1;
+  }
   bool convert = false;
   for (const ConfigurationEntry* entry : present) convert = convert || needs_conversion(r, *entry, tar);
   if (!convert) {
@@ -194,15 +217,17 @@ int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, co
 }
 
 void for_each_configuration_entry(
-    ZipArchive* zip, const std::function<void(const ConfigurationEntry&, const std::vector<uint8_t>* bytes)>& visit) {
+    ZipArchive* zip,
+    const std::function<void(const ConfigurationEntry&, EntryRead, const std::vector<uint8_t>& bytes)>& visit) {
   const int64_t count = zip_archive_entry_count(zip);
   for (int64_t index = 0; index < count; ++index) {
     if (zip_entry_select(zip, index) != 0 || zip_entry_is_directory(zip) != 0) continue;
     const ConfigurationEntry* entry = find_configuration_by_member(zip_entry_current_name(zip));
     if (!entry) continue;
     std::vector<uint8_t> bytes;
-    const bool readable = zip_entry_read_all(zip, &bytes) == 0 && !bytes.empty();
-    visit(*entry, readable ? &bytes : nullptr);
+    const int read = zip_entry_read_all(zip, &bytes, BACKUP_ENTRY_LIMIT);
+    if (read != 0) bytes.clear();
+    visit(*entry, read == -2 ? EntryRead::TooLarge : bytes.empty() ? EntryRead::Unreadable : EntryRead::Read, bytes);
   }
 }
 

@@ -19,8 +19,15 @@ struct Reporter;
 int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, const StatusReport& status,
                    const uint8_t* tar, std::size_t length, std::vector<uint8_t>* upload);
 
+enum class EntryRead {
+  Read,        // the bytes are the entry's
+  Unreadable,  // damaged, or empty
+  TooLarge,    // it would inflate beyond BACKUP_ENTRY_LIMIT; nothing was inflated
+};
+
 // Calls `visit` for each entry of a backup archive, in stored order, whose name
 // is exactly a configuration's member name; folders and other names are passed
-// over. `bytes` is nullptr for an entry that cannot be read or is empty.
+// over. `bytes` is empty unless the entry was read.
 void for_each_configuration_entry(
-    ZipArchive* zip, const std::function<void(const ConfigurationEntry&, const std::vector<uint8_t>* bytes)>& visit);
+    ZipArchive* zip,
+    const std::function<void(const ConfigurationEntry&, EntryRead, const std::vector<uint8_t>& bytes)>& visit);

@@ -86,10 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Bit 1 of the first byte picks the firmware, so both record tables are reached.
   status.firmware_version = data[0] & 2 ? "1.3.1" : "2.2.4";
   if (ZipArchiveHandle zip = zip_archive_open(path.c_str(), 0, 'r')) {
-    for_each_configuration_entry(zip.get(), [&](const ConfigurationEntry& entry, const std::vector<uint8_t>* bytes) {
-      if (!bytes) return;
+    for_each_configuration_entry(zip.get(), [&](const ConfigurationEntry& entry, EntryRead read,
+                                                const std::vector<uint8_t>& bytes) {
+      if (read != EntryRead::Read) return;
       std::vector<uint8_t> upload;
-      if (prepare_upload(Reporter{}, entry, status, bytes->data(), bytes->size(), &upload) == 0 && upload.size() < 2048)
+      if (prepare_upload(Reporter{}, entry, status, bytes.data(), bytes.size(), &upload) == 0 && upload.size() < 2048)
         std::abort();  // header, at least one padded data block, end marker
     });
     zip_archive_close(std::move(zip));

@@ -41,7 +41,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
                          const ChannelLayout& expected, uint8_t* image) {
   uint32_t size = 0;
-  if (read_channel_record(&fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
+  if (read_channel_record(reporter, &fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
     report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
     return false;
   }
@@ -103,8 +103,8 @@ ChannelOutcome build_record(const Reporter& reporter, const SetupMode& mode, con
   // The writers stamp the true length, version and CRC. A write that failed
   // leaves an archive that does not list cleanly, which is not pushed.
   const RecordWrite written = mode.input_record
-                                  ? write_input_record(archive, &fetched, channel, area->input_image)
-                                  : write_channel_record(archive, &fetched, channel, area->channel_image);
+                                  ? write_input_record(reporter, archive, &fetched, channel, area->input_image)
+                                  : write_channel_record(reporter, archive, &fetched, channel, area->channel_image);
   if (written == RecordWrite::VersionRefused) return ChannelOutcome::Stopped;
   return written == RecordWrite::Written ? ChannelOutcome::Pushed : ChannelOutcome::Skipped;
 }
@@ -116,7 +116,7 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, base_url.c_str(), name, &fetched) != 0) {
+  if (fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched) != Exchange::Done) {
     // A summary, also after an empty reply, which nothing below reports.
     report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
     return ChannelOutcome::Skipped;
@@ -136,9 +136,9 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
-  if (finish_configuration_archive(&archive) != 0 ||
-      push_configuration_archive(gateway, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
-                                 tar_written_bytes(&archive).size()) != 0)
+  if (finish_configuration_archive(reporter, &archive) != 0 ||
+      push_configuration_archive(gateway, reporter, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
+                                 tar_written_bytes(&archive).size()) != Exchange::Done)
     return ChannelOutcome::Skipped;
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;

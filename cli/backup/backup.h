@@ -14,6 +14,9 @@
 #include "util/buffers.h"
 
 constexpr uint32_t CONFIGURATION_COUNT = 22;
+// The most a backup archive's entry may inflate to. The largest configuration
+// archive is some 12 KiB; anything near this is not a backup but an attack.
+constexpr uint64_t BACKUP_ENTRY_LIMIT = uint64_t{64} << 20;
 
 // One row of the configuration table. The configuration name used in a fetch
 // is the member name without ".tar".
@@ -72,31 +75,42 @@ struct FetchedConfiguration {
   std::optional<std::string> mac;
 };
 
+// What became of an exchange of one configuration archive with the gateway;
+// every failure but missing arguments has been reported when it is returned.
+enum class Exchange {
+  Done,         // fetched and passed its check, or pushed and its restore started
+  Failed,       // missing arguments, a failed transfer or an archive that failed its check
+  Unreachable,  // no connection to the gateway could be made
+};
+// What a transfer's outcome amounts to as an exchange.
+Exchange exchange_of(Transfer transfer);
+
 // GETs "<base_url>/api/v100/backup.ssi?config=<name>" into `record` (reset
-// first) and checks it. 0 when an archive arrived and passed the check.
-int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record);
+// first) and checks it.
+Exchange fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
+                             FetchedConfiguration* record);
 // Lists the archive, reads status.txt into the four values and prints them.
 // 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
 // members; a negative tar status when the listing stopped on a damaged header
 // and status.txt could not be read.
-int check_configuration_archive(FetchedConfiguration* record);
+int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record);
 // Clears the four status values (the received bytes stay).
 void release_fetched_configuration(FetchedConfiguration* record);
 // Uploads the archive by TFTP to `ip`, then asks the gateway to restore it.
-// 0 when both succeeded.
-int push_configuration_archive(Gateway& gateway, const char* base_url, const char* ip, const uint8_t* bytes,
-                               std::size_t length);
+Exchange push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
+                                    const uint8_t* bytes, std::size_t length);
 // Sets `handle` up as an empty memory writer. 1 without a handle.
 int init_configuration_writer(TarArchive* handle);
 // Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing,
 // or 1 without a handle.
-int finish_configuration_archive(TarArchive* handle);
+int finish_configuration_archive(const Reporter& reporter, TarArchive* handle);
 
 // ---- Channel records inside a configuration archive -------------------------
 
 // Reads "/etc/config/dali/dali<channel>.bin" from the fetched archive into the
 // 11168-byte image (cleared first; a longer member is cut). 0 success, 1 failure.
-int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, uint8_t* image);
+int read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
+                        uint8_t* image);
 
 enum class RecordWrite {
   Written,          // the member is in the archive
@@ -107,10 +121,10 @@ enum class RecordWrite {
 
 // Stamps version and CRC into the image for the fetched firmware's layout and
 // writes it as member "/etc/config/dali/dali<channel>.bin".
-RecordWrite write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                                 uint8_t* image);
+RecordWrite write_channel_record(const Reporter& reporter, TarArchive* archive, const FetchedConfiguration* fetched,
+                                 unsigned channel, uint8_t* image);
 // Stamps version 3 and the CRC into the 9564-byte image and writes it as member
 // "/etc/config/dali/cd<channel>.bin". A firmware that does not call for channel
 // record version 3 cannot take it: VersionRefused.
-RecordWrite write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                               uint8_t* image);
+RecordWrite write_input_record(const Reporter& reporter, TarArchive* archive, const FetchedConfiguration* fetched,
+                               unsigned channel, uint8_t* image);

@@ -31,7 +31,7 @@ Checked check(const Bytes& body) {
   Checked c;
   c.record.buffer.data = body;
   ::testing::internal::CaptureStdout();
-  c.result = check_configuration_archive(&c.record);
+  c.result = check_configuration_archive(Reporter{}, &c.record);
   c.output = ::testing::internal::GetCapturedStdout();
   return c;
 }
@@ -116,7 +116,7 @@ TEST(CheckConfigurationArchive, BodiesThatAreNoArchive) {
   Checked c = check(Bytes{});
   EXPECT_EQ(c.result, 1);
   EXPECT_EQ(c.output, "");
-  EXPECT_EQ(check_configuration_archive(nullptr), 1);
+  EXPECT_EQ(check_configuration_archive(Reporter{}, nullptr), 1);
 
   std::string page = "<!DOCTYPE html><html><head><title>404 Not Found</title></head></html>";
   page.resize(700, '\n');
@@ -184,14 +184,14 @@ TEST(CheckConfigurationArchive, DamageBehindTwoMembers) {
 
 TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
   EXPECT_EQ(init_configuration_writer(nullptr), 1);
-  EXPECT_EQ(finish_configuration_archive(nullptr), 1);
+  EXPECT_EQ(finish_configuration_archive(Reporter{}, nullptr), 1);
   TarArchive tar;
   ASSERT_EQ(init_configuration_writer(&tar), 0);
   const std::string record(7072, 'r');
   ASSERT_EQ(tar_write_file_header(&tar, "/etc/config/dali/dali1.bin", 7072), 0);
   ASSERT_EQ(tar_write_data(&tar, record.data(), 7072), 0);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(finish_configuration_archive(&tar), 0);
+  EXPECT_EQ(finish_configuration_archive(Reporter{}, &tar), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), LISTED + "\t/etc/config/dali/dali1.bin (7072 bytes)\r\n");
   EXPECT_EQ(tar.position, 8704u);
   EXPECT_EQ(tar.memory.size(), 8704u);
@@ -202,7 +202,7 @@ TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
   ASSERT_EQ(tar_write_file_header(&short_member, "m", 4000), 0);
   ASSERT_EQ(tar_write_data(&short_member, record.data(), 100), 0);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(finish_configuration_archive(&short_member), TAR_READ_FAILED);
+  EXPECT_EQ(finish_configuration_archive(Reporter{}, &short_member), TAR_READ_FAILED);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), LISTED + "\tm (4000 bytes)\r\n\tfile error -3.\r\n");
 }
 
@@ -210,15 +210,17 @@ TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const uint8_t byte = 0;
   FakeGateway gateway;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, nullptr, "127.0.0.1:9", &byte, 1), 1);
-  EXPECT_EQ(push_configuration_archive(gateway, "http://127.0.0.1:9", nullptr, &byte, 1), 1);
+  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10),
+            Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0),
+            Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, nullptr, "127.0.0.1:9", &byte, 1), Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &byte, 1), Exchange::Failed);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   FetchedConfiguration record;
-  EXPECT_EQ(fetch_configuration(gateway, nullptr, "dali1", &record), 1);
-  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", nullptr, &record), 1);
-  EXPECT_EQ(fetch_configuration(gateway, "http://127.0.0.1:9", "dali1", nullptr), 1);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, nullptr, "dali1", &record), Exchange::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &record), Exchange::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", "dali1", nullptr), Exchange::Failed);
   EXPECT_TRUE(gateway.calls.empty());
 }
 

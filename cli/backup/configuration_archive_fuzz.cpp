@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FetchedConfiguration record;
   record.buffer.data = std::move(body);
-  const int result = check_configuration_archive(&record);
+  const int result = check_configuration_archive(Reporter{}, &record);
   if (result > 3 || result < TAR_NOT_FOUND) __builtin_trap();
   if (result == 0 && !record.model_name && !record.mac) {
     // Passing without status values is only possible with an empty status.txt.

@@ -45,48 +45,50 @@ void read_status_values(const char* text, FetchedConfiguration* record) {
   json::close(reader);
 }
 
-void print_value(const char* label, const std::optional<std::string>& value) {
-  std::printf("%s\t%s: %s\r\n", TAG, label, value ? value->c_str() : "(null)");
+void print_value(const Reporter& reporter, const char* label, const std::optional<std::string>& value) {
+  report(reporter, "%s\t%s: %s\r\n", TAG, label, value ? value->c_str() : "(null)");
 }
 
 }  // namespace
 
-int fetch_configuration(Gateway& gateway, const char* base_url, const char* name, FetchedConfiguration* record) {
-  if (!base_url || !name || !record) return 1;
+Exchange fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
+                             FetchedConfiguration* record) {
+  if (!base_url || !name || !record) return Exchange::Failed;
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  if (gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer) != 0) return 1;
-  return check_configuration_archive(record);
+  const Exchange fetched = exchange_of(gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer));
+  if (fetched != Exchange::Done) return fetched;
+  return check_configuration_archive(reporter, record) == 0 ? Exchange::Done : Exchange::Failed;
 }
 
-int check_configuration_archive(FetchedConfiguration* record) {
+int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {
   if (!record || record->buffer.data.empty()) return 1;
   const std::vector<uint8_t>& body = record->buffer.data;
-  std::printf("%s\tbackup file contains: \r\n", TAG);
+  report(reporter, "%s\tbackup file contains: \r\n", TAG);
   TarArchive tar;
   tar_memory_reader(&tar, body.data(), body.size());
-  const ArchiveListing listing = list_configuration_archive(&tar);
+  const ArchiveListing listing = list_configuration_archive(reporter, &tar);
   int result = listing.status == TAR_NULL_RECORD ? (listing.members > 0 ? 0 : 1) : listing.status;
 
   TarHeader header;
   if (tar_find(&tar, "status.txt", &header) != TAR_SUCCESS) {
-    std::printf("%s\terror status.txt file not found.\r\n", TAG);
+    report(reporter, "%s\terror status.txt file not found.\r\n", TAG);
     result = 2;
   } else if (header.size == 0) {
-    std::printf("%s\terror status.txt file size error\r\n", TAG);
+    report(reporter, "%s\terror status.txt file size error\r\n", TAG);
   } else {
     // A size beyond the body cannot be read; it is not worth allocating either.
     const bool inside = tar_member_within(&tar, header);
     std::vector<char> text(inside ? header.size + std::size_t{1} : 0, '\0');
     if (!inside || tar_read_data(&tar, text.data(), header.size) != TAR_SUCCESS) {
-      std::printf("%s\terror reading status.txt\r\n", TAG);
+      report(reporter, "%s\terror reading status.txt\r\n", TAG);
     } else {
       read_status_values(text.data(), record);
-      print_value("model name", record->model_name);
-      print_value("firmware version", record->firmware_version);
-      print_value("serial number", record->serial_number);
-      print_value("mac", record->mac);
+      print_value(reporter, "model name", record->model_name);
+      print_value(reporter, "firmware version", record->firmware_version);
+      print_value(reporter, "serial number", record->serial_number);
+      print_value(reporter, "mac", record->mac);
       // A member cut short stays a failure even when status.txt could be read.
       result = listing.cut ? listing.status : 0;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "tar/tar.h"
+#include "util/reporter.h"
 
 struct ArchiveListing {
   uint32_t members = 0;  // headers read successfully
@@ -15,4 +16,4 @@ struct ArchiveListing {
 
 // Prints "\t<name> (<size> bytes)\r\n" per member of the archive in `reader`
 // (a memory reader), and "\tfile error <status>.\r\n" when it ends abnormally.
-ArchiveListing list_configuration_archive(TarArchive* reader);
+ArchiveListing list_configuration_archive(const Reporter& reporter, TarArchive* reader);

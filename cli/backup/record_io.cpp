@@ -30,13 +30,14 @@ bool writable(const TarArchive* archive, const FetchedConfiguration* fetched, un
   return archive && fetched && image && fetched->firmware_version && channel != 0 && member_name(name, format, channel);
 }
 
-RecordWrite write_member(TarArchive* archive, const char* name, const uint8_t* image, uint32_t length) {
+RecordWrite write_member(const Reporter& reporter, TarArchive* archive, const char* name, const uint8_t* image,
+                         uint32_t length) {
   if (tar_write_file_header(archive, name, length) != TAR_SUCCESS) {
-    std::printf("%s\terror writing file '%s' header.\r\n", TAG, name);
+    report(reporter, "%s\terror writing file '%s' header.\r\n", TAG, name);
     return RecordWrite::WriteFailed;
   }
   if (tar_write_data(archive, image, length) != TAR_SUCCESS) {
-    std::printf("%s\terror writing file '%s' data.\r\n", TAG, name);
+    report(reporter, "%s\terror writing file '%s' data.\r\n", TAG, name);
     return RecordWrite::WriteFailed;
   }
   return RecordWrite::Written;
@@ -44,7 +45,8 @@ RecordWrite write_member(TarArchive* archive, const char* name, const uint8_t* i
 
 }  // namespace
 
-int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, uint8_t* image) {
+int read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
+                        uint8_t* image) {
   if (!fetched || !image || fetched->buffer.data.empty() || channel == 0) return 1;
   std::memset(image, 0, ChannelRecord::IMAGE_SIZE);
   char name[64];
@@ -54,43 +56,45 @@ int read_channel_record(const FetchedConfiguration* fetched, unsigned channel, u
   tar_memory_reader(&archive, fetched->buffer.data.data(), fetched->buffer.data.size());
   TarHeader header;
   if (tar_find(&archive, name, &header) != TAR_SUCCESS) {
-    std::printf("%s\terror '%s' file not found.\r\n", TAG, name);
+    report(reporter, "%s\terror '%s' file not found.\r\n", TAG, name);
     return 1;
   }
   if (header.size == 0) {
-    std::printf("%s\terror '%s' file size error\r\n", TAG, name);
+    report(reporter, "%s\terror '%s' file size error\r\n", TAG, name);
     return 1;
   }
-  std::vector<uint8_t> member(header.size, 0);
-  if (tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
-    std::printf("%s\terror reading '%s'\r\n", TAG, name);
+  // A size beyond the bytes that remain cannot be read; nothing is allocated for it.
+  std::vector<uint8_t> member;
+  if (tar_member_within(&archive, header)) member.assign(header.size, 0);
+  if (member.empty() || tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
+    report(reporter, "%s\terror reading '%s'\r\n", TAG, name);
     return 1;
   }
   std::memcpy(image, member.data(), std::min<std::size_t>(member.size(), ChannelRecord::IMAGE_SIZE));
   return 0;
 }
 
-RecordWrite write_channel_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                                 uint8_t* image) {
+RecordWrite write_channel_record(const Reporter& reporter, TarArchive* archive, const FetchedConfiguration* fetched,
+                                 unsigned channel, uint8_t* image) {
   char name[64];
   if (!writable(archive, fetched, channel, image, "/etc/config/dali/dali%u.bin", name))
     return RecordWrite::MissingArgument;
   // Versions 0 and 1 share one layout, which is always written as version 1.
   const ChannelLayout* layout = channel_layout(channel_record_version(fetched->firmware_version->c_str()));
   stamp(image, layout->length, layout->version);
-  return write_member(archive, name, image, layout->length);
+  return write_member(reporter, archive, name, image, layout->length);
 }
 
-RecordWrite write_input_record(TarArchive* archive, const FetchedConfiguration* fetched, unsigned channel,
-                               uint8_t* image) {
+RecordWrite write_input_record(const Reporter& reporter, TarArchive* archive, const FetchedConfiguration* fetched,
+                               unsigned channel, uint8_t* image) {
   char name[64];
   if (!writable(archive, fetched, channel, image, "/etc/config/dali/cd%u.bin", name))
     return RecordWrite::MissingArgument;
   const char* firmware = fetched->firmware_version->c_str();
   if (channel_record_version(firmware) != 3) {
-    std::printf("%s\terror version %s not supported.\r\n", TAG, firmware);
+    report(reporter, "%s\terror version %s not supported.\r\n", TAG, firmware);
     return RecordWrite::VersionRefused;
   }
   stamp(image, INPUT_V3.length, INPUT_V3.version);
-  return write_member(archive, name, image, INPUT_V3.length);
+  return write_member(reporter, archive, name, image, INPUT_V3.length);
 }

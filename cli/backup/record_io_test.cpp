@@ -62,7 +62,7 @@ struct Read {
 Read read_channel(const FetchedConfiguration& f, unsigned channel) {
   Read r{0, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC), ""};
   testing::internal::CaptureStdout();
-  r.result = read_channel_record(&f, channel, r.image.data());
+  r.result = read_channel_record(Reporter{}, &f, channel, r.image.data());
   r.printed = testing::internal::GetCapturedStdout();
   return r;
 }
@@ -112,7 +112,7 @@ Written write_channel(const char* firmware, unsigned channel, Bytes image) {
   f.firmware_version = firmware;
   TarArchive writer;
   tar_memory_writer(&writer);
-  Written w{write_channel_record(&writer, &f, channel, image.data()), {}};
+  Written w{write_channel_record(Reporter{}, &writer, &f, channel, image.data()), {}};
   tar_finalize(&writer);
   const Bytes archive(writer.memory.begin(), writer.memory.begin() + writer.position);
   const std::string name = "/etc/config/dali/dali" + std::to_string(channel) + ".bin";
@@ -157,17 +157,18 @@ TEST(RecordIo, MissingArgumentsTouchNothing) {
   Bytes image(ChannelRecord::IMAGE_SIZE, 0xCC);
   TarArchive writer;
   tar_memory_writer(&writer);
-  EXPECT_EQ(write_channel_record(&writer, &f, 1, image.data()), RecordWrite::MissingArgument);  // no firmware version
-  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(write_channel_record(Reporter{}, &writer, &f, 1, image.data()),
+            RecordWrite::MissingArgument);  // no firmware version
+  EXPECT_EQ(write_input_record(Reporter{}, &writer, &f, 1, image.data()), RecordWrite::MissingArgument);
   f.firmware_version = "1.5.0";
-  EXPECT_EQ(write_channel_record(&writer, &f, 0, image.data()), RecordWrite::MissingArgument);
-  EXPECT_EQ(write_channel_record(nullptr, &f, 1, image.data()), RecordWrite::MissingArgument);
-  EXPECT_EQ(write_input_record(&writer, &f, 0, image.data()), RecordWrite::MissingArgument);
-  EXPECT_EQ(read_channel_record(&f, 0, image.data()), 1);
-  EXPECT_EQ(read_channel_record(nullptr, 1, image.data()), 1);
-  EXPECT_EQ(read_channel_record(&f, 1, nullptr), 1);
+  EXPECT_EQ(write_channel_record(Reporter{}, &writer, &f, 0, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(write_channel_record(Reporter{}, nullptr, &f, 1, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(write_input_record(Reporter{}, &writer, &f, 0, image.data()), RecordWrite::MissingArgument);
+  EXPECT_EQ(read_channel_record(Reporter{}, &f, 0, image.data()), 1);
+  EXPECT_EQ(read_channel_record(Reporter{}, nullptr, 1, image.data()), 1);
+  EXPECT_EQ(read_channel_record(Reporter{}, &f, 1, nullptr), 1);
   const FetchedConfiguration empty;
-  EXPECT_EQ(read_channel_record(&empty, 1, image.data()), 1);
+  EXPECT_EQ(read_channel_record(Reporter{}, &empty, 1, image.data()), 1);
   EXPECT_EQ(writer.position, 0u);
   EXPECT_EQ(image, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC));
 }
@@ -178,7 +179,7 @@ TEST(WriteInputRecord, VersionThreeMember) {
   Bytes image = patterned(InputDeviceRecord::IMAGE_SIZE);
   TarArchive writer;
   tar_memory_writer(&writer);
-  ASSERT_EQ(write_input_record(&writer, &f, 2, image.data()), RecordWrite::Written);
+  ASSERT_EQ(write_input_record(Reporter{}, &writer, &f, 2, image.data()), RecordWrite::Written);
   tar_finalize(&writer);
   const Bytes archive(writer.memory.begin(), writer.memory.begin() + writer.position);
   Bytes member;
@@ -197,7 +198,7 @@ TEST(WriteInputRecord, OlderFirmwareStopsTheRun) {
   TarArchive writer;
   tar_memory_writer(&writer);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(write_input_record(&writer, &f, 1, image.data()), RecordWrite::VersionRefused);
+  EXPECT_EQ(write_input_record(Reporter{}, &writer, &f, 1, image.data()), RecordWrite::VersionRefused);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "backup\terror version 1.3.1 not supported.\r\n");
   EXPECT_EQ(writer.position, 0u);
 }

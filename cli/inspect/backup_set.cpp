@@ -108,7 +108,7 @@ void read_zip(BackupSet& set) {
     if (zip_entry_select(zip.get(), i) != 0 || zip_entry_is_directory(zip.get()) != 0) continue;
     const std::string name = zip_entry_current_name(zip.get());
     std::vector<uint8_t> bytes;
-    if (zip_entry_read_all(zip.get(), &bytes) != 0) {
+    if (zip_entry_read_all(zip.get(), &bytes, BACKUP_ENTRY_LIMIT) != 0) {
       BackupConfiguration unreadable;
       unreadable.name = name;
       unreadable.problem = "entry cannot be read";

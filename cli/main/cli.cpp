@@ -37,7 +37,7 @@ int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 int dispatch(const CommandLine& line, const Reporter& reporter, const char* program) {
   if (!line.action) return 0;
   const std::string& action = *line.action;
-  CurlGateway gateway(TransferSettings{line.verbose, reporter});
+  CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}});
   if (action == "get_backup") {
     return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
                                   text(line.backupfileouttype), list(line.backupconfig)));

@@ -28,12 +28,14 @@ void configure_fetch(CURL* handle, void* context) {
 
 }  // namespace
 
-int CurlGateway::fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) {
-  if (!tag || !url || !buffer) return 1;
+Transfer CurlGateway::fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) {
+  if (!tag || !url || !buffer) return Transfer::Failed;
   std::vector<uint8_t>().swap(buffer->data);
   std::string text = url;
-  if (text.empty()) return 1;
-  if (net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer) != 0) return 1;
+  if (text.empty()) return Transfer::Failed;
+  const Transfer result =
+      net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer, nullptr, &settings_.http);
+  if (result != Transfer::Done) return result;
   report(settings_.reporter, "%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
-  return 0;
+  return Transfer::Done;
 }

@@ -9,20 +9,37 @@
 #include "util/buffers.h"
 #include "util/reporter.h"
 
+// What became of an exchange with the gateway. Every failure but missing
+// arguments has been reported by the time it is returned.
+enum class Transfer {
+  Done,         // completed (a fetch: whatever the HTTP status)
+  Failed,       // missing arguments, or the transfer broke off or was refused
+  Unreachable,  // no connection could be made: the gateway is not there
+};
+
 // The four exchanges with a gateway. Absent texts are nullptr.
 class Gateway {
  public:
   virtual ~Gateway() = default;
-  // GET `url` into `buffer` (cleared first). 0 when the transfer completed
-  // (whatever the HTTP status), 1 otherwise.
-  virtual int fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) = 0;
-  // TFTP write of "flashraw.bin" to the gateway. 0 when completed, 1 otherwise.
-  virtual int tftp_upload(const char* address, const UploadSource* source) = 0;
-  // Asks the gateway to apply the last upload as configuration. 0 when it did.
-  virtual int request_restore(const char* address) = 0;
+  // GET `url` into `buffer` (cleared first).
+  virtual Transfer fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) = 0;
+  // TFTP write of "flashraw.bin" to the gateway.
+  virtual Transfer tftp_upload(const char* address, const UploadSource* source) = 0;
+  // Asks the gateway to apply the last upload as configuration; Done when it did.
+  virtual Transfer request_restore(const char* address) = 0;
   // Asks the gateway to apply the last upload as firmware with this SHA-256
-  // digest (32 bytes) and size. 0 when it did.
-  virtual int request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) = 0;
+  // digest (32 bytes) and size; Done when it did.
+  virtual Transfer request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) = 0;
+};
+
+// Limits of every HTTP request. A gateway on the local network connects in
+// milliseconds and sends a configuration (a few KiB) in well under a second;
+// these leave a slow or busy link ample room yet end a dead request in under
+// a minute instead of never.
+struct HttpLimits {
+  long connect_seconds = 15;    // to make the connection
+  long low_speed_bytes = 30;    // a request that moves fewer bytes per second...
+  long low_speed_seconds = 30;  // ...for this long is abandoned
 };
 
 // How the transfers run; set from the command line.
@@ -31,16 +48,17 @@ struct TransferSettings {
   // Announcements and failures; libcurl's meter and trace go to its standard
   // error and a firmware upgrade's reply body to its standard output.
   Reporter reporter;
+  HttpLimits http;
 };
 
 // The gateway over libcurl's easy interface.
 class CurlGateway : public Gateway {
  public:
   explicit CurlGateway(TransferSettings settings = {}) : settings_(settings) {}
-  int fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) override;
-  int tftp_upload(const char* address, const UploadSource* source) override;
-  int request_restore(const char* address) override;
-  int request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) override;
+  Transfer fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) override;
+  Transfer tftp_upload(const char* address, const UploadSource* source) override;
+  Transfer request_restore(const char* address) override;
+  Transfer request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) override;
 
  private:
   TransferSettings settings_;

@@ -74,7 +74,8 @@ pid_t start_tftpd(const std::string& folder) {
 void BM_TftpUpload(benchmark::State& state) {
   UploadSource source{image.data(), image.size()};
   for (auto _ : state)
-    if (CurlGateway().tftp_upload(gateway->address().c_str(), &source) != 0) state.SkipWithError("tftp_upload failed");
+    if (CurlGateway().tftp_upload(gateway->address().c_str(), &source) != Transfer::Done)
+      state.SkipWithError("tftp_upload failed");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kImageSize));
 }
 

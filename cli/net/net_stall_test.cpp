@@ -12,9 +12,9 @@ TEST(StalledUpload, IsAbandoned) {
   std::vector<uint8_t> image(64u << 10, 0x5A);
   UploadSource source{image.data(), image.size()};
   testing::internal::CaptureStderr();
-  int result = CurlGateway().tftp_upload(gateway.address().c_str(), &source);
+  Transfer result = CurlGateway().tftp_upload(gateway.address().c_str(), &source);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(result, 1);
+  EXPECT_EQ(result, Transfer::Failed);
   EXPECT_THAT(err, testing::HasSubstr("curl_easy_perform() failed: "));
   EXPECT_THAT(gateway.wait_for_log("tftp ", 20000), testing::StartsWith("tftp stalled 2048 WRQ flashraw.bin"));
 }

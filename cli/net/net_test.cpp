@@ -40,14 +40,14 @@ std::vector<uint8_t> pattern(std::size_t count) {
 
 // Runs `action` with standard output and standard error captured.
 struct Captured {
-  int result;
+  Transfer result;
   std::string out, err;
 };
 template <class Action>
 Captured capture(Action action) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  int result = action();
+  Transfer result = action();
   std::fflush(stdout);
   std::fflush(stderr);
   std::string out = testing::internal::GetCapturedStdout();
@@ -87,7 +87,7 @@ TEST_F(Transfers, FetchDeliversTheBodyWithItsLines) {
   ReceiveBuffer buffer;
   buffer.data = {1, 2, 3};  // zeroed by the fetch
   auto run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   std::string body(buffer.data.begin(), buffer.data.end());
   EXPECT_THAT(body, StartsWith("{\"model_name\":\"LUMARO-2\""));
   EXPECT_EQ(run.out, "status\tfetching URL '" + url + "'.\nstatus\treceived " + std::to_string(body.size()) +
@@ -100,7 +100,7 @@ TEST_F(Transfers, FetchHandsErrorPagesOverAsData) {
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
   auto run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_THAT(std::string(buffer.data.begin(), buffer.data.end()), HasSubstr("404 Not Found"));
 }
 
@@ -108,21 +108,21 @@ TEST_F(Transfers, FetchFailuresPrintLibcurlsLine) {
   ReceiveBuffer buffer;
   std::string refused = closed_address() + "/api/v100/status.ssi";
   auto run = capture([&] { return curl.fetch_to_buffer("status", refused.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Unreachable);
   EXPECT_EQ(run.out, "status\tfetching URL '" + refused + "'.\n");
   EXPECT_EQ(run.err, "curl_easy_perform() failed: Couldn't connect to server\n");
 
   GatewayProcess cutting({"--body", "status=cut"});
   std::string url = cutting.address() + "/api/v100/status.ssi";
   run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Failed);
   EXPECT_THAT(run.err, StartsWith("curl_easy_perform() failed: "));
   EXPECT_THAT(run.out, Not(HasSubstr("received")));
 
   GatewayProcess hanging_up({"--close", "status"});
   url = hanging_up.address() + "/api/v100/status.ssi";
   run = capture([&] { return curl.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Failed);
   EXPECT_EQ(run.err, "curl_easy_perform() failed: Server returned nothing (no headers, no data)\n");
 }
 
@@ -132,14 +132,17 @@ TEST_F(Transfers, AbsentArgumentsFailSilently) {
   uint8_t byte = 7;
   UploadSource empty{&byte, 0};
   UploadSource no_data{nullptr, 10};
+  std::vector<Transfer> results;
   auto run = capture([&] {
-    return curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer) + curl.fetch_to_buffer("status", nullptr, &buffer) +
-           curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr) + curl.tftp_upload(nullptr, &empty) +
-           curl.tftp_upload("127.0.0.1:1", &empty) + curl.tftp_upload("127.0.0.1:1", &no_data) +
-           curl.tftp_upload("127.0.0.1:1", nullptr) + curl.request_restore(nullptr) +
-           curl.request_firmware_upgrade(nullptr, digest, 1) + curl.request_firmware_upgrade("127.0.0.1:1", nullptr, 1);
+    results = {curl.fetch_to_buffer(nullptr, "127.0.0.1:1/x", &buffer), curl.fetch_to_buffer("status", nullptr, &buffer),
+               curl.fetch_to_buffer("status", "127.0.0.1:1/x", nullptr), curl.tftp_upload(nullptr, &empty),
+               curl.tftp_upload("127.0.0.1:1", &empty), curl.tftp_upload("127.0.0.1:1", &no_data),
+               curl.tftp_upload("127.0.0.1:1", nullptr), curl.request_restore(nullptr),
+               curl.request_firmware_upgrade(nullptr, digest, 1),
+               curl.request_firmware_upgrade("127.0.0.1:1", nullptr, 1)};
+    return Transfer::Done;
   });
-  EXPECT_EQ(run.result, 10);
+  EXPECT_EQ(results, std::vector<Transfer>(10, Transfer::Failed));
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
 }
@@ -149,7 +152,7 @@ TEST_F(Transfers, UploadArrivesWholeAndLeavesTheSourceAlone) {
   std::vector<uint8_t> image = pattern(16u << 20);
   UploadSource source{image.data(), image.size()};
   auto run = capture([&] { return curl.tftp_upload(gateway.address().c_str(), &source); });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_EQ(run.out, "firmware_push_tftp\tpushing URL 'tftp://" + gateway.address() + "/flashraw.bin'.\n");
   EXPECT_THAT(run.err, HasSubstr("% Total"));  // the progress meter
   EXPECT_EQ(source.data, image.data());
@@ -167,7 +170,7 @@ TEST_F(Transfers, RefusedUploadFails) {
   std::vector<uint8_t> image = pattern(5000);
   UploadSource source{image.data(), image.size()};
   auto run = capture([&] { return curl.tftp_upload(gateway.address().c_str(), &source); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Failed);
   EXPECT_THAT(run.err, HasSubstr("curl_easy_perform() failed: TFTP: Access Violation\n"));
 }
 
@@ -176,11 +179,11 @@ TEST_F(Transfers, FirmwareUpgradeRequestCarriesDigestAndSize) {
   uint8_t digest[32];
   for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(i * 8 + 0x0A);
   auto run = capture([&] {
-    int result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 1234567);
+    Transfer result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 1234567);
     std::printf("after\n");
     return result;
   });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   std::string query =
       "/api/v100/status.ssi?action=firmwareupgrade"
       "&hash=0a121a222a323a424a525a626a727a828a929aa2aab2bac2cad2dae2eaf2fa02&size=1234567";
@@ -193,11 +196,11 @@ TEST_F(Transfers, FirmwareUpgradeReplyGoesToStandardOutputInOrder) {
   GatewayProcess gateway({"--reply", "firmware=" + reply.path});
   uint8_t digest[32] = {};
   auto run = capture([&] {
-    int result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10);
+    Transfer result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10);
     std::printf("after\n");
     return result;
   });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_EQ(run.out, "firmware\tpushing URL '" + gateway.address() + "/api/v100/status.ssi?action=firmwareupgrade&hash=" +
                          std::string(64, '0') + "&size=10'.\n{\"upgrade\":\"started\"}\nafter\n");
   EXPECT_THAT(run.err, HasSubstr("% Total"));
@@ -207,12 +210,12 @@ TEST_F(Transfers, TriggerRequestsFailOnHttpErrors) {
   GatewayProcess gateway({"--fail", "firmware=500", "--fail", "restore=503"});
   uint8_t digest[32] = {};
   auto run = capture([&] { return curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Failed);
   EXPECT_THAT(run.out, HasSubstr("500 Internal Server Error"));  // the body still shows
   EXPECT_THAT(run.err, testing::EndsWith("request failed: HTTP 500\n"));
 
   run = capture([&] { return curl.request_restore(gateway.address().c_str()); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Failed);
   EXPECT_EQ(run.out, "backup_put\tpushing URL '" + gateway.address() + "/api/v100/status.ssi?action=restoreconfig'.\n");
   EXPECT_THAT(run.err, testing::EndsWith("request failed: HTTP 503\n"));
 }
@@ -221,7 +224,7 @@ TEST_F(Transfers, RestoreRequestDiscardsTheReply) {
   ReplyFile reply("{\"restore\":\"started\"}\n");
   GatewayProcess gateway({"--reply", "restore=" + reply.path});
   auto run = capture([&] { return curl.request_restore(gateway.address().c_str()); });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_EQ(run.out, "backup_put\tpushing URL '" + gateway.address() + "/api/v100/status.ssi?action=restoreconfig'.\n");
   EXPECT_THAT(run.err, Not(HasSubstr("started")));
   EXPECT_THAT(run.err, HasSubstr("% Total"));
@@ -230,7 +233,7 @@ TEST_F(Transfers, RestoreRequestDiscardsTheReply) {
 
 TEST_F(Transfers, RestoreRequestToNobodyFails) {
   auto run = capture([&] { return curl.request_restore(closed_address().c_str()); });
-  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.result, Transfer::Unreachable);
   EXPECT_THAT(run.err, HasSubstr("curl_easy_perform() failed: Couldn't connect to server\n"));
 }
 
@@ -238,9 +241,9 @@ TEST_F(Transfers, VerboseTurnsTheTraceOn) {
   GatewayProcess gateway;
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
-  CurlGateway loud(TransferSettings{true, Reporter{}});
+  CurlGateway loud(TransferSettings{true, Reporter{}, HttpLimits{}});
   auto run = capture([&] { return loud.fetch_to_buffer("status", url.c_str(), &buffer); });
-  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_THAT(run.err, HasSubstr("> GET /api/v100/status.ssi HTTP/1.1"));
   EXPECT_THAT(run.err, HasSubstr("< HTTP/1.1 200 OK"));
 }

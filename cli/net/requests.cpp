@@ -17,24 +17,25 @@ void configure_firmware_upgrade(CURL* handle, void*) {
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
-int run_trigger(const TransferSettings& settings, const char* tag, const std::string& url,
-                net::ConfigureHandle configure) {
+Transfer run_trigger(const TransferSettings& settings, const char* tag, const std::string& url,
+                     net::ConfigureHandle configure) {
   long status = 0;
-  if (net::run_transfer(settings, tag, "pushing", url, configure, nullptr, &status) != 0) return 1;
+  const Transfer result = net::run_transfer(settings, tag, "pushing", url, configure, nullptr, &status, &settings.http);
+  if (result != Transfer::Done) return result;
   return net::check_trigger_status(settings.reporter, status);
 }
 
 }  // namespace
 
-int CurlGateway::request_restore(const char* address) {
-  if (!address) return 1;
+Transfer CurlGateway::request_restore(const char* address) {
+  if (!address) return Transfer::Failed;
   auto url = format_text("%s/api/v100/status.ssi?action=restoreconfig", address);
-  if (!url) return 1;
+  if (!url) return Transfer::Failed;
   return run_trigger(settings_, "backup_put", *url, configure_restore);
 }
 
-int CurlGateway::request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) {
-  if (!address || !digest) return 1;
+Transfer CurlGateway::request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) {
+  if (!address || !digest) return Transfer::Failed;
   static const char kDigits[] = "0123456789abcdef";
   char hash[65];
   for (int i = 0; i < 32; ++i) {
@@ -43,6 +44,6 @@ int CurlGateway::request_firmware_upgrade(const char* address, const uint8_t* di
   }
   hash[64] = '\0';
   auto url = format_text("%s/api/v100/status.ssi?action=firmwareupgrade&hash=%s&size=%zu", address, hash, size);
-  if (!url) return 1;
+  if (!url) return Transfer::Failed;
   return run_trigger(settings_, "firmware", *url, configure_firmware_upgrade);
 }

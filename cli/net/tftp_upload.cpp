@@ -37,10 +37,10 @@ void configure_upload(CURL* handle, void* context) {
 
 }  // namespace
 
-int CurlGateway::tftp_upload(const char* address, const UploadSource* source) {
-  if (!address || !source || !source->data || source->count == 0) return 1;
+Transfer CurlGateway::tftp_upload(const char* address, const UploadSource* source) {
+  if (!address || !source || !source->data || source->count == 0) return Transfer::Failed;
   auto url = format_text("tftp://%s/flashraw.bin", address);
-  if (!url) return 1;
+  if (!url) return Transfer::Failed;
   UploadCursor cursor{source->data, source->count};
   return net::run_transfer(settings_, "firmware_push_tftp", "pushing", *url, configure_upload, &cursor);
 }

@@ -15,12 +15,14 @@ namespace net {
 using ConfigureHandle = void (*)(CURL* handle, void* context);
 
 // Reports "<tag>\t<verb> URL '<url>'.\n", performs the transfer and reports
-// libcurl's failure line. `status` (may be nullptr) receives the HTTP status.
-// 0 when libcurl reported success, 1 otherwise.
-int run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
-                 ConfigureHandle configure, void* context, long* status = nullptr);
+// why it failed. `status` (may be nullptr) receives the HTTP status. HTTP
+// requests pass the settings' limits as `limits`; a request that runs into
+// one is reported as "No answer from <host> ..." instead of libcurl's line.
+Transfer run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
+                      ConfigureHandle configure, void* context, long* status = nullptr,
+                      const HttpLimits* limits = nullptr);
 
 // For the trigger requests: an HTTP status of 400 or more means the gateway did not act.
-int check_trigger_status(const Reporter& reporter, long status);
+Transfer check_trigger_status(const Reporter& reporter, long status);
 
 }  // namespace net

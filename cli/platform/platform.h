@@ -25,10 +25,11 @@ std::FILE* open_file(const char* path, const char* mode);
 bool seek_file(std::FILE* file, uint64_t position);
 // True when `path` names an existing folder.
 bool is_folder(const char* path);
-// True when `path` is an existing folder in which files can be created.
+// True when `path` is an existing folder in which a file could just be created.
 bool is_writable_folder(const char* path);
 // Writes `count` bytes as the file `path`, replacing an existing one only once
-// every byte is written (a temporary beside it is renamed); false on failure.
+// every byte is written: a new temporary of a name nobody could plant is made
+// beside it and renamed. Links are never followed. False on failure.
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count);
 // Size in bytes of an open file; false when it cannot be told.
 bool file_size(std::FILE* file, uint64_t* size);

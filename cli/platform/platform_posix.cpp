@@ -1,9 +1,10 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -35,18 +36,53 @@ bool is_folder(const char* path) {
   return path && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// Creates a new file "<prefix>XXXXXX" that did not exist before (O_CREAT|O_EXCL),
+// so that no link or file planted under a guessable name is followed or
+// overwritten. The descriptor, or -1; `name` receives the name.
+int create_unique(const std::string& prefix, std::string* name) {
+  *name = prefix + "XXXXXX";
+  const int fd = mkostemp(name->data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  // mkostemp makes the file private; a backup is an ordinary file of the user's.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  return fd;
+}
+
+bool write_all(int fd, const uint8_t* data, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = write(fd, data, count);
+    if (n < 0) return false;
+    data += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool is_writable_folder(const char* path) {
   struct stat info;
-  return path && stat(path, &info) == 0 && S_ISDIR(info.st_mode) && access(path, W_OK | X_OK) == 0;
+  if (!path || stat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  // Permission bits do not tell (a read-only mount, /proc): only creating a file does.
+  std::string probe;
+  const int fd = create_unique(std::string(path) + "/.varnu-probe.", &probe);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
 }
 
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count) {
-  const std::string temporary = std::string(path) + ".partial";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  const bool written = (count == 0 || std::fwrite(data, 1, count, file) == count);
-  if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), path) != 0) {
-    std::remove(temporary.c_str());
+  std::string temporary;
+  const int fd = create_unique(std::string(path) + ".partial.", &temporary);
+  if (fd < 0) return false;
+  const bool written = write_all(fd, data, count);
+  if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path) != 0) {
+    unlink(temporary.c_str());
     return false;
   }
   return true;

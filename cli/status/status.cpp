@@ -100,7 +100,7 @@ StatusOutcome query_status(Gateway& gateway, const char* address, StatusReport* 
   auto url = format_text("%s/api/v100/status.ssi", address);
   if (!url) return {};
   ReceiveBuffer reply;
-  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != 0) return {};
+  if (gateway.fetch_to_buffer("status", url->c_str(), &reply) != Transfer::Done) return {};
   return read_status_report(reply.data.data(), reply.data.size(), report);
 }
 

@@ -154,17 +154,28 @@ int zip_entry_is_directory(ZipArchive* handle) {
   return (attributes & DOS_DIRECTORY_ATTRIBUTE) ? 1 : 0;
 }
 
-int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out) {
+int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit) {
   if (!out || zip_entry_is_directory(handle) != 0) return -1;
   out->clear();
-  zip_file_t* file = zip_fopen_index(handle->zip, static_cast<zip_uint64_t>(handle->current), 0);
+  const auto index = static_cast<zip_uint64_t>(handle->current);
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat_index(handle->zip, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return -1;
+  // Refused on what the entry claims, before anything is inflated.
+  if (stat.size > limit) return -2;
+  zip_file_t* file = zip_fopen_index(handle->zip, index, 0);
   if (!file) return -1;
-  // Grown by what actually inflates rather than by the size the entry claims.
+  // Grown by what actually inflates rather than by the size the entry claims,
+  // and never beyond that claim: an entry that inflates to more is damaged.
   uint8_t chunk[64 * 1024];
   zip_int64_t n;
-  while ((n = zip_fread(file, chunk, sizeof chunk)) > 0) out->insert(out->end(), chunk, chunk + n);
+  bool beyond_claim = false;
+  while (!beyond_claim && (n = zip_fread(file, chunk, sizeof chunk)) > 0) {
+    beyond_claim = out->size() + static_cast<uint64_t>(n) > stat.size;
+    if (!beyond_claim) out->insert(out->end(), chunk, chunk + n);
+  }
   const bool closed = zip_fclose(file) == 0;
-  const bool failed = n < 0 || !closed;
+  const bool failed = beyond_claim || n < 0 || !closed;
   if (failed) out->clear();
   return failed ? -1 : 0;
 }

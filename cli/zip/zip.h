@@ -40,5 +40,7 @@ int zip_entry_select(ZipArchive* handle, int64_t index);
 const char* zip_entry_current_name(ZipArchive* handle);
 // 1 for a folder entry, 0 for a file, -1 without a current entry.
 int zip_entry_is_directory(ZipArchive* handle);
-// Decompresses the current entry into `out`. 0, or -1 (also for a folder entry).
-int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out);
+// Decompresses the current entry into `out`. 0; -2 when the entry holds more
+// than `limit` bytes (nothing is inflated then); -1 on any other failure
+// (also for a folder entry).
+int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit = UINT64_MAX);
