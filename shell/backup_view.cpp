@@ -24,8 +24,9 @@ std::string backup_report_json(const QuietRun& run) {
     error = "varnu-cli could not be started: " + run.start_error;
   } else if (run.timed_out) {
     error = "varnu-cli did not finish reading within " + std::to_string(kBackupReadLimitMs / 1000) + " s.";
-  } else if ((run.exit_code == 0 || run.exit_code == 1) && is_json_object(run.out)) {
-    return run.out;
+  } else if (const std::string document = json_document(run.out);
+             (run.exit_code == 0 || run.exit_code == 1) && is_json_object(document)) {
+    return document;
   } else {
     error = last_error_line(run.err);
     if (error.empty()) error = "varnu-cli could not read the backup (exit status " + std::to_string(run.exit_code) + ").";

@@ -22,6 +22,7 @@ PathDialog open_backup_dialog();
 PathDialog compare_backup_dialog(const std::string& first_path);
 
 // The document the tool printed when it ended with 0 or 1 (a comparison's
-// "different", a backup with a problem) and printed a JSON object; else
+// "different", a backup with a problem) and printed a JSON object after its
+// echo lines (json_document); else
 // {"error": ...} with the tool's last line on standard error or what went wrong.
 std::string backup_report_json(const QuietRun& run);

@@ -19,7 +19,8 @@ TEST(BackupReportJson, HandsOnTheToolsDocumentOrSaysWhatWentWrong) {
   };
   const std::string document = R"({"source":"/b/a.zip","configurations":[]})";
   const Case cases[] = {
-      {ran(document + "\n", "", 0), document + "\n"},
+      {ran("varnu-cli\nACTION=show_backup\noption json\n" + document + "\n", "", 0), document},
+      {ran(document + "\r\n\nstatus\tdone\n", "", 0), document},
       // A comparison that found differences, or a backup with a problem, still has its document.
       {ran(document, "", 1), document},
       {ran(document, "show_backup: cannot read '/b/x.zip'\n\n", 2), R"({"error":"show_backup: cannot read '/b/x.zip'"})"},

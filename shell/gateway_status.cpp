@@ -48,7 +48,7 @@ GatewayStatus read_status_output(const std::string& out, const std::string& err,
                                  const std::string& address) {
   GatewayStatus status;
   if (exit_code == 0) {
-    if (auto members = string_members(out)) status.fields = std::move(*members);
+    if (auto members = string_members(json_document(out))) status.fields = std::move(*members);
     if (status_field(status, "model_name")) return status;
     status.fields.clear();
   }
@@ -70,6 +70,20 @@ std::string last_error_line(const std::string& err) {
     if (!line.empty()) last = line;
   }
   return last;
+}
+
+std::string json_document(const std::string& out) {
+  std::size_t begin = out.rfind('{', 0) == 0 ? 0 : out.find("\n{");
+  if (begin == std::string::npos) return {};
+  if (out[begin] == '\n') ++begin;
+  std::size_t end = out.find_last_not_of(" \t\r\n");
+  // The last line that ends with '}'.
+  while (end != std::string::npos && end > begin && out[end] != '}') {
+    const std::size_t line = out.rfind('\n', end);
+    if (line == std::string::npos || line < begin) return {};
+    end = out.find_last_not_of(" \t\r\n", line);
+  }
+  return end == std::string::npos || end < begin ? std::string() : out.substr(begin, end - begin + 1);
 }
 
 bool is_json_object(const std::string& text) {

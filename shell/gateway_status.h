@@ -33,6 +33,11 @@ GatewayStatus status_timed_out(const std::string& address);
 // The tool's last non-empty line on standard error; empty when it wrote none.
 std::string last_error_line(const std::string& err);
 
+// The JSON document in the tool's standard output: from the first line that
+// starts with '{' (the echo lines of the command line come before it) to the
+// last line that ends with '}'; empty when there is none.
+std::string json_document(const std::string& out);
+
 // True when `text` starts with one complete JSON object (the reader does not look past it).
 bool is_json_object(const std::string& text);
 

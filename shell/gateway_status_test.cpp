@@ -9,7 +9,7 @@ TEST(ReadStatusOutput, TakesTheReportsStringMembersOrTheToolsError) {
     std::string json;
   };
   const Case cases[] = {
-      {R"( {"model_name":"LUMARO-2","serial_number":"S 1","mac":"00:11"} )" "\n", "", 0,
+      {"varnu-cli\nACTION=get_status\n" R"({"model_name":"LUMARO-2","serial_number":"S 1","mac":"00:11"} )" "\n", "", 0,
        R"({"model_name":"LUMARO-2","serial_number":"S 1","mac":"00:11"})"},
       {R"({"model_name":"LUMARO-2"})", "", 1, R"({"error":"The gateway at gw did not report its status."})"},
       {R"({"serial_number":"S 1"})", "", 0, R"({"error":"The gateway at gw did not report its status."})"},

@@ -480,8 +480,11 @@ FAKE_TOOL = r'''#!/usr/bin/env python3
 # redrawn after carriage returns and a green line,
 # waits while the hold file exists, and exits with the status the test chose.
 # A status query gets a gateway's answer at once; a backup to show or compare
-# gets a small document naming its files, a comparison's with status 1 (different).
+# gets a small document naming its files, a comparison's with status 1 (different);
+# the documents come after echo lines, as the tool's do.
 import json, os, sys, time
+if "--json" in sys.argv:
+    sys.stdout.write("varnu-cli\nACTION=%s\n" % sys.argv[2])
 if sys.argv[1:3] == ["--action", "get_status"]:
     sys.stdout.write(json.dumps({"model_name": "LUMARO-2", "serial_number": "SN-FAKE"}) + "\n")
     sys.exit(0)
