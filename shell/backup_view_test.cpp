@@ -31,11 +31,3 @@ TEST(BackupReportJson, HandsOnTheToolsDocumentOrSaysWhatWentWrong) {
   };
   for (const Case& c : cases) EXPECT_EQ(backup_report_json(c.run), c.json) << c.run.out << c.run.exit_code;
 }
-
-TEST(BackupArguments, PathsStayOneArgumentEach) {
-  const std::string odd = "/b/a b\"c --with x.zip";
-  EXPECT_EQ(show_backup_arguments(odd),
-            (std::vector<std::string>{"--action", "show_backup", "--backupfilein", odd, "--json"}));
-  EXPECT_EQ(compare_backup_arguments(odd, "/n.zip"),
-            (std::vector<std::string>{"--action", "diff_backup", "--backupfilein", odd, "--with", "/n.zip", "--json"}));
-}

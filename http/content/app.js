@@ -368,7 +368,8 @@
   };
   const list = (value) => (Array.isArray(value) ? value.map(shownValue).join(', ') : shownValue(value));
 
-  function table(caption, headers, rows) {
+  // A cell is a value shown as text or a node of its own; `states` mark rows (data-state).
+  function table(caption, headers, rows, states = []) {
     const node = element('table', undefined, 'backup-table');
     node.append(element('caption', caption));
     const head = element('tr');
@@ -376,11 +377,16 @@
     node.append(element('thead'));
     node.tHead.append(head);
     const body = element('tbody');
-    for (const row of rows) {
+    rows.forEach((row, index) => {
       const line = element('tr');
-      for (const cell of row) line.append(element('td', shownValue(cell)));
+      if (states[index] !== undefined) line.dataset.state = String(states[index]);
+      for (const cell of row) {
+        const place = element('td');
+        if (cell instanceof Node) place.append(cell); else place.textContent = shownValue(cell);
+        line.append(place);
+      }
       body.append(line);
-    }
+    });
     node.append(body);
     return node;
   }
@@ -467,26 +473,14 @@
     const configurations = array(comparison.configurations).filter((c) => c && typeof c === 'object');
     const changed = configurations.filter((c) => c.state !== 'unchanged');
     if (changed.length > 0) {
-      const rows = element('table', undefined, 'backup-table');
-      rows.append(element('caption', 'Configurations'));
-      rows.append(element('thead'));
-      const head = element('tr');
-      for (const header of ['Name', 'State', 'Version', 'Changes']) head.append(element('th', header));
-      rows.tHead.append(head);
-      const body = element('tbody');
-      for (const c of changed) {
-        const line = element('tr');
-        line.dataset.state = String(c.state);
-        const details = element('td');
-        if (array(c.changes).length > 0) details.append(changeList(c.changes));
-        else if (c.state === 'changed') details.textContent = `${shownValue(c.differing_bytes)} bytes differ`;
-        line.append(element('td', shownValue(c.name)), element('td', shownValue(c.state)),
-          element('td', c.old_version === c.new_version ? shownValue(c.old_version)
-            : `${shownValue(c.old_version)} → ${shownValue(c.new_version)}`), details);
-        body.append(line);
-      }
-      rows.append(body);
-      parts.push(rows);
+      const details = (c) => {
+        if (array(c.changes).length > 0) return changeList(c.changes);
+        return c.state === 'changed' ? `${shownValue(c.differing_bytes)} bytes differ` : '';
+      };
+      const version = (c) => (c.old_version === c.new_version ? c.old_version
+        : `${shownValue(c.old_version)} → ${shownValue(c.new_version)}`);
+      parts.push(table('Configurations', ['Name', 'State', 'Version', 'Changes'],
+        changed.map((c) => [c.name, c.state, version(c), details(c)]), changed.map((c) => c.state)));
     }
     const same = configurations.length - changed.length;
     parts.push(element('p', `${same} configuration${same === 1 ? '' : 's'} unchanged.`, 'backup-note'));

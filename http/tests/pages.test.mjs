@@ -393,7 +393,7 @@ describe('web user interface', () => {
         assert.deepEqual(await rows('#backup-view table tbody tr'), [
           ['dali1', 'changed', '1 → 3', `gear 3 name: Hall 1 → ${markup}`],
           ['rlc', 'changed', '–', '12 bytes differ'],
-          ['cd4', 'added', '– → 3', '']]);
+          ['cd4', 'added', '– → 3', '–']]);
         assert.equal(await page.locator('#backup-view .backup-note').textContent(), '1 configuration unchanged.');
         assert.equal(await page.locator('#backup-view img').count(), 0);
 
