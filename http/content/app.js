@@ -366,7 +366,7 @@
     if (value === null || value === undefined || value === '') return '–';
     return typeof value === 'string' ? value : JSON.stringify(value);
   };
-  const list = (value) => (Array.isArray(value) ? value.map(shownValue).join(', ') : shownValue(value));
+  const listText = (value) => (Array.isArray(value) ? value.map(shownValue).join(', ') : shownValue(value));
 
   // A cell is a value shown as text or a node of its own; `states` mark rows (data-state).
   function table(caption, headers, rows, states = []) {
@@ -420,7 +420,7 @@
         const gear = array(record.gear);
         section.append(gear.length === 0 ? element('p', `${configuration.name}: no gear in use.`, 'backup-note')
           : table(`Gear (${configuration.name})`, ['Slot', 'Name', 'Address', 'Groups', 'Device types'],
-            gear.map((g) => [g.slot, g.name, g.short_address, list(g.groups), list(g.device_types)])));
+            gear.map((g) => [g.slot, g.name, g.short_address, listText(g.groups), listText(g.device_types)])));
         const groups = array(record.groups);
         if (groups.length > 0) {
           section.append(table(`Group names (${configuration.name})`, ['Group', 'Name'], groups.map((g) => [g.group, g.name])));
