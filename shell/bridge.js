@@ -1,6 +1,7 @@
 // The shell's native interface, installed in every frame before the page's own
-// scripts run. Each function blocks the page until the shell answers (see
-// native_action_handler.h) and returns an integer; none of them ever throws.
+// scripts run. Each action function blocks the page until the shell answers (see
+// native_action_handler.h) and returns an integer; the status and backup readers
+// return a Promise of JSON text. None of them ever throws.
 (function () {
   'use strict';
   // Only documents of the origins the shell names get the interface; all others see none of it.
@@ -39,7 +40,7 @@
     if (args.length > 0 && typeof args[0] === 'string') {
       if (args[0] === '') return null;
       query = '?ip=' + encode(replace.call(args[0], loneSurrogate, '\uFFFD'));
-      // A channel setup names the channel and the kind of CSV file; the shell checks both.
+      // A channel setup or export names the channel and the kind of CSV file; the shell checks both.
       if (args.length > 2) query += '&channel=' + encode(toText(args[1])) + '&kind=' + encode(toText(args[2]));
     }
     return query;
@@ -65,7 +66,7 @@
 
   // The same call without blocking the page: a Promise of the result.
   const actionNames = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade',
-    'native_actionSetupChannel'];
+    'native_actionSetupChannel', 'native_actionExportChannel'];
   function callInBackground(name, args) {
     return new Promise_((resolve) => {
       const query = actionQuery(args);
@@ -84,18 +85,13 @@
     });
   }
 
-  // The status query runs in the background: the page gets a Promise of the JSON text.
-  function statusOf(address) {
+  // The status query and the backup readers run in the background: the page gets a Promise of the JSON text.
+  function askInBackground(path) {
     return new Promise_((resolve) => {
       const failed = '{"error":"The varnkit window did not answer."}';
-      if (typeof address !== 'string' || address === '') {
-        resolve('{"error":"Enter the gateway address."}');
-        return;
-      }
       try {
         const request = new Request();
-        open.call(request, 'GET', '@SCHEME@:native_gatewayStatus?ip=' +
-          encode(replace.call(address, loneSurrogate, '\uFFFD')), true);
+        open.call(request, 'GET', '@SCHEME@:' + path, true);
         onLoadEnd.call(request, () => resolve(status.call(request) === 200 ? responseText.call(request) : failed));
         send.call(request);
       } catch (e) {
@@ -104,11 +100,24 @@
     });
   }
 
+  // A string argument for a query; anything else counts as empty.
+  function queryText(value) {
+    return typeof value === 'string' ? encode(replace.call(value, loneSurrogate, '\uFFFD')) : '';
+  }
+
+  function statusOf(address) {
+    if (typeof address !== 'string' || address === '') {
+      return new Promise_((resolve) => resolve('{"error":"Enter the gateway address."}'));
+    }
+    return askInBackground('native_gatewayStatus?ip=' + queryText(address));
+  }
+
   window.native_appVersion = '@APP_VERSION@';
   window.native_actionBackup = function () { return call('native_actionBackup', arguments); };
   window.native_actionRestore = function () { return call('native_actionRestore', arguments); };
   window.native_actionFirmwareUpgrade = function () { return call('native_actionFirmwareUpgrade', arguments); };
   window.native_actionSetupChannel = function () { return call('native_actionSetupChannel', arguments); };
+  window.native_actionExportChannel = function () { return call('native_actionExportChannel', arguments); };
   window.native_runAction = function (name, ...args) { return callInBackground(name, args); };
   window.native_runProgress = function () {
     try {
@@ -123,4 +132,8 @@
     return isNaN(result) ? -1 : result;
   };
   window.native_gatewayStatus = function (address) { return statusOf(address); };
+  window.native_showBackup = function (path) { return askInBackground('native_showBackup?path=' + queryText(path)); };
+  window.native_compareBackups = function (oldPath, newPath) {
+    return askInBackground('native_compareBackups?old=' + queryText(oldPath) + '&new=' + queryText(newPath));
+  };
 })();

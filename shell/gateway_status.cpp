@@ -2,16 +2,28 @@
 
 #include <sstream>
 
+#include "json/json.h"
 #include "tool_command.h"
 
 namespace {
 
-bool is_field_name(const std::string& name) {
-  if (name.empty()) return false;
-  for (char c : name) {
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+// The members of a flat object of strings, in order; none for any other text.
+std::optional<std::vector<std::pair<std::string, std::string>>> string_members(const std::string& text) {
+  json::JsonReader reader;
+  json::open_bytes(reader, text.data(), text.size());
+  std::vector<std::pair<std::string, std::string>> members;
+  bool complete = json::next_token(reader) == json::Token::ObjectStart;
+  while (complete) {
+    const json::Token name = json::next_token(reader);
+    if (name == json::Token::ObjectEnd) break;
+    const std::string member = json::token_text(reader);
+    complete = name == json::Token::String && json::next_token(reader) == json::Token::String;
+    if (complete) members.emplace_back(member, json::token_text(reader));
   }
-  return true;
+  complete = complete && json::next_token(reader) == json::Token::Done;
+  json::close(reader);
+  if (!complete) return std::nullopt;
+  return members;
 }
 
 std::string strip_line_end(std::string line) {
@@ -29,23 +41,18 @@ std::vector<std::string> lines_of(const std::string& text) {
 }  // namespace
 
 std::vector<std::string> status_arguments(const std::string& address) {
-  return {"--action", "get_status", "--ip", address};
+  return {"--action", "get_status", "--ip", address, "--json"};
 }
 
 GatewayStatus read_status_output(const std::string& out, const std::string& err, int exit_code,
                                  const std::string& address) {
   GatewayStatus status;
-  for (const std::string& line : lines_of(out)) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string::npos || !is_field_name(line.substr(0, equals))) continue;
-    status.fields.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+  if (exit_code == 0) {
+    if (auto members = string_members(json_document(out))) status.fields = std::move(*members);
+    if (status_field(status, "model_name")) return status;
+    status.fields.clear();
   }
-  if (exit_code == 0 && status_field(status, "model_name")) return status;
-  status.fields.clear();
-  std::string last;
-  for (const std::string& line : lines_of(err)) {
-    if (!line.empty()) last = line;
-  }
+  const std::string last = last_error_line(err);
   static const std::string kCurlFailure = "curl_easy_perform() failed: ";
   if (last.rfind(kCurlFailure, 0) == 0) {
     status.error = "The gateway at " + address + " could not be reached (" + last.substr(kCurlFailure.size()) + ").";
@@ -55,6 +62,38 @@ GatewayStatus read_status_output(const std::string& out, const std::string& err,
     status.error = "The gateway at " + address + " did not report its status.";
   }
   return status;
+}
+
+std::string last_error_line(const std::string& err) {
+  std::string last;
+  for (const std::string& line : lines_of(err)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+std::string json_document(const std::string& out) {
+  std::size_t begin = out.rfind('{', 0) == 0 ? 0 : out.find("\n{");
+  if (begin == std::string::npos) return {};
+  if (out[begin] == '\n') ++begin;
+  std::size_t end = out.find_last_not_of(" \t\r\n");
+  // The last line that ends with '}'.
+  while (end != std::string::npos && end > begin && out[end] != '}') {
+    const std::size_t line = out.rfind('\n', end);
+    if (line == std::string::npos || line < begin) return {};
+    end = out.find_last_not_of(" \t\r\n", line);
+  }
+  return end == std::string::npos || end < begin ? std::string() : out.substr(begin, end - begin + 1);
+}
+
+bool is_json_object(const std::string& text) {
+  json::JsonReader reader;
+  json::open_bytes(reader, text.data(), text.size());
+  json::Token token = json::next_token(reader);
+  const bool object = token == json::Token::ObjectStart;
+  while (token != json::Token::Error && token != json::Token::Done) token = json::next_token(reader);
+  json::close(reader);
+  return object && token == json::Token::Done;
 }
 
 GatewayStatus status_timed_out(const std::string& address) {

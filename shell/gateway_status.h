@@ -1,6 +1,6 @@
-// The gateway card's data: what `varnu-cli --action get_status` printed, read
-// into fields or an error, and the JSON text that native_gatewayStatus hands
-// to the page.
+// The gateway card's data: the status report that `varnu-cli --action
+// get_status --json` printed, read into fields or an error, and the JSON text
+// that native_gatewayStatus hands to the page.
 #pragma once
 
 #include <optional>
@@ -13,21 +13,33 @@
 inline constexpr int kStatusQueryLimitMs = 50000;
 
 struct GatewayStatus {
-  std::vector<std::pair<std::string, std::string>> fields;  // "name=value" lines, in printed order
+  std::vector<std::pair<std::string, std::string>> fields;  // the report's string members, in printed order
   std::string error;                                        // empty on success
 };
 
 // The tool's arguments for a status query of `address`.
 std::vector<std::string> status_arguments(const std::string& address);
 
-// Reads one finished query. Success needs exit status 0 and a model_name line.
-// The error is the tool's last line on standard error (a curl failure worded
-// for people), else a text naming the address.
+// Reads one finished query. Success needs exit status 0 and one JSON object of
+// string members on standard output that names the model. The error is the
+// tool's last line on standard error (a curl failure worded for people), else
+// a text naming the address.
 GatewayStatus read_status_output(const std::string& out, const std::string& err, int exit_code,
                                  const std::string& address);
 
 // The query that did not end within kStatusQueryLimitMs.
 GatewayStatus status_timed_out(const std::string& address);
+
+// The tool's last non-empty line on standard error; empty when it wrote none.
+std::string last_error_line(const std::string& err);
+
+// The JSON document in the tool's standard output: from the first line that
+// starts with '{' (the echo lines of the command line come before it) to the
+// last line that ends with '}'; empty when there is none.
+std::string json_document(const std::string& out);
+
+// True when `text` starts with one complete JSON object (the reader does not look past it).
+bool is_json_object(const std::string& text);
 
 std::optional<std::string> status_field(const GatewayStatus& status, const std::string& name);
 

@@ -20,6 +20,7 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include "backup_view.h"
 #include "confirmation.h"
 #include "console_window.h"
 #include "diagnostics.h"
@@ -156,6 +157,15 @@ void NativeActionHandler::requestStarted(QWebEngineUrlRequestJob* job) {
                        [reply_json](const GatewayStatus& status) { reply_json(status_json(status)); });
     return;
   }
+  if (job->requestMethod() == "GET" && url.path() == "native_showBackup") {
+    ShowBackup(query.queryItemValue("path", QUrl::FullyDecoded), reply_json);
+    return;
+  }
+  if (job->requestMethod() == "GET" && url.path() == "native_compareBackups") {
+    CompareBackups(query.queryItemValue("old", QUrl::FullyDecoded), query.queryItemValue("new", QUrl::FullyDecoded),
+                   reply_json);
+    return;
+  }
   if (job->requestMethod() == "GET" && url.path() == "native_lastRun") {
     const RunRecord& run = ConsoleWindow::LastRun();
     reply_json("{\"log\":" + json_quoted(run.log.toStdString()) + ",\"archive\":" +
@@ -179,7 +189,7 @@ bool NativeActionHandler::Execute(const QString& name, const std::optional<QStri
   const QString tool = ConsoleTool();
   const std::optional<NativeAction> action = native_action_by_name(name.toStdString());
   if (!action) return false;
-  if (!address || (*action == NativeAction::SetupChannel && !choice)) {
+  if (!address || (needs_channel(*action) && !choice)) {
     ShowNotice(kMissingArguments, [reply] { reply(kResultNotRun); });
     return true;
   }
@@ -189,7 +199,7 @@ bool NativeActionHandler::Execute(const QString& name, const std::optional<QStri
   }
   const std::string gateway = address->toStdString();
   const ChannelChoice setup = choice.value_or(ChannelChoice{});
-  PickPath(picks_folder(*action), path_dialog(*action, gateway, setup), [=](const QString& path) {
+  PickPath(path_pick(*action), path_dialog(*action, gateway, setup), [=](const QString& path) {
     if (path.isEmpty()) {
       ShowNotice(kNoFolderSelected, [reply] { reply(kResultNotRun); });
       return;
@@ -198,30 +208,35 @@ bool NativeActionHandler::Execute(const QString& name, const std::optional<QStri
       ConsoleWindow::Run(tool, to_qt(tool_arguments(*action, gateway, path.toStdString(), setup)), *action, gateway,
                          reply);
     };
-    if (*action == NativeAction::Backup || *action == NativeAction::SetupChannel) {
-      run();
-    } else {
+    // Only a restore and an upgrade write over the gateway's configuration or firmware.
+    if (*action == NativeAction::Restore || *action == NativeAction::FirmwareUpgrade) {
       Confirm(*action, gateway, path.toStdString(), reply, run);
+    } else {
+      run();
     }
   });
   return true;
 }
 
-void PickPath(bool pick_folders, const PathDialog& look, const std::function<void(const QString&)>& done) {
-  diagnostic(pick_folders ? "dialog folder" : "dialog file");
+void PickPath(PathPick pick, const PathDialog& look, const std::function<void(const QString&)>& done) {
+  diagnostic(pick == PathPick::Folder ? "dialog folder" : pick == PathPick::SaveFile ? "dialog save" : "dialog file");
   const QString kind = QString::fromStdString(look.kind);
   QSettings settings(DialogSettingsPath(), QSettings::IniFormat);
   auto* dialog = new QFileDialog(QApplication::activeWindow(), QString::fromStdString(look.title),
                                  settings.value("last-folder/" + kind, QDir::homePath()).toString());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  dialog->setFileMode(pick_folders ? QFileDialog::Directory : QFileDialog::ExistingFile);
-  if (pick_folders) dialog->setOption(QFileDialog::ShowDirsOnly);
+  dialog->setFileMode(pick == PathPick::Folder     ? QFileDialog::Directory
+                      : pick == PathPick::SaveFile ? QFileDialog::AnyFile
+                                                   : QFileDialog::ExistingFile);
+  if (pick == PathPick::Folder) dialog->setOption(QFileDialog::ShowDirsOnly);
+  if (pick == PathPick::SaveFile) dialog->setAcceptMode(QFileDialog::AcceptSave);
   if (!look.filters.empty()) dialog->setNameFilters(to_qt(look.filters));
-  QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, kind, pick_folders](int result) {
+  QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, kind, pick](int result) {
     const QStringList chosen = dialog->selectedFiles();
     const QString path = result == QDialog::Accepted && !chosen.isEmpty() ? chosen.first() : QString();
     if (!path.isEmpty())
-      QSettings(DialogSettingsPath(), QSettings::IniFormat).setValue("last-folder/" + kind, pick_folders ? path : QFileInfo(path).absolutePath());
+      QSettings(DialogSettingsPath(), QSettings::IniFormat)
+          .setValue("last-folder/" + kind, pick == PathPick::Folder ? path : QFileInfo(path).absolutePath());
     done(path);
   });
   dialog->open();
@@ -245,35 +260,93 @@ bool ShowLog(const QString& name) {
   return true;
 }
 
+void RunQuietly(const std::vector<std::string>& arguments, int limit_ms,
+                const std::function<void(const QuietRun&)>& done) {
+  // No console window: the page shows the answer. The process and timer die with the run.
+  auto* process = new QProcess;
+  auto* limit = new QTimer(process);
+  limit->setSingleShot(true);
+  auto finish = [process, done](const QuietRun& run) {
+    process->disconnect();
+    process->deleteLater();
+    done(run);
+  };
+  QObject::connect(limit, &QTimer::timeout, process, [process, finish] {
+    process->kill();
+    QuietRun run;
+    run.timed_out = true;
+    finish(run);
+  });
+  QObject::connect(process, &QProcess::finished, process, [process, finish](int exit_code, QProcess::ExitStatus how) {
+    QuietRun run;
+    run.out = process->readAllStandardOutput().toStdString();
+    run.err = process->readAllStandardError().toStdString();
+    run.exit_code = how == QProcess::NormalExit ? exit_code : -1;
+    finish(run);
+  });
+  QObject::connect(process, &QProcess::errorOccurred, process, [process, finish](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    QuietRun run;
+    run.start_error = process->errorString().toStdString();
+    finish(run);
+  });
+  process->setStandardInputFile(QProcess::nullDevice());
+  limit->start(limit_ms);
+  process->start(ConsoleTool(), to_qt(arguments));
+}
+
 void QueryGatewayStatus(const std::string& address, const std::function<void(const GatewayStatus&)>& done) {
   diagnostic("status " + QString::fromStdString(address));
   if (address.empty()) {
     done(GatewayStatus{{}, "Enter the gateway address."});
     return;
   }
-  // No console window: the card shows the answer. The process and timer die with the query.
-  auto* process = new QProcess;
-  auto* limit = new QTimer(process);
-  limit->setSingleShot(true);
-  auto finish = [process, done](const GatewayStatus& status) {
-    process->disconnect();
-    process->deleteLater();
-    done(status);
+  RunQuietly(status_arguments(address), kStatusQueryLimitMs, [address, done](const QuietRun& run) {
+    if (!run.start_error.empty()) {
+      done(GatewayStatus{{}, "varnu-cli could not be started: " + run.start_error});
+    } else if (run.timed_out) {
+      done(status_timed_out(address));
+    } else {
+      done(read_status_output(run.out, run.err, run.exit_code, address));
+    }
+  });
+}
+
+void ShowBackup(const QString& path, const std::function<void(const std::string&)>& done) {
+  const auto show = [done](const QString& chosen) {
+    if (chosen.isEmpty()) {
+      done(kNoBackupChosen);
+      return;
+    }
+    diagnostic("show backup " + chosen);
+    RunQuietly(show_backup_arguments(chosen.toStdString()), kBackupReadLimitMs,
+               [done](const QuietRun& run) { done(backup_report_json(run)); });
   };
-  QObject::connect(limit, &QTimer::timeout, process, [process, address, finish] {
-    process->kill();
-    finish(status_timed_out(address));
-  });
-  QObject::connect(process, &QProcess::finished, process, [process, address, finish](int exit_code, QProcess::ExitStatus how) {
-    finish(read_status_output(process->readAllStandardOutput().toStdString(),
-                              process->readAllStandardError().toStdString(),
-                              how == QProcess::NormalExit ? exit_code : -1, address));
-  });
-  QObject::connect(process, &QProcess::errorOccurred, process, [process, finish](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart)
-      finish(GatewayStatus{{}, "varnu-cli could not be started: " + process->errorString().toStdString()});
-  });
-  process->setStandardInputFile(QProcess::nullDevice());
-  limit->start(kStatusQueryLimitMs);
-  process->start(ConsoleTool(), to_qt(status_arguments(address)));
+  if (path.isEmpty()) {
+    PickPath(PathPick::OpenFile, open_backup_dialog(), show);
+  } else {
+    show(path);
+  }
+}
+
+void CompareBackups(const QString& old_path, const QString& new_path,
+                    const std::function<void(const std::string&)>& done) {
+  if (old_path.isEmpty()) {
+    done("{\"error\":\"Open a backup first; it is compared with the one chosen next.\"}");
+    return;
+  }
+  const auto compare = [old_path, done](const QString& chosen) {
+    if (chosen.isEmpty()) {
+      done(kNoBackupChosen);
+      return;
+    }
+    diagnostic("compare backups " + old_path + " " + chosen);
+    RunQuietly(compare_backup_arguments(old_path.toStdString(), chosen.toStdString()), kBackupReadLimitMs,
+               [done](const QuietRun& run) { done(backup_report_json(run)); });
+  };
+  if (new_path.isEmpty()) {
+    PickPath(PathPick::OpenFile, compare_backup_dialog(old_path.toStdString()), compare);
+  } else {
+    compare(new_path);
+  }
 }

@@ -1,4 +1,4 @@
-// The script bridge's native side: the three native functions run here.
+// The script bridge's native side: the native functions run here.
 //
 // Page scripts have no synchronous native functions in Qt WebEngine, yet the
 // page must get each function's result as a plain return value. The injected
@@ -9,8 +9,9 @@
 // loop keeps running, so windows keep painting and the console window shows the
 // tool's output live. Requests carry the function name as path and the address
 // as "ip" query item, absent when the first argument was missing or no string.
-// native_gatewayStatus is the one asynchronous function: the bridge hands the
-// page a Promise of the JSON text that the reply carries. native_lastRun
+// native_gatewayStatus, native_showBackup and native_compareBackups run the tool
+// without a window: the bridge hands the page a Promise of the JSON text that
+// the reply carries. native_lastRun
 // answers at once with the log and archive of the last finished run (JSON),
 // native_showLog(name) opens that log, native_runProgress tells how far the
 // running tool has got (a JSON string).
@@ -22,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gateway_status.h"
 #include "tool_command.h"
@@ -47,8 +49,8 @@ class NativeActionHandler : public QWebEngineUrlSchemeHandler {
 
   // One call of native function `name`. `reply` receives the page's result once
   // the notice, the dialog and the console tool are done. False when `name` is
-  // not one of the three functions (nothing is shown then).
-  // A channel setup also needs the page's channel and kind texts (`choice`).
+  // not one of the action functions (nothing is shown then).
+  // A channel setup or export also needs the page's channel and kind texts (`choice`).
   static bool Execute(const QString& name, const std::optional<QString>& address,
                       const std::optional<ChannelChoice>& choice, const Reply& reply);
 
@@ -56,15 +58,29 @@ class NativeActionHandler : public QWebEngineUrlSchemeHandler {
   const bool kit_server_verified_;
 };
 
+// Runs the console tool with `arguments` without a window; `done` receives its
+// output, at the latest after `limit_ms` (the tool is killed then).
+void RunQuietly(const std::vector<std::string>& arguments, int limit_ms,
+                const std::function<void(const QuietRun&)>& done);
+
 // Runs the console tool's status query of `address` without a window; `done`
 // receives its outcome, at the latest after kStatusQueryLimitMs.
 void QueryGatewayStatus(const std::string& address, const std::function<void(const GatewayStatus&)>& done);
+
+// The decoded backup at `path` (a file dialog asks for it when `path` is empty)
+// as the JSON text for the page (backup_view.h).
+void ShowBackup(const QString& path, const std::function<void(const std::string&)>& done);
+
+// The differences from the backup at `old_path` to the one at `new_path` (a file
+// dialog asks for it when empty), as the JSON text for the page.
+void CompareBackups(const QString& old_path, const QString& new_path,
+                    const std::function<void(const std::string&)>& done);
 
 // Opens a window with the run log `name` from the logs folder; false when no
 // such log exists (names with a folder are refused).
 bool ShowLog(const QString& name);
 
-// Shows the open dialog `look` describes, for folders or for files, over the
-// active window, starting in the folder used last for its kind; `done` receives
-// the chosen path, or an empty text when none was chosen.
-void PickPath(bool pick_folders, const PathDialog& look, const std::function<void(const QString&)>& done);
+// Shows the dialog `look` describes, for a folder, a file to open or a file to
+// save, over the active window, starting in the folder used last for its kind;
+// `done` receives the chosen path, or an empty text when none was chosen.
+void PickPath(PathPick pick, const PathDialog& look, const std::function<void(const QString&)>& done);

@@ -8,6 +8,7 @@ std::optional<NativeAction> native_action_by_name(std::string_view function_name
   if (function_name == "native_actionRestore") return NativeAction::Restore;
   if (function_name == "native_actionFirmwareUpgrade") return NativeAction::FirmwareUpgrade;
   if (function_name == "native_actionSetupChannel") return NativeAction::SetupChannel;
+  if (function_name == "native_actionExportChannel") return NativeAction::ExportChannel;
   return std::nullopt;
 }
 
@@ -17,7 +18,14 @@ std::optional<ChannelChoice> channel_choice(std::string_view channel, std::strin
   return ChannelChoice{channel[0] - '0', std::string(kind)};
 }
 
-bool picks_folder(NativeAction action) { return action == NativeAction::Backup; }
+PathPick path_pick(NativeAction action) {
+  if (action == NativeAction::Backup) return PathPick::Folder;
+  return action == NativeAction::ExportChannel ? PathPick::SaveFile : PathPick::OpenFile;
+}
+
+bool needs_channel(NativeAction action) {
+  return action == NativeAction::SetupChannel || action == NativeAction::ExportChannel;
+}
 
 PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice) {
   const std::string all = "All files (*)";
@@ -28,6 +36,9 @@ PathDialog path_dialog(NativeAction action, const std::string& address, const Ch
       return {"Choose a firmware package", {"Firmware packages (*.bin *.binary)", all}, "firmware"};
     case NativeAction::SetupChannel:
       return {"Choose the CSV file for channel " + std::to_string(choice.channel), {"CSV files (*.csv)", all}, "csv"};
+    case NativeAction::ExportChannel:
+      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV", {"CSV files (*.csv)", all},
+              "csv"};
   }
   return {};
 }
@@ -41,12 +52,13 @@ std::vector<std::string> tool_arguments(NativeAction action, const std::string& 
       return {"--action", "put_backup", "--ip", address, "--backupfilein=" + path};
     case NativeAction::FirmwareUpgrade:
       return {"--action", "push_firmware", "--ip", address, "--firmwarefile=" + path};
-    case NativeAction::SetupChannel: {
+    case NativeAction::SetupChannel:
+    case NativeAction::ExportChannel: {
       const char* list = choice.kind == "groups"   ? "--channelgroupscsvfile="
                          : choice.kind == "inputs" ? "--channelinputscsvfile="
                                                    : "--channelcsvfile=";
-      return {"--action", "setup_channel", "--ip", address, "--channel=" + std::to_string(choice.channel),
-              list + json_quoted(path)};
+      return {"--action", action == NativeAction::ExportChannel ? "export_channel" : "setup_channel", "--ip", address,
+              "--channel=" + std::to_string(choice.channel), list + json_quoted(path)};
     }
   }
   return {};
@@ -58,6 +70,7 @@ std::string run_name(NativeAction action, const std::string& address) {
     case NativeAction::Restore: return "restore onto " + address;
     case NativeAction::FirmwareUpgrade: return "firmware upgrade of " + address;
     case NativeAction::SetupChannel: return "channel setup of " + address;
+    case NativeAction::ExportChannel: return "CSV export from " + address;
   }
   return {};
 }
@@ -69,12 +82,13 @@ std::string stop_question(NativeAction action, const std::string& address) {
     case NativeAction::Restore: consequence = "Stopping it may leave the gateway partly restored."; break;
     case NativeAction::FirmwareUpgrade: consequence = "Stopping it may leave the gateway partly upgraded."; break;
     case NativeAction::SetupChannel: consequence = "Stopping it may leave the channel partly set up."; break;
+    case NativeAction::ExportChannel: consequence = "Stopping it leaves the CSV file as it was."; break;
   }
   return "A " + run_name(action, address) + " is running. " + consequence;
 }
 
 std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
-  static const char* const kinds[] = {"backup", "restore", "firmware", "channel"};
+  static const char* const kinds[] = {"backup", "restore", "firmware", "channel", "export"};
   std::string safe = address;
   for (char& c : safe) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -137,7 +151,8 @@ std::string run_progress(NativeAction action, const std::string& console_text) {
       break;
     case NativeAction::Restore: done = count_lines_starting(console_text, "backup\tpush backup file '"); break;
     case NativeAction::FirmwareUpgrade: return upload_percent(console_text);
-    case NativeAction::SetupChannel: return {};
+    case NativeAction::SetupChannel:
+    case NativeAction::ExportChannel: return {};
   }
   return done == 0 ? std::string() : std::to_string(done) + " of 22";
 }

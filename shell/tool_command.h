@@ -1,4 +1,4 @@
-// The three native functions of the script bridge and the console-tool runs they make.
+// The action functions of the script bridge and the console-tool runs they make.
 #pragma once
 
 #include <optional>
@@ -13,7 +13,7 @@ inline constexpr char kNoticeCaption[] = "File Path";
 inline constexpr char kMissingArguments[] = "Missing or wrong arguments.";
 inline constexpr char kNoFolderSelected[] = "No folder selected.";
 
-enum class NativeAction { Backup, Restore, FirmwareUpgrade, SetupChannel };
+enum class NativeAction { Backup, Restore, FirmwareUpgrade, SetupChannel, ExportChannel };
 
 // What a channel setup installs: which channel (1 to 4) from which kind of CSV
 // file: "gear" (channel CSV), "groups" or "inputs".
@@ -29,15 +29,19 @@ inline constexpr int kResultDeclined = -3; // the user said no at the confirmati
 inline constexpr int kResultRefused = -4;  // firmware for another model: nothing was sent
 
 // native_actionBackup, native_actionRestore, native_actionFirmwareUpgrade,
-// native_actionSetupChannel (exact names); none otherwise.
+// native_actionSetupChannel, native_actionExportChannel (exact names); none otherwise.
 std::optional<NativeAction> native_action_by_name(std::string_view function_name);
 
 // The channel and kind texts a page passed; none unless the channel is 1 to 4
 // and the kind is one of the three.
 std::optional<ChannelChoice> channel_choice(std::string_view channel, std::string_view kind);
 
-// Backup asks for a folder, the others for a file.
-bool picks_folder(NativeAction action);
+// What an action's dialog picks: a backup's folder, a file to read, or the CSV file an export writes.
+enum class PathPick { Folder, OpenFile, SaveFile };
+PathPick path_pick(NativeAction action);
+
+// True for the actions that need a channel and a kind (setup and export).
+bool needs_channel(NativeAction action);
 
 // The console tool's arguments for one run. The gateway address and the chosen
 // path are single arguments whatever they hold: the tool is started without a
@@ -51,7 +55,7 @@ struct PathDialog {
 };
 PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice = {});
 
-// A channel setup also needs `choice`; the path then goes as a JSON string.
+// A channel setup or export also needs `choice`; the path then goes as a JSON string.
 std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path,
                                         const ChannelChoice& choice = {});
 
@@ -72,11 +76,20 @@ std::string saved_archive(const std::string& console_text);
 // firmware upload (curl's meter); empty when nothing tells yet.
 std::string run_progress(NativeAction action, const std::string& console_text);
 
+// A console-tool run without a window, as the status query and the backup
+// readers make it: its output once it ended, or why it did not.
+struct QuietRun {
+  std::string out, err;
+  int exit_code = -1;       // -1 when it crashed or was killed
+  bool timed_out = false;   // killed at the caller's time limit
+  std::string start_error;  // non-empty when it could not be started
+};
+
 // `text` as a JSON string (the tool reads its file lists, the page the status, as JSON).
 std::string json_quoted(const std::string& text);
 
 // What a run does, for titles and questions: "backup of ADDRESS",
-// "restore onto ADDRESS", "firmware upgrade of ADDRESS".
+// "restore onto ADDRESS", "firmware upgrade of ADDRESS", "CSV export from ADDRESS".
 std::string run_name(NativeAction action, const std::string& address);
 
 // The question asked before a running tool is stopped, e.g. "A restore onto

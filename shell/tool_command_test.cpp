@@ -4,20 +4,22 @@
 
 using Arguments = std::vector<std::string>;
 
-TEST(NativeActionByName, AcceptsExactlyTheFourFunctions) {
+TEST(NativeActionByName, AcceptsExactlyTheActionFunctions) {
   EXPECT_EQ(native_action_by_name("native_actionBackup"), NativeAction::Backup);
   EXPECT_EQ(native_action_by_name("native_actionRestore"), NativeAction::Restore);
   EXPECT_EQ(native_action_by_name("native_actionFirmwareUpgrade"), NativeAction::FirmwareUpgrade);
   EXPECT_EQ(native_action_by_name("native_actionSetupChannel"), NativeAction::SetupChannel);
+  EXPECT_EQ(native_action_by_name("native_actionExportChannel"), NativeAction::ExportChannel);
   for (const char* other : {"", "native_actionbackup", "native_actionBackup ", "/native_actionBackup",
                             "native_appVersion", "native_actionRestoreX"})
     EXPECT_FALSE(native_action_by_name(other)) << other;
 }
 
-TEST(PicksFolder, OnlyForBackup) {
-  EXPECT_TRUE(picks_folder(NativeAction::Backup));
-  EXPECT_FALSE(picks_folder(NativeAction::Restore));
-  EXPECT_FALSE(picks_folder(NativeAction::FirmwareUpgrade));
+TEST(PathPick, AFolderForBackupASaveDialogForTheExportAndAFileToReadOtherwise) {
+  EXPECT_EQ(path_pick(NativeAction::Backup), PathPick::Folder);
+  EXPECT_EQ(path_pick(NativeAction::ExportChannel), PathPick::SaveFile);
+  for (NativeAction action : {NativeAction::Restore, NativeAction::FirmwareUpgrade, NativeAction::SetupChannel})
+    EXPECT_EQ(path_pick(action), PathPick::OpenFile);
 }
 
 TEST(ToolArguments, BackupJoinsEveryOptionWithItsValue) {
@@ -57,10 +59,12 @@ TEST(ToolArguments, ChannelSetupNamesTheChannelAndTheKindsListWithThePathAsJson)
   for (const auto& [kind, option] : kinds) {
     const std::optional<ChannelChoice> choice = channel_choice("3", kind);
     ASSERT_TRUE(choice) << kind;
-    EXPECT_EQ(tool_arguments(NativeAction::SetupChannel, "gw", "/c/a \"b\"\\c.csv", *choice),
-              (Arguments{"--action", "setup_channel", "--ip", "gw", "--channel=3",
-                         std::string(option) + "\"/c/a \\\"b\\\"\\\\c.csv\""}))
-        << kind;
+    for (const auto& [action, name] : {std::pair{NativeAction::SetupChannel, "setup_channel"},
+                                       {NativeAction::ExportChannel, "export_channel"}})
+      EXPECT_EQ(tool_arguments(action, "gw", "/c/a \"b\"\\c.csv", *choice),
+                (Arguments{"--action", name, "--ip", "gw", "--channel=3",
+                           std::string(option) + "\"/c/a \\\"b\\\"\\\\c.csv\""}))
+          << kind << " " << name;
   }
   for (const auto& [channel, kind] : {std::pair{"0", "gear"}, {"5", "gear"}, {"12", "gear"}, {"", "gear"},
                                       {"1", "Gear"}, {"1", ""}, {"1", "inputs "}})
@@ -77,6 +81,8 @@ TEST(PathDialog, SaysWhatForAndFiltersByTypeWithAllFilesSecond) {
             (Arguments{"Firmware packages (*.bin *.binary)", "All files (*)"}));
   EXPECT_EQ(path_dialog(NativeAction::SetupChannel, "gw", {2, "gear"}).filters, (Arguments{"CSV files (*.csv)", "All files (*)"}));
   EXPECT_NE(path_dialog(NativeAction::Restore, "gw").kind, path_dialog(NativeAction::FirmwareUpgrade, "gw").kind);
+  EXPECT_EQ(path_dialog(NativeAction::ExportChannel, "192.0.2.10", {3, "groups"}).title,
+            "Save channel 3 of 192.0.2.10 as CSV");
 }
 
 TEST(RunLog, NamesOneFileByTimeActionAndGatewayAndFindsTheSavedArchive) {

@@ -1,6 +1,7 @@
 // The page's behaviour: shows the kit's version, checks and remembers the
-// gateway address, and runs the four actions through the functions that the
-// varnkit window puts on the page. Each call blocks until the console tool has
+// gateway address, runs the actions through the functions that the varnkit
+// window puts on the page, and shows what a backup holds or what changed
+// between two (native_showBackup, native_compareBackups: Promises of JSON text). Each call blocks until the console tool has
 // ended and returns an integer: -1 cancelled or not started, -2 stopped before
 // the end, -3 declined at the confirmation, -4 refused (firmware for another
 // model), 0 done, 1 failed, 2 not started because values were missing. Before
@@ -43,6 +44,15 @@
       done: 'Done: the channel setup was installed on the gateway.',
       cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
       stopped: 'Stopped before the end: the channel may be partly set up. Run it again to complete it.',
+      choice: true,
+    },
+    export: {
+      native: 'native_actionExportChannel',
+      title: 'Export CSV',
+      done: 'Done: the CSV file was written.',
+      cancelled: 'Cancelled or not started: no file was chosen, or the console tool could not start.',
+      stopped: 'Stopped before the end: the CSV file was left as it was.',
+      choice: true,
     },
   };
 
@@ -211,8 +221,7 @@
     busy = runningKey !== null;
     document.body.classList.toggle('busy', busy);
     addressInput.readOnly = busy;
-    $('channel-number').disabled = busy;
-    $('channel-kind').disabled = busy;
+    for (const id of ['channel-number', 'channel-kind', 'export-number', 'export-kind']) $(id).disabled = busy;
     for (const key of Object.keys(ACTIONS)) {
       buttons[key].disabled = busy || !available(key);
       $(`action-${key}`).setAttribute('aria-busy', String(key === runningKey));
@@ -241,8 +250,9 @@
   // A LUMARO-n has n channels; other models keep all four choices.
   function limitChannels(model) {
     const count = /^LUMARO-([1-4])$/.exec(model);
-    const select = $('channel-number');
-    for (const option of select.options) option.disabled = count !== null && Number(option.value) > Number(count[1]);
+    for (const id of ['channel-number', 'export-number']) {
+      for (const option of $(id).options) option.disabled = count !== null && Number(option.value) > Number(count[1]);
+    }
   }
 
   // Asks the gateway's status and shows it on the card. Resolves to null where
@@ -274,7 +284,7 @@
   // the background, the page stays live and shows the tool's progress meanwhile;
   // elsewhere the call blocks the page until the tool has ended.
   function call(key, address) {
-    const extra = key === 'channel' ? [Number($('channel-number').value), $('channel-kind').value] : [];
+    const extra = ACTIONS[key].choice ? [Number($(`${key}-number`).value), $(`${key}-kind`).value] : [];
     const outcomeOf = (result) => ({ ...describe(ACTIONS[key], result), result });
     if (typeof window.native_runAction !== 'function') {
       try {
@@ -317,9 +327,9 @@
         buttons[key].focus();
         return;
       }
-      if (answer && key === 'channel' && $('channel-number').selectedOptions[0].disabled) {
+      if (answer && ACTIONS[key].choice && $(`${key}-number`).selectedOptions[0].disabled) {
         setBusy(null);
-        const outcome = { kind: 'warn', text: `Not started: a ${answer.status.model_name} has no channel ${$('channel-number').value}.` };
+        const outcome = { kind: 'warn', text: `Not started: a ${answer.status.model_name} has no channel ${$(`${key}-number`).value}.` };
         showOutcome(key, outcome);
         logActivity(key, checked.address, outcome);
         return;
@@ -338,6 +348,187 @@
         buttons[key].focus();
       }, 0));
     });
+  }
+
+  // ------------------------------------------------------------ backups
+  // Every text from the tool's JSON goes into the page as text, never as markup.
+
+  let openedBackup = '';
+
+  function element(tag, text, className) {
+    const node = document.createElement(tag);
+    if (text !== undefined) node.textContent = String(text);
+    if (className) node.className = className;
+    return node;
+  }
+
+  const shownValue = (value) => {
+    if (value === null || value === undefined || value === '') return '–';
+    return typeof value === 'string' ? value : JSON.stringify(value);
+  };
+  const listText = (value) => (Array.isArray(value) ? value.map(shownValue).join(', ') : shownValue(value));
+
+  // A cell is a value shown as text or a node of its own; `states` mark rows (data-state).
+  function table(caption, headers, rows, states = []) {
+    const node = element('table', undefined, 'backup-table');
+    node.append(element('caption', caption));
+    const head = element('tr');
+    for (const header of headers) head.append(element('th', header));
+    node.append(element('thead'));
+    node.tHead.append(head);
+    const body = element('tbody');
+    rows.forEach((row, index) => {
+      const line = element('tr');
+      if (states[index] !== undefined) line.dataset.state = String(states[index]);
+      for (const cell of row) {
+        const place = element('td');
+        if (cell instanceof Node) place.append(cell); else place.textContent = shownValue(cell);
+        line.append(place);
+      }
+      body.append(line);
+    });
+    node.append(body);
+    return node;
+  }
+
+  function problemLine(problem) {
+    return typeof problem === 'string' && problem !== '' ? element('p', problem, 'backup-problem') : null;
+  }
+
+  function gatewayBlock(gateway) {
+    const block = element('dl', undefined, 'card-fields backup-gateway');
+    const fields = [['Model', 'model_name'], ['Firmware', 'firmware_version'], ['Serial number', 'serial_number'],
+      ['MAC', 'mac']];
+    for (const [label, name] of fields) {
+      const pair = element('div');
+      pair.append(element('dt', label), element('dd', shownValue(gateway && gateway[name])));
+      block.append(pair);
+    }
+    return block;
+  }
+
+  const array = (value) => (Array.isArray(value) ? value : []);
+
+  function channelSection(channel, configurations) {
+    const section = element('section', undefined, 'backup-channel');
+    section.append(element('h4', `Channel ${channel}`));
+    for (const configuration of configurations) {
+      const record = configuration.record || {};
+      const problem = problemLine(record.problem || configuration.problem);
+      if (problem) section.append(problem);
+      if (record.kind === 'channel') {
+        const gear = array(record.gear);
+        section.append(gear.length === 0 ? element('p', `${configuration.name}: no gear in use.`, 'backup-note')
+          : table(`Gear (${configuration.name})`, ['Slot', 'Name', 'Address', 'Groups', 'Device types'],
+            gear.map((g) => [g.slot, g.name, g.short_address, listText(g.groups), listText(g.device_types)])));
+        const groups = array(record.groups);
+        if (groups.length > 0) {
+          section.append(table(`Group names (${configuration.name})`, ['Group', 'Name'], groups.map((g) => [g.group, g.name])));
+        }
+      } else if (record.kind === 'inputs') {
+        const devices = array(record.devices);
+        section.append(devices.length === 0 ? element('p', `${configuration.name}: no input devices in use.`, 'backup-note')
+          : table(`Input devices (${configuration.name})`, ['Slot', 'Name', 'Address', 'Instances'],
+            devices.map((d) => [d.slot, d.name, d.short_address,
+              `${shownValue(d.instance_count)}: ${array(d.instances).map((i) => shownValue(i.type)).join(', ')}`])));
+      }
+    }
+    return section;
+  }
+
+  function backupContents(backup) {
+    const parts = [element('h3', `${shownValue(backup.source)} (${shownValue(backup.kind)})`, 'backup-title')];
+    const problem = problemLine(backup.problem);
+    if (problem) parts.push(problem);
+    parts.push(gatewayBlock(backup.gateway));
+    const configurations = array(backup.configurations).filter((c) => c && typeof c === 'object');
+    parts.push(table('Configurations', ['Name', 'Size', 'Record version', 'Problem'],
+      configurations.map((c) => [c.name, c.size, c.record_version, c.problem])));
+    const channels = new Map();
+    for (const configuration of configurations) {
+      if (!configuration.record || !Number.isInteger(configuration.channel)) continue;
+      if (!channels.has(configuration.channel)) channels.set(configuration.channel, []);
+      channels.get(configuration.channel).push(configuration);
+    }
+    for (const channel of [...channels.keys()].sort((a, b) => a - b)) parts.push(channelSection(channel, channels.get(channel)));
+    return parts;
+  }
+
+  function changeText(change) {
+    const slot = change.slot === null || change.slot === undefined ? '' : ` ${shownValue(change.slot)}`;
+    return `${shownValue(change.section)}${slot} ${shownValue(change.field)}: ${shownValue(change.old)} → ${shownValue(change.new)}`;
+  }
+
+  function changeList(changes) {
+    const node = element('ul', undefined, 'backup-changes');
+    for (const change of changes) node.append(element('li', changeText(change || {})));
+    return node;
+  }
+
+  function comparisonContents(comparison) {
+    const parts = [element('h3', `${shownValue(comparison.old)} → ${shownValue(comparison.new)}`, 'backup-title'),
+      element('p', comparison.different ? 'The backups differ.' : 'No differences.', 'backup-summary')];
+    const gateway = array(comparison.gateway);
+    if (gateway.length > 0) parts.push(element('h4', 'Gateway'), changeList(gateway));
+    const configurations = array(comparison.configurations).filter((c) => c && typeof c === 'object');
+    const changed = configurations.filter((c) => c.state !== 'unchanged');
+    if (changed.length > 0) {
+      const details = (c) => {
+        if (array(c.changes).length > 0) return changeList(c.changes);
+        return c.state === 'changed' ? `${shownValue(c.differing_bytes)} bytes differ` : '';
+      };
+      const version = (c) => (c.old_version === c.new_version ? c.old_version
+        : `${shownValue(c.old_version)} → ${shownValue(c.new_version)}`);
+      parts.push(table('Configurations', ['Name', 'State', 'Version', 'Changes'],
+        changed.map((c) => [c.name, c.state, version(c), details(c)]), changed.map((c) => c.state)));
+    }
+    const same = configurations.length - changed.length;
+    parts.push(element('p', `${same} configuration${same === 1 ? '' : 's'} unchanged.`, 'backup-note'));
+    return parts;
+  }
+
+  function showBackupMessage(kind, text) {
+    const message = $('backup-message');
+    message.hidden = text === '';
+    message.dataset.kind = kind;
+    message.textContent = text;
+  }
+
+  // Runs one reader; the view changes only when it answered with a document.
+  async function readBackups(ask, render, working) {
+    const buttonsShown = [$('open-backup'), $('compare-backup')];
+    for (const button of buttonsShown) button.disabled = true;
+    showBackupMessage('busy', working);
+    let answer;
+    try {
+      answer = JSON.parse(await ask());
+    } catch (e) {
+      answer = { error: `The varnkit window gave no usable answer (${e && e.message ? e.message : String(e)}).` };
+    }
+    if (!answer || typeof answer !== 'object') answer = { error: 'The varnkit window gave no usable answer.' };
+    if (typeof answer.error === 'string') {
+      showBackupMessage('error', answer.error);
+    } else {
+      showBackupMessage('', '');
+      if (answer.cancelled !== true) {
+        $('backup-view').replaceChildren(...render(answer));
+        $('backup-view').hidden = false;
+      }
+    }
+    $('open-backup').disabled = false;
+    $('compare-backup').disabled = openedBackup === '' || typeof window.native_compareBackups !== 'function';
+  }
+
+  function openBackup() {
+    readBackups(() => window.native_showBackup(''), (backup) => {
+      openedBackup = typeof backup.source === 'string' ? backup.source : '';
+      return backupContents(backup);
+    }, 'Reading the backup…');
+  }
+
+  function compareBackup() {
+    readBackups(() => window.native_compareBackups(openedBackup, ''), comparisonContents,
+      `Comparing with ${openedBackup}…`);
   }
 
   function showVersion() {
@@ -359,6 +550,9 @@
     document.body.dataset.mode = missing.length === 0 ? 'varnkit' : 'browser';
     setBusy(null);
     showActivity(storedActivity());
+    $('open-backup').disabled = typeof window.native_showBackup !== 'function';
+    $('open-backup').addEventListener('click', openBackup);
+    $('compare-backup').addEventListener('click', compareBackup);
 
     addressInput.value = remembered();
     offerRecent(recentAddresses());

@@ -11,7 +11,7 @@ export const buildDir = process.env.VARNU_BUILD_DIR || path.join(here, '..', '..
 const contentDir = path.join(buildDir, 'out', 'http');
 
 export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade',
-  'native_actionSetupChannel'];
+  'native_actionSetupChannel', 'native_actionExportChannel'];
 
 // Starts varnkit-http-server on a free port; resolves to { url, stop }.
 export function startServer() {
@@ -58,6 +58,8 @@ export function launchBrowser() {
 // window.__statusCalls and resolves to window.__status ('reject' rejects);
 // native_lastRun returns window.__lastRun; native_showLog records its name in
 // window.__logsShown and finds every log whose name does not start with "gone".
+// native_showBackup and native_compareBackups record their arguments in
+// window.__backupCalls and resolve to window.__backup and window.__comparison.
 export const GATEWAY_STATUS = { model_name: 'LUMARO-2', firmware_version: '1.5.0', serial_number: 'GW-0001', mac: '00:11:22:33:44:55' };
 
 export async function installDoubles(context, version = '1.4.0') {
@@ -87,6 +89,17 @@ export async function installDoubles(context, version = '1.4.0') {
     window.native_showLog = (name) => {
       window.__logsShown.push(name);
       return name.startsWith('gone') ? -1 : 0;
+    };
+    window.__backupCalls = [];
+    window.__backup = '{"cancelled":true}';
+    window.__comparison = '{"cancelled":true}';
+    window.native_showBackup = (...args) => {
+      window.__backupCalls.push(['show', ...args]);
+      return Promise.resolve(window.__backup);
+    };
+    window.native_compareBackups = (...args) => {
+      window.__backupCalls.push(['compare', ...args]);
+      return Promise.resolve(window.__comparison);
     };
     window.native_gatewayStatus = function (address) {
       window.__statusCalls.push(address);

@@ -47,9 +47,10 @@ describe('web user interface', () => {
         const notice = page.locator('#browser-notice');
         assert.ok(await notice.isVisible());
         assert.match(await notice.textContent(), /actions need the varnkit window/);
-        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isDisabled(), action);
         }
+        assert.ok(await page.locator('#open-backup').isDisabled());
         assert.equal(await page.locator('#version').isVisible(), false);
         assert.equal(await page.title(), 'varnkit');
         // The address can still be typed and is still checked.
@@ -73,7 +74,7 @@ describe('web user interface', () => {
         assert.equal(await page.locator('#version').textContent(), 'Version 1.4.0');
         assert.equal(await page.title(), 'varnkit 1.4.0');
         assert.equal(await page.locator('#browser-notice').isVisible(), false);
-        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
         }
         assert.deepEqual(problems, []);
@@ -190,6 +191,9 @@ describe('web user interface', () => {
           ['backup', null, 'error', /^Ended with the unexpected result null/],
           ['channel', 0, 'ok', /^Done: the channel setup was installed/],
           ['channel', -2, 'error', /^Stopped before the end: the channel may be partly set up\./],
+          ['export', 0, 'ok', /^Done: the CSV file was written\.$/],
+          ['export', 1, 'error', /^Failed\./],
+          ['export', -2, 'error', /^Stopped before the end: the CSV file was left as it was\.$/],
           ['restore', 'throw', 'error', /^Could not start: the bridge went away/],
         ];
         for (const [action, result, kind, text] of expected) {
@@ -200,11 +204,12 @@ describe('web user interface', () => {
 
         // Each call names its own function and passes the trimmed address alone.
         const names = { backup: 'native_actionBackup', restore: 'native_actionRestore',
-          firmware: 'native_actionFirmwareUpgrade', channel: 'native_actionSetupChannel' };
+          firmware: 'native_actionFirmwareUpgrade', channel: 'native_actionSetupChannel', export: 'native_actionExportChannel' };
         const made = await calls(page);
         assert.deepEqual(made.map((c) => c.name), expected.map(([action]) => names[action]));
         for (const c of made) {
-          assert.deepEqual(c.args, c.name === names.channel ? ['192.168.1.20:8080', 1, 'gear'] : ['192.168.1.20:8080']);
+          const chosen = c.name === names.channel || c.name === names.export;
+          assert.deepEqual(c.args, chosen ? ['192.168.1.20:8080', 1, 'gear'] : ['192.168.1.20:8080']);
         }
 
         const entries = page.locator('#activity li');
@@ -268,9 +273,10 @@ describe('web user interface', () => {
         await page.evaluate(() => { window.__status = '{"model_name":"LUMARO-2"}'; });
         await page.press('#address', 'Enter');
         await page.waitForFunction(() => document.getElementById('gateway-card').dataset.state === 'ok');
-        const enabled = () => page.evaluate(() => [...document.querySelectorAll('#channel-number option')]
-          .filter((o) => !o.disabled).map((o) => o.value));
+        const enabled = (id = 'channel-number') => page.evaluate((i) => [...document.querySelectorAll(`#${i} option`)]
+          .filter((o) => !o.disabled).map((o) => o.value), id);
         assert.deepEqual(await enabled(), ['1', '2']);
+        assert.deepEqual(await enabled('export-number'), ['1', '2']);
         await page.selectOption('#channel-number', '2');
         await page.selectOption('#channel-kind', 'inputs');
         await runAction(page, 'channel', 0);
@@ -283,7 +289,11 @@ describe('web user interface', () => {
         await page.evaluate(() => { window.__status = '{"model_name":"LUMARO-1"}'; });
         assert.deepEqual(await runAction(page, 'channel', 0), { kind: 'warn', text: 'Not started: a LUMARO-1 has no channel 4.' });
         assert.deepEqual(await enabled(), ['1']);
-        assert.deepEqual((await calls(page)).map((c) => c.args), [['192.0.2.10', 2, 'inputs']]);
+        // The export reads the channel and kind of its own row.
+        await page.selectOption('#export-kind', 'groups');
+        await runAction(page, 'export', 0);
+        assert.deepEqual((await calls(page)).map((c) => [c.name, ...c.args]),
+          [['native_actionSetupChannel', '192.0.2.10', 2, 'inputs'], ['native_actionExportChannel', '192.0.2.10', 1, 'groups']]);
 
         const formats = await page.request.get(new URL(await page.getAttribute('#channel-help a', 'href'), server.url).href);
         assert.equal(formats.status(), 200);
@@ -328,6 +338,82 @@ describe('web user interface', () => {
       }
     });
 
+    test('opens a backup and compares it, showing every text from the tool as text', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        const markup = '<img src=x onerror="window.__injected=1">';
+        const backup = {
+          source: '/home/ann/b.zip', kind: 'archive', problem: null,
+          gateway: { model_name: 'LUMARO-2', firmware_version: '1.5.0', serial_number: 'GW-7', mac: '00:11' },
+          configurations: [
+            { name: 'systemconfig', archive_size: 3072, size: 900, record_version: null, problem: null },
+            { name: 'dali2', archive_size: 9216, size: 7072, record_version: 3, problem: null, channel: 2,
+              record: { problem: null, kind: 'channel', version: 3, change_count: 4, import_tag: 0,
+                gear: [{ slot: 0, name: markup, short_address: 5, device_types: [6], groups: [0, 15] },
+                  { slot: 3, name: 'Hall 1', short_address: null, device_types: [], groups: [] }],
+                groups: [{ group: 15, name: 'Corridor' }] } },
+            { name: 'cd2', archive_size: 4096, size: 2000, record_version: 3, problem: 'checksum differs', channel: 2,
+              record: { problem: null, kind: 'inputs', version: 3, devices: [{ slot: 1, name: 'Door', short_address: 9,
+                flags: 3, instance_count: 2, setting: 0, instances: [{ type: 1, value: 0, settings: [] }, { type: 3 }] }] } },
+          ],
+        };
+        const rows = (selector) => page.evaluate((s) => [...document.querySelectorAll(s)]
+          .map((row) => [...row.cells].map((cell) => cell.textContent)), selector);
+        assert.ok(await page.locator('#compare-backup').isDisabled());
+        await page.evaluate((b) => { window.__backup = b; }, JSON.stringify(backup));
+        await page.click('#open-backup');
+        await page.waitForFunction(() => !document.getElementById('backup-view').hidden);
+        assert.equal(await page.locator('.backup-title').textContent(), '/home/ann/b.zip (archive)');
+        assert.deepEqual(await page.locator('.backup-gateway dd').allTextContents(), ['LUMARO-2', '1.5.0', 'GW-7', '00:11']);
+        assert.equal(await page.locator('.backup-channel h4').textContent(), 'Channel 2');
+        const channel = '.backup-channel table';
+        assert.deepEqual(await rows(`${channel}:nth-of-type(1) tbody tr`), [['0', markup, '5', '0, 15', '6'], ['3', 'Hall 1', '–', '–', '–']]);
+        assert.deepEqual(await rows(`${channel}:nth-of-type(2) tbody tr`), [['15', 'Corridor']]);
+        assert.deepEqual(await rows(`${channel}:nth-of-type(3) tbody tr`), [['1', 'Door', '9', '2: 1, 3']]);
+        assert.equal(await page.locator('.backup-channel .backup-problem').textContent(), 'checksum differs');
+        assert.equal(await page.locator('#backup-view img').count(), 0);
+
+        const comparison = {
+          old: '/home/ann/b.zip', new: '/home/ann/c.zip', different: true,
+          gateway: [{ section: 'gateway', slot: null, field: 'firmware_version', old: '1.3.0', new: '1.5.0' }],
+          configurations: [
+            { name: 'dali1', state: 'changed', old_version: 1, new_version: 3, compared_as_records: true, differing_bytes: 0,
+              changes: [{ section: 'gear', slot: 3, field: 'name', old: 'Hall 1', new: markup }] },
+            { name: 'rlc', state: 'changed', old_version: null, new_version: null, compared_as_records: false, differing_bytes: 12, changes: [] },
+            { name: 'cd4', state: 'added', old_version: null, new_version: 3, changes: [] },
+            { name: 'dali2', state: 'unchanged', old_version: 3, new_version: 3, changes: [] },
+          ],
+        };
+        await page.evaluate((c) => { window.__comparison = c; }, JSON.stringify(comparison));
+        await page.click('#compare-backup');
+        await page.waitForFunction(() => document.querySelector('.backup-summary'));
+        assert.equal(await page.locator('.backup-summary').textContent(), 'The backups differ.');
+        assert.deepEqual(await page.locator('#backup-view > .backup-changes li').allTextContents(),
+          ['gateway firmware_version: 1.3.0 → 1.5.0']);
+        assert.deepEqual(await rows('#backup-view table tbody tr'), [
+          ['dali1', 'changed', '1 → 3', `gear 3 name: Hall 1 → ${markup}`],
+          ['rlc', 'changed', '–', '12 bytes differ'],
+          ['cd4', 'added', '– → 3', '–']]);
+        assert.equal(await page.locator('#backup-view .backup-note').textContent(), '1 configuration unchanged.');
+        assert.equal(await page.locator('#backup-view img').count(), 0);
+
+        // A failed read says why and keeps the view; a closed dialog changes nothing.
+        await page.evaluate(() => { window.__comparison = '{"error":"cannot read /home/ann/x.zip"}'; window.__backup = '{"cancelled":true}'; });
+        await page.click('#compare-backup');
+        await page.waitForFunction(() => document.getElementById('backup-message').dataset.kind === 'error');
+        assert.equal(await page.locator('#backup-message').textContent(), 'cannot read /home/ann/x.zip');
+        await page.click('#open-backup');
+        await page.waitForFunction(() => document.getElementById('backup-message').hidden);
+        assert.equal(await page.locator('.backup-summary').count(), 1);
+        assert.deepEqual(await page.evaluate(() => window.__backupCalls), [['show', ''], ['compare', '/home/ann/b.zip', ''],
+          ['compare', '/home/ann/b.zip', ''], ['show', '']]);
+        assert.equal(await page.evaluate(() => window.__injected), undefined);
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
     test('shows the running tool\'s progress while the page stays live', async () => {
       const { context, page } = await openPage();
       try {
@@ -357,12 +443,12 @@ describe('web user interface', () => {
         await page.fill('#address', 'lumaro-hall.local');
         await runAction(page, 'restore', 0);
         const [call] = await calls(page);
-        assert.deepEqual(call.during.disabled, [true, true, true, true]);
+        assert.deepEqual(call.during.disabled, [true, true, true, true, true]);
         assert.deepEqual(call.during.busyRows, ['action-restore']);
         assert.match(call.during.outcome, /^Running/);
         assert.equal(call.during.addressReadOnly, true);
 
-        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
         }
         assert.equal(await page.locator('.action[aria-busy="true"]').count(), 0);
@@ -490,7 +576,7 @@ describe('web user interface', () => {
             });
             assert.ok(overflow.scroll <= overflow.client, `${width}: ${JSON.stringify(overflow)}`);
             assert.deepEqual(overflow.wide, [], `${width}`);
-            for (const action of ['backup', 'restore', 'firmware', 'channel']) {
+            for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
               const box = await page.locator(`button[data-action="${action}"]`).boundingBox();
               assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);
             }

@@ -40,8 +40,8 @@ SERVER_PORT = 7681
 KIT_URL = "http://127.0.0.1:%d/" % SERVER_PORT
 # What the native interface looks like from a page's point of view.
 NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade",
-                "native_actionSetupChannel", "native_gatewayStatus", "native_lastRun", "native_showLog",
-                "native_runAction", "native_runProgress")
+                "native_actionSetupChannel", "native_actionExportChannel", "native_gatewayStatus", "native_lastRun",
+                "native_showLog", "native_runAction", "native_runProgress", "native_showBackup", "native_compareBackups")
 NATIVE_TYPES = "[%s].map(n => typeof window[n]).join(' ')" % ", ".join("'%s'" % n for n in NATIVE_NAMES)
 
 _ISOLATED_FLAG = "VARNKIT_E2E_ISOLATED"
@@ -436,10 +436,11 @@ class DevToolsPage:
                     raise AssertionError("%s failed: %s" % (method, message["error"]))
                 return message["result"]
 
-    def evaluate(self, expression):
-        """The value of a script expression in the page's main world, run as if the user clicked."""
+    def evaluate(self, expression, await_promise=False):
+        """The value of a script expression in the page's main world, run as if the user clicked;
+        with await_promise, the value a Promise resolves to."""
         result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True,
-                                                "userGesture": True})
+                                                "userGesture": True, "awaitPromise": await_promise})
         if "exceptionDetails" in result:
             raise AssertionError("script failed: %s" % result["exceptionDetails"])
         return result["result"].get("value")
@@ -478,13 +479,23 @@ FAKE_TOOL = r'''#!/usr/bin/env python3
 # Stands in for varnu-cli: records its arguments, prints a plain line, a progress line
 # redrawn after carriage returns and a green line,
 # waits while the hold file exists, and exits with the status the test chose.
-# A status query gets a gateway's answer at once.
+# A status query gets a gateway's answer at once; a backup to show or compare
+# gets a small document naming its files, a comparison's with status 1 (different);
+# the documents come after echo lines, as the tool's do.
 import json, os, sys, time
+if "--json" in sys.argv:
+    sys.stdout.write("varnu-cli\nACTION=%s\n" % sys.argv[2])
 if sys.argv[1:3] == ["--action", "get_status"]:
-    sys.stdout.write("model_name=LUMARO-2\r\n")
+    sys.stdout.write(json.dumps({"model_name": "LUMARO-2", "serial_number": "SN-FAKE"}) + "\n")
     sys.exit(0)
 with open(os.environ["VARNKIT_TEST_TOOL_LOG"], "a") as log:
     log.write(json.dumps(sys.argv[1:]) + "\n")
+if sys.argv[1:3] == ["--action", "show_backup"]:
+    print(json.dumps({"source": sys.argv[4], "kind": "archive", "problem": None, "configurations": []}))
+    sys.exit(0)
+if sys.argv[1:3] == ["--action", "diff_backup"]:
+    print(json.dumps({"old": sys.argv[4], "new": sys.argv[6], "different": True, "configurations": []}))
+    sys.exit(1)
 sys.stdout.write("tool started\r\nprogress 5%\rprogress 40%\rprogress 100%\r\n"
                  "\x1b[1m\x1b[32mgreen completion\x1b[0m\r\n")
 sys.stdout.flush()

@@ -26,7 +26,8 @@ FUNCTIONS = ("native_actionBackup", "native_actionRestore", "native_actionFirmwa
 DIALOG_TITLES = {"native_actionBackup": "^Choose the folder for the backup of ",
                  "native_actionRestore": "^Choose a backup to restore$",
                  "native_actionFirmwareUpgrade": "^Choose a firmware package$",
-                 "native_actionSetupChannel": "^Choose the CSV file for channel [1-4]$"}
+                 "native_actionSetupChannel": "^Choose the CSV file for channel [1-4]$",
+                 "native_actionExportChannel": "^Save channel [1-4] of .* as CSV$"}
 MISSING = "notice File Path: Missing or wrong arguments."
 NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
@@ -65,7 +66,8 @@ class BridgeTestCase(h.ShellTestCase):
     def choose(self, function, path, seen_before, confirm=True):
         """Answers the function's dialog with `path`, typed as the user would, and then the
         question asked before a restore or upgrade writes (unless confirm is None)."""
-        kind = "dialog folder" if function == "native_actionBackup" else "dialog file"
+        kind = {"native_actionBackup": "dialog folder", "native_actionExportChannel": "dialog save"}.get(function,
+                                                                                                      "dialog file")
         self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
         dialog = self.display.wait_for_window(DIALOG_TITLES[function])
         self.display.type_into(dialog, path)
@@ -238,6 +240,56 @@ class ToolRunTest(BridgeTestCase):
         status, text = self.console_result(seen)
         self.assertEqual(status, -1)
         self.assertTrue(text.startswith("varnu-cli could not be started"), text)
+
+
+class BackupReaderTest(BridgeTestCase):
+
+    def read(self, expression, dialog, path, seen_before):
+        """A backup reader's answer after its dialog was answered with `path` (Escape when empty)."""
+        answer = h.Background(self.page.evaluate, expression, True)
+        self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), "dialog file")
+        self.display.type_into(self.display.wait_for_window(dialog), path, then="Return" if path else "Escape")
+        return json.loads(answer.result(30))
+
+    def test_backups_are_shown_and_compared_without_a_console_window(self):
+        self.start()
+        first, second = (os.path.join(self.tree.work, name) for name in ("old backup.zip", "new 'b' --with.zip"))
+        for path in (first, second):
+            open(path, "wb").close()
+        shown = self.read("native_showBackup('')", "^Choose a backup to open$", first, 0)
+        self.assertEqual(shown["source"], first)
+        compared = self.read("native_compareBackups(%s)" % json.dumps(first),
+                             "^Choose a backup to compare with %s$" % re.escape(first), second,
+                             len(self.shell.diagnostics()))
+        self.assertEqual((compared["old"], compared["new"], compared["different"]), (first, second, True))
+        # A path from the page needs no dialog; a closed dialog, or nothing to compare with, reads nothing.
+        self.assertEqual(json.loads(self.page.evaluate("native_showBackup(%s)" % json.dumps(second), True))["source"],
+                         second)
+        self.assertEqual(self.read("native_showBackup()", "^Choose a backup to open$", "",
+                                   len(self.shell.diagnostics())), {"cancelled": True})
+        self.assertIn("error", json.loads(self.page.evaluate("native_compareBackups('', %s)" % json.dumps(second), True)))
+        self.assertEqual(self.tree.tool_calls(), [
+            ["--action", "show_backup", "--backupfilein", first, "--json"],
+            ["--action", "diff_backup", "--backupfilein", first, "--with", second, "--json"],
+            ["--action", "show_backup", "--backupfilein", second, "--json"]])
+        self.assertEqual(self.display.windows("^varnu-cli: "), [])
+
+    def test_a_channel_export_asks_where_to_save_and_runs_in_the_console_window(self):
+        self.start()
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionExportChannel('127.0.0.1:9', 5, 'groups')")
+        self.dismiss_notice(MISSING, seen)
+        self.assertEqual(call.result(20), -1)
+        target = os.path.join(self.tree.work, "channel 2 'groups'.csv")
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionExportChannel('127.0.0.1:9', 2, 'groups')")
+        self.choose("native_actionExportChannel", target, seen)
+        self.assertEqual(call.result(30), 0)
+        self.assertEqual(self.tree.tool_calls(), [["--action", "export_channel", "--ip", "127.0.0.1:9", "--channel=2",
+                                                   "--channelgroupscsvfile=" + json.dumps(target)]])
+        self.assertEqual(self.display.window_name(self.console()), "varnu-cli: CSV export from 127.0.0.1:9")
+        # Nothing is written to the gateway, so nothing is asked before.
+        self.assertFalse([d for d in self.shell.diagnostics()[seen:] if d.startswith("confirm")])
 
 
 class RealToolTest(BridgeTestCase):
