@@ -101,19 +101,34 @@ std::unique_ptr<EVP_MAC_CTX, MacContextFree> start_hmac(const uint8_t* key, std:
   return context;
 }
 
-// Decrypts the data part of the entry piece by piece, authenticating the
-// ciphertext and handing the plain bytes to the decoder.
-AesEntryError decrypt_and_decode(const uint8_t* data, std::size_t count, const uint8_t* keys, std::size_t key_bytes,
-                                 const AesEntryInfo& info, EntryDecoder* decoder, std::vector<uint8_t>* plain) {
+// Fills `count` bytes from the source; false when it ends early or fails.
+bool read_exactly(const RawEntrySource& source, uint8_t* buffer, std::size_t count) {
+  while (count > 0) {
+    const int64_t got = source(buffer, count);
+    if (got <= 0) return false;
+    buffer += got;
+    count -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Decrypts the `count` data bytes of the entry piece by piece, authenticating
+// the ciphertext and handing the plain bytes to the decoder; then checks the
+// authentication code that follows them.
+AesEntryError decrypt_and_decode(const RawEntrySource& source, uint64_t count, const uint8_t* keys,
+                                 std::size_t key_bytes, const AesEntryInfo& info, EntryDecoder* decoder,
+                                 std::vector<uint8_t>* plain) {
   CtrState ctr;
   auto hmac = start_hmac(keys + key_bytes, key_bytes);
   if (!hmac || !start_ctr(keys, info.strength, &ctr)) return AesEntryError::NoMemory;
+  std::vector<uint8_t> cipher(PIECE);
   std::vector<uint8_t> piece(PIECE);
   std::size_t produced = 0;
-  std::size_t done = 0;
+  uint64_t done = 0;
   do {
-    const std::size_t take = std::min(PIECE, count - done);
-    if (EVP_MAC_update(hmac.get(), data + done, take) != 1 || !decrypt_piece(&ctr, data + done, take, piece.data()))
+    const auto take = static_cast<std::size_t>(std::min<uint64_t>(PIECE, count - done));
+    if (!read_exactly(source, cipher.data(), take)) return AesEntryError::Damaged;
+    if (EVP_MAC_update(hmac.get(), cipher.data(), take) != 1 || !decrypt_piece(&ctr, cipher.data(), take, piece.data()))
       return AesEntryError::NoMemory;
     done += take;
     if (!feed_entry_decoder(decoder, piece.data(), take, done == count, plain->data(), plain->size(), &produced))
@@ -122,8 +137,11 @@ AesEntryError decrypt_and_decode(const uint8_t* data, std::size_t count, const u
 
   std::array<uint8_t, EVP_MAX_MD_SIZE> code;
   std::size_t code_size = 0;
+  uint8_t stored_code[AUTH_CODE_SIZE];
   if (EVP_MAC_final(hmac.get(), code.data(), &code_size, code.size()) != 1) return AesEntryError::NoMemory;
-  if (CRYPTO_memcmp(code.data(), data + count, AUTH_CODE_SIZE) != 0) return AesEntryError::Damaged;
+  if (!read_exactly(source, stored_code, AUTH_CODE_SIZE) ||
+      CRYPTO_memcmp(code.data(), stored_code, AUTH_CODE_SIZE) != 0)
+    return AesEntryError::Damaged;
   if (!decoder->finished || produced != info.size) return AesEntryError::Damaged;
   plain->resize(produced);
   if (info.vendor_version == 1 && crc32_z(0, plain->data(), plain->size()) != info.crc32)
@@ -133,23 +151,26 @@ AesEntryError decrypt_and_decode(const uint8_t* data, std::size_t count, const u
 
 }  // namespace
 
-AesEntryError read_aes_entry(const uint8_t* raw, std::size_t count, const AesEntryInfo& info,
+AesEntryError read_aes_entry(const RawEntrySource& source, uint64_t count, const AesEntryInfo& info,
                              std::string_view password, uint64_t limit, std::vector<uint8_t>* plain) {
   plain->clear();
   const std::size_t key_bytes = key_size(info.strength);
   const std::size_t salt_bytes = key_bytes / 2;
-  if (key_bytes == 0 || (info.vendor_version != 1 && info.vendor_version != 2) ||
-      count < salt_bytes + VERIFIER_SIZE + AUTH_CODE_SIZE)
+  const std::size_t header = salt_bytes + VERIFIER_SIZE;
+  if (key_bytes == 0 || (info.vendor_version != 1 && info.vendor_version != 2) || count < header + AUTH_CODE_SIZE)
     return AesEntryError::Damaged;
   if (info.size > limit) return AesEntryError::TooLarge;
+  uint8_t salt_and_verifier[16 + VERIFIER_SIZE];
+  if (!read_exactly(source, salt_and_verifier, header)) return AesEntryError::Damaged;
 
   // Derived in one run: the AES key, the HMAC key, the password verification value.
   std::array<uint8_t, 2 * 32 + VERIFIER_SIZE> keys;
   const std::size_t derived = 2 * key_bytes + VERIFIER_SIZE;
-  if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), raw, static_cast<int>(salt_bytes),
-                             KEY_ITERATIONS, static_cast<int>(derived), keys.data()) != 1)
+  if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt_and_verifier,
+                             static_cast<int>(salt_bytes), KEY_ITERATIONS, static_cast<int>(derived),
+                             keys.data()) != 1)
     return AesEntryError::NoMemory;
-  if (std::memcmp(keys.data() + 2 * key_bytes, raw + salt_bytes, VERIFIER_SIZE) != 0)
+  if (std::memcmp(keys.data() + 2 * key_bytes, salt_and_verifier + salt_bytes, VERIFIER_SIZE) != 0)
     return AesEntryError::WrongPassword;
   if (!entry_method_supported(info.method)) return AesEntryError::UnsupportedMethod;
 
@@ -161,22 +182,31 @@ AesEntryError read_aes_entry(const uint8_t* raw, std::size_t count, const AesEnt
   } catch (const std::bad_alloc&) {
     return AesEntryError::NoMemory;
   }
-  const std::size_t header = salt_bytes + VERIFIER_SIZE;
-  const AesEntryError result = decrypt_and_decode(raw + header, count - header - AUTH_CODE_SIZE, keys.data(),
-                                                  key_bytes, info, &decoder, plain);
+  const AesEntryError result =
+      decrypt_and_decode(source, count - header - AUTH_CODE_SIZE, keys.data(), key_bytes, info, &decoder, plain);
   OPENSSL_cleanse(keys.data(), keys.size());
   if (result != AesEntryError::None) plain->clear();
   return result;
 }
 
-RawEntryResult read_raw_aes_entry(zip_t* archive, zip_uint64_t index, uint64_t limit, std::vector<uint8_t>* raw,
-                                  AesEntryInfo* info) {
-  raw->clear();
+AesEntryError read_aes_entry(const uint8_t* raw, std::size_t count, const AesEntryInfo& info,
+                             std::string_view password, uint64_t limit, std::vector<uint8_t>* plain) {
+  std::size_t offset = 0;
+  const RawEntrySource memory = [&](uint8_t* buffer, std::size_t capacity) {
+    const std::size_t taken = std::min(capacity, count - offset);
+    std::memcpy(buffer, raw + offset, taken);
+    offset += taken;
+    return static_cast<int64_t>(taken);
+  };
+  return read_aes_entry(memory, count, info, password, limit, plain);
+}
+
+EntryLookup zip_aes_entry_info(zip_t* archive, zip_uint64_t index, AesEntryInfo* info, uint64_t* raw_size) {
   zip_stat_t stat;
   zip_stat_init(&stat);
   constexpr zip_uint64_t needed =
       ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_ENCRYPTION_METHOD;
-  if (zip_stat_index(archive, index, 0, &stat) != 0 || (stat.valid & needed) != needed) return RawEntryResult::Unreadable;
+  if (zip_stat_index(archive, index, 0, &stat) != 0 || (stat.valid & needed) != needed) return EntryLookup::Unreadable;
   switch (stat.encryption_method) {
     case ZIP_EM_AES_128:
       info->strength = 1;
@@ -188,7 +218,7 @@ RawEntryResult read_raw_aes_entry(zip_t* archive, zip_uint64_t index, uint64_t l
       info->strength = 3;
       break;
     default:
-      return RawEntryResult::NotWinZipAes;
+      return EntryLookup::NotWinZipAes;
   }
   // libzip reads the 0x9901 field itself (strength, actual method) and does
   // not hand it out, so the vendor version is not at hand. AE-2 writers
@@ -197,19 +227,18 @@ RawEntryResult read_raw_aes_entry(zip_t* archive, zip_uint64_t index, uint64_t l
   info->method = stat.comp_method;
   info->crc32 = stat.crc;
   info->size = stat.size;
-  if (stat.comp_size > limit) return RawEntryResult::TooLarge;
+  *raw_size = stat.comp_size;
+  return EntryLookup::WinZipAes;
+}
 
+AesEntryError read_zip_aes_entry(zip_t* archive, zip_uint64_t index, const AesEntryInfo& info, uint64_t raw_size,
+                                 std::string_view password, uint64_t limit, std::vector<uint8_t>* plain) {
+  plain->clear();
   std::unique_ptr<zip_file_t, decltype(&zip_fclose)> entry(
       zip_fopen_index(archive, index, ZIP_FL_ENCRYPTED | ZIP_FL_COMPRESSED), &zip_fclose);
-  if (!entry) return RawEntryResult::Unreadable;
-  try {
-    raw->resize(static_cast<std::size_t>(stat.comp_size));
-  } catch (const std::bad_alloc&) {
-    return RawEntryResult::TooLarge;
-  }
-  if (zip_fread(entry.get(), raw->data(), raw->size()) != static_cast<zip_int64_t>(raw->size())) {
-    raw->clear();
-    return RawEntryResult::Unreadable;
-  }
-  return RawEntryResult::Read;
+  if (!entry) return AesEntryError::Damaged;
+  const RawEntrySource stored = [&](uint8_t* buffer, std::size_t capacity) {
+    return static_cast<int64_t>(zip_fread(entry.get(), buffer, capacity));
+  };
+  return read_aes_entry(stored, raw_size, info, password, limit, plain);
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -37,16 +38,27 @@ constexpr uint16_t ZIP_METHOD_BZIP2 = 12;
 constexpr uint16_t ZIP_METHOD_LZMA = 14;
 constexpr uint16_t ZIP_METHOD_ZSTD = 93;
 
-// Decrypts and decodes the `count` raw bytes of an entry (salt, password
-// verification value, encrypted data, authentication code) into *plain.
-// Nothing is kept in *plain unless the result is None. Peak memory is the
-// raw bytes, info.size + 1 bytes of output and a few small chunk buffers.
+// Hands out the raw entry (salt, password verification value, encrypted
+// data, authentication code) in order: up to `capacity` bytes into `buffer`,
+// returning how many, 0 only at the end, negative on a read error.
+using RawEntrySource = std::function<int64_t(uint8_t* buffer, std::size_t capacity)>;
+
+// Decrypts and decodes the `count` raw bytes of an entry into *plain, piece
+// by piece as they come from `source`. Nothing is kept in *plain unless the
+// result is None. Peak memory is info.size + 1 bytes of output and a few
+// small pieces.
+AesEntryError read_aes_entry(const RawEntrySource& source, uint64_t count, const AesEntryInfo& info,
+                             std::string_view password, uint64_t limit, std::vector<uint8_t>* plain);
+// The same for a raw entry in memory.
 AesEntryError read_aes_entry(const uint8_t* raw, std::size_t count, const AesEntryInfo& info,
                              std::string_view password, uint64_t limit, std::vector<uint8_t>* plain);
 
-enum class RawEntryResult { Read, NotWinZipAes, Unreadable, TooLarge };
+enum class EntryLookup { WinZipAes, NotWinZipAes, Unreadable };
 
-// Entry `index` of `archive` as stored (still encrypted and compressed), with
-// what its headers say. A raw entry above `limit` bytes is not read.
-RawEntryResult read_raw_aes_entry(zip_t* archive, zip_uint64_t index, uint64_t limit, std::vector<uint8_t>* raw,
-                                  AesEntryInfo* info);
+// What the headers of entry `index` of `archive` say, and its raw size.
+EntryLookup zip_aes_entry_info(zip_t* archive, zip_uint64_t index, AesEntryInfo* info, uint64_t* raw_size);
+
+// Reads entry `index` of `archive` with our reader, its raw bytes streamed
+// from libzip as stored. A raw entry that cannot be read is Damaged.
+AesEntryError read_zip_aes_entry(zip_t* archive, zip_uint64_t index, const AesEntryInfo& info, uint64_t raw_size,
+                                 std::string_view password, uint64_t limit, std::vector<uint8_t>* plain);
