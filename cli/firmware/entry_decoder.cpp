@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "firmware/winzip_aes.h"
@@ -28,6 +29,7 @@ namespace {
 // size (always 5), then the properties.
 constexpr std::size_t LZMA_HEADER_SIZE = 9;
 constexpr std::size_t LZMA_PROPERTIES_SIZE = 5;
+constexpr int ZSTD_WINDOW_LOG_MAX = 24;
 
 // Room the 32-bit counts of zlib and libbz2 can take.
 unsigned int room(std::size_t count) { return static_cast<unsigned int>(std::min<std::size_t>(count, UINT_MAX)); }
@@ -77,31 +79,31 @@ bool feed_bzip2(bz_stream* stream, const uint8_t* in, std::size_t count, uint8_t
   return true;
 }
 
-// Starts the raw LZMA decoder once the zip LZMA header is complete. The
-// declared size ends the stream; an end marker after it is accepted too.
-bool start_lzma(EntryDecoder* decoder) {
-  const uint8_t* header = decoder->lzma_header;
+// Starts the raw LZMA decoder from the zip LZMA header. The declared size
+// ends the stream; an end marker after it is accepted too.
+bool start_lzma(EntryDecoder* decoder, const uint8_t* header) {
   if (get_le16(header, 2) != LZMA_PROPERTIES_SIZE) return false;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
   if (lzma_properties_decode(&filters[0], nullptr, header + 4, LZMA_PROPERTIES_SIZE) != LZMA_OK) return false;
   auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
   options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  // The dictionary is allocated whole up front; more than the output needs
+  // is never used, and a damaged header may ask for 4 GiB.
+  options->dict_size =
+      static_cast<uint32_t>(std::clamp<uint64_t>(decoder->size, LZMA_DICT_SIZE_MIN, options->dict_size));
   lzma_set_ext_size(*options, decoder->size);
   const lzma_ret started = lzma_raw_decoder(decoder->lzma.get(), filters);
   free(options);  // allocated by lzma_properties_decode with the default allocator
-  return started == LZMA_OK;
+  decoder->lzma_started = started == LZMA_OK;
+  return decoder->lzma_started;
 }
 
 bool feed_lzma(EntryDecoder* decoder, const uint8_t* in, std::size_t count, bool last, uint8_t* out,
                std::size_t capacity, std::size_t* produced) {
-  if (decoder->lzma_header_count < LZMA_HEADER_SIZE) {
-    const std::size_t taken = std::min(count, LZMA_HEADER_SIZE - decoder->lzma_header_count);
-    std::memcpy(decoder->lzma_header + decoder->lzma_header_count, in, taken);
-    decoder->lzma_header_count += taken;
-    in += taken;
-    count -= taken;
-    if (decoder->lzma_header_count < LZMA_HEADER_SIZE) return !last;
-    if (!start_lzma(decoder)) return false;
+  if (!decoder->lzma_started) {
+    if (count < LZMA_HEADER_SIZE || !start_lzma(decoder, in)) return false;
+    in += LZMA_HEADER_SIZE;
+    count -= LZMA_HEADER_SIZE;
   }
   lzma_stream* stream = decoder->lzma.get();
   stream->next_in = in;
@@ -170,7 +172,10 @@ bool open_entry_decoder(uint16_t method, uint64_t size, EntryDecoder* decoder) {
       return true;
     case ZIP_METHOD_ZSTD:
       decoder->zstd.reset(ZSTD_createDCtx());
-      return decoder->zstd != nullptr;
+      // A window of 16 MiB covers the largest image; larger frames are refused
+      // rather than allocated.
+      return decoder->zstd &&
+             !ZSTD_isError(ZSTD_DCtx_setParameter(decoder->zstd.get(), ZSTD_d_windowLogMax, ZSTD_WINDOW_LOG_MAX));
     default:
       return false;
   }

@@ -32,10 +32,7 @@ struct EntryDecoder {
   std::unique_ptr<bz_stream, Bzip2End> bzip2;
   std::unique_ptr<lzma_stream, LzmaEnd> lzma;
   std::unique_ptr<ZSTD_DCtx, ZstdFree> zstd;
-  // The zip LZMA header (version, properties size, properties) comes first
-  // and may straddle pieces.
-  uint8_t lzma_header[9] = {};
-  std::size_t lzma_header_count = 0;
+  bool lzma_started = false;  // the zip LZMA header has been read
   bool finished = false;  // the compressed stream has ended
 };
 
@@ -47,6 +44,7 @@ bool open_entry_decoder(uint16_t method, uint64_t size, EntryDecoder* decoder);
 
 // Decodes `count` bytes into out[*produced, capacity), advancing *produced.
 // `last` marks the final piece. False on corrupt data or when the output does
-// not fit. Bytes after the end of the compressed stream are ignored.
+// not fit. Bytes after the end of the compressed stream are ignored. For LZMA
+// the first piece holds at least the zip LZMA header (9 bytes).
 bool feed_entry_decoder(EntryDecoder* decoder, const uint8_t* in, std::size_t count, bool last, uint8_t* out,
                         std::size_t capacity, std::size_t* produced);

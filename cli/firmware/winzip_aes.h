@@ -45,8 +45,9 @@ using RawEntrySource = std::function<int64_t(uint8_t* buffer, std::size_t capaci
 
 // Decrypts and decodes the `count` raw bytes of an entry into *plain, piece
 // by piece as they come from `source`. Nothing is kept in *plain unless the
-// result is None. Peak memory is info.size + 1 bytes of output and a few
-// small pieces.
+// result is None. Peak memory is info.size + 1 bytes of output, a few small
+// pieces and the decoder's own state (an LZMA dictionary no larger than the
+// entry, a zstd window of at most 16 MiB).
 AesEntryError read_aes_entry(const RawEntrySource& source, uint64_t count, const AesEntryInfo& info,
                              std::string_view password, uint64_t limit, std::vector<uint8_t>* plain);
 // The same for a raw entry in memory.
