@@ -1,6 +1,7 @@
 #include "main/options.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -8,6 +9,7 @@
 
 #include "json/json.h"
 #include "main/argparse.h"
+#include "net/net.h"
 #include "varnkit_config.h"
 
 namespace {
@@ -34,6 +36,7 @@ enum Id {
   kFirmwareFile,
   kDelete,
   kFile,
+  kTftpBlksize,
 };
 
 using argparse::Argument;
@@ -59,6 +62,7 @@ constexpr argparse::LongOption kLongOptions[] = {
     {"verbose", Argument::None, kVerboseTwin},
     {"create", Argument::Required, kChannel},
     {"file", Argument::Required, kFile},
+    {"tftp-blksize", Argument::Required, kTftpBlksize},
 };
 
 constexpr const char* kHelpLines[] = {
@@ -114,17 +118,36 @@ void echo_list(std::FILE* out, const char* echo_format, const char* value,
 
 void report_code(std::FILE* out, int code) { std::fprintf(out, "?? getopt returned character code 0%o ??\n", code); }
 
-// Tells whether the option just returned finished the run (--help, --version).
-bool apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
-                  std::FILE* out) {
+// A decimal block size in the TFTP option's range; nothing otherwise.
+std::optional<long> read_blksize(const char* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(value, &end, 10);
+  if (end == value || *end != '\0' || errno != 0 || number < TFTP_BLKSIZE_MIN || number > TFTP_BLKSIZE_MAX)
+    return std::nullopt;
+  return number;
+}
+
+// Run to go on; Finished after --help or --version; UsageError for a bad value.
+ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
+                          std::FILE* out, std::FILE* err, const char* program) {
   const char* value = parser.optarg;
   switch (code) {
     case kVersionOption:
       std::fprintf(out, "Version %s\n", kVersion);
-      return true;
+      return ParseOutcome::Finished;
     case kHelp:
       for (const char* help_line : kHelpLines) std::fputs(help_line, out);
-      return true;
+      return ParseOutcome::Finished;
+    case kTftpBlksize:
+      std::fprintf(out, "option %s with arg %s\n", "tftp-blksize", value);
+      if (const std::optional<long> blksize = read_blksize(value)) {
+        line->tftp_blksize = *blksize;
+        break;
+      }
+      std::fprintf(err, "%s: --tftp-blksize takes a number from %ld to %ld, not \"%s\"\n", program, TFTP_BLKSIZE_MIN,
+                   TFTP_BLKSIZE_MAX, value);
+      return ParseOutcome::UsageError;
     case kVerbose:
       std::fprintf(out, "option %s\n", "verbose");
       line->verbose = true;
@@ -168,7 +191,7 @@ bool apply_option(int code, const argparse::Parser& parser, int word, int* digit
       report_code(out, code);
       break;
   }
-  return false;
+  return ParseOutcome::Run;
 }
 
 void print_summary(const CommandLine& line, std::FILE* out) {
@@ -208,7 +231,8 @@ ParseOutcome parse_command_line(int argc, char** argv, const char* program, Comm
       const int word = parser.optind ? parser.optind : 1;
       const int code = argparse::next_option(parser);
       if (code == argparse::kEnd) break;
-      if (apply_option(code, parser, word, &digit_word, line, out)) return ParseOutcome::Finished;
+      const ParseOutcome outcome = apply_option(code, parser, word, &digit_word, line, out, err, program);
+      if (outcome != ParseOutcome::Run) return outcome;
     }
   } catch (const std::bad_alloc&) {
     std::fprintf(err, "%s: out of memory while reading the command line\n", program);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "net/net.h"
+
 // Owned by the entry and lent to the action. Absent fields were not given;
 // a later occurrence of an option replaces the earlier value.
 struct CommandLine {
@@ -16,12 +18,14 @@ struct CommandLine {
   std::optional<std::vector<int32_t>> channel;
   std::optional<std::vector<std::string>> channelcsvfile, channelgroupscsvfile, channelinputscsvfile, backupconfig;
   bool verbose = false;  // --verbose: libcurl's trace on every transfer
+  long tftp_blksize = TFTP_BLKSIZE_DEFAULT;  // --tftp-blksize: asked for on TFTP uploads
 };
 
 enum class ParseOutcome {
   Run,          // go on with the action
   Finished,     // --help or --version was answered: exit 0 at once
   OutOfMemory,  // reported on `err`: exit 1 at once
+  UsageError,   // a value out of its range, reported on `err`: exit 2 at once
 };
 
 // Parses argv (reordering it: non-options move behind the options), printing

@@ -25,12 +25,20 @@ class Gateway {
   virtual int request_firmware_upgrade(const char* address, const uint8_t* digest, std::size_t size) = 0;
 };
 
+// The TFTP block size an upload asks for: one Ethernet frame of 1500 bytes
+// holds 1468 data bytes after the IP (20), UDP (8) and TFTP (4) headers, so
+// each block is one unfragmented datagram. The range is the TFTP option's.
+constexpr long TFTP_BLKSIZE_DEFAULT = 1468;
+constexpr long TFTP_BLKSIZE_MIN = 8;
+constexpr long TFTP_BLKSIZE_MAX = 65464;
+
 // How the transfers run; set from the command line.
 struct TransferSettings {
   bool verbose = false;  // libcurl's trace on the reporter's standard error
   // Announcements and failures; libcurl's meter and trace go to its standard
   // error and a firmware upgrade's reply body to its standard output.
   Reporter reporter;
+  long tftp_blksize = TFTP_BLKSIZE_DEFAULT;  // asked for; the gateway may grant less, or ignore it (512)
 };
 
 // The gateway over libcurl's easy interface.
