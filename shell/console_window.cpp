@@ -1,6 +1,9 @@
 #include "console_window.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QJsonArray>
@@ -17,6 +20,8 @@
 #include <utility>
 
 #include "diagnostics.h"
+#include "paths.h"
+#include "platform.h"
 
 namespace {
 
@@ -27,6 +32,11 @@ const QColor kGreen(0x13, 0xA1, 0x0E);
 
 // How long a tool may take to end after it was asked to, before it is killed.
 constexpr int kStopGraceMs = 3000;
+
+RunRecord& last_run() {
+  static RunRecord record;
+  return record;
+}
 
 QList<QPointer<ConsoleWindow>>& all_windows() {
   static QList<QPointer<ConsoleWindow>> windows;
@@ -73,11 +83,28 @@ bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
   return true;
 }
 
+const RunRecord& ConsoleWindow::LastRun() { return last_run(); }
+
+QString ConsoleWindow::CurrentProgress() {
+  for (auto window = all_windows().crbegin(); window != all_windows().crend(); ++window) {
+    if (*window && (*window)->Running())
+      return QString::fromStdString(run_progress((*window)->action_, (*window)->text_->toPlainText().toStdString()));
+  }
+  return {};
+}
+
+QString ConsoleWindow::LogFolder() {
+  return QString::fromStdString(state_folder(shell_platform::user_state_home())) + "logs/";
+}
+
 ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
     : text_(new QPlainTextEdit(this)),
       stop_button_(new QPushButton("&Stop", this)),
       process_(new QProcess(this)),
+      action_(action),
       question_(QString::fromStdString(stop_question(action, gateway))),
+      log_name_(QString::fromStdString(
+          log_file_name(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString(), action, gateway))),
       done_(done) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QString::fromStdString("varnu-cli: " + run_name(action, gateway)));
@@ -180,7 +207,15 @@ void ConsoleWindow::Finish(int result, const QString& last_line) {
   stop_button_->setEnabled(false);
   cursor_.movePosition(QTextCursor::End);
   Write((text_->document()->isEmpty() ? "" : "\n") + last_line, kText);
+  const QString console_text = text_->toPlainText();
   diagnostic(QString("console %1 %2").arg(result).arg(
-      QString::fromUtf8(QJsonDocument(QJsonArray{text_->toPlainText()}).toJson(QJsonDocument::Compact))));
+      QString::fromUtf8(QJsonDocument(QJsonArray{console_text}).toJson(QJsonDocument::Compact))));
+  // The console text outlives its window in the user's state folder.
+  QFile log(LogFolder() + log_name_);
+  const bool logged = QDir().mkpath(LogFolder()) && log.open(QIODevice::WriteOnly) &&
+                      log.write(console_text.toUtf8() + "\n") >= 0 && log.flush();
+  if (!logged) diagnostic("log not written: " + log.errorString());
+  last_run() = {logged ? log_name_ : QString(),
+                QString::fromStdString(saved_archive(console_text.toStdString() + "\n"))};
   if (done_) std::exchange(done_, nullptr)(result);
 }

@@ -18,6 +18,12 @@ class QPlainTextEdit;
 class QProcess;
 class QPushButton;
 
+// What the last finished run left behind, for the page.
+struct RunRecord {
+  QString log;      // file name in the logs folder; empty when it could not be written
+  QString archive;  // the backup archive the tool saved; empty otherwise
+};
+
 class ConsoleWindow : public QWidget {
   Q_OBJECT
 
@@ -33,6 +39,14 @@ class ConsoleWindow : public QWidget {
   // When tools run, asks over `parent` whether to stop them (keeping them running
   // is the default) and stops them if the user says so. True when none runs any more.
   static bool ConfirmStopAll(QWidget* parent);
+
+  static const RunRecord& LastRun();
+
+  // How far the run started last has got while it runs (run_progress); empty otherwise.
+  static QString CurrentProgress();
+
+  // The run logs: state folder + "logs/".
+  static QString LogFolder();
 
   ~ConsoleWindow() override;
 
@@ -55,7 +69,9 @@ class ConsoleWindow : public QWidget {
   QTextCursor cursor_;
   ConsoleFilter filter_;
   QStringDecoder decoder_{QStringDecoder::Utf8};
+  const NativeAction action_;
   QString question_;
+  QString log_name_;
   bool stop_requested_ = false;
   Done done_;
 };

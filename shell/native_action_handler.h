@@ -9,6 +9,11 @@
 // loop keeps running, so windows keep painting and the console window shows the
 // tool's output live. Requests carry the function name as path and the address
 // as "ip" query item, absent when the first argument was missing or no string.
+// native_gatewayStatus is the one asynchronous function: the bridge hands the
+// page a Promise of the JSON text that the reply carries. native_lastRun
+// answers at once with the log and archive of the last finished run (JSON),
+// native_showLog(name) opens that log, native_runProgress tells how far the
+// running tool has got (a JSON string).
 #pragma once
 
 #include <QString>
@@ -16,6 +21,10 @@
 
 #include <functional>
 #include <optional>
+#include <string>
+
+#include "gateway_status.h"
+#include "tool_command.h"
 
 inline constexpr char kNativeScheme[] = "varnkit-native";
 
@@ -39,12 +48,23 @@ class NativeActionHandler : public QWebEngineUrlSchemeHandler {
   // One call of native function `name`. `reply` receives the page's result once
   // the notice, the dialog and the console tool are done. False when `name` is
   // not one of the three functions (nothing is shown then).
-  static bool Execute(const QString& name, const std::optional<QString>& address, const Reply& reply);
+  // A channel setup also needs the page's channel and kind texts (`choice`).
+  static bool Execute(const QString& name, const std::optional<QString>& address,
+                      const std::optional<ChannelChoice>& choice, const Reply& reply);
 
  private:
   const bool kit_server_verified_;
 };
 
-// Shows the standard open dialog, for folders or for files, over the active
-// window; `done` receives the chosen path, or an empty text when none was chosen.
-void PickPath(bool pick_folders, const std::function<void(const QString&)>& done);
+// Runs the console tool's status query of `address` without a window; `done`
+// receives its outcome, at the latest after kStatusQueryLimitMs.
+void QueryGatewayStatus(const std::string& address, const std::function<void(const GatewayStatus&)>& done);
+
+// Opens a window with the run log `name` from the logs folder; false when no
+// such log exists (names with a folder are refused).
+bool ShowLog(const QString& name);
+
+// Shows the open dialog `look` describes, for folders or for files, over the
+// active window, starting in the folder used last for its kind; `done` receives
+// the chosen path, or an empty text when none was chosen.
+void PickPath(bool pick_folders, const PathDialog& look, const std::function<void(const QString&)>& done);

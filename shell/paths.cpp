@@ -30,3 +30,7 @@ std::optional<RuntimeFolders> runtime_folders(const std::string& data_home) {
 std::string server_key_file(const std::string& data_home) {
   return data_home.empty() ? std::string() : data_root(data_home) + "server-key";
 }
+
+std::string state_folder(const std::string& state_home) {
+  return state_home.empty() ? std::string() : state_home + "/varnkit/";
+}

@@ -31,3 +31,8 @@ std::optional<RuntimeFolders> runtime_folders(const std::string& data_home);
 // data root + "server-key": the key of the server the shell started last, kept
 // for a later shell that adopts that server; empty when `data_home` is empty.
 std::string server_key_file(const std::string& data_home);
+
+// What the shell keeps for the user across runs, under `state_home` + "/varnkit/":
+// the run logs ("logs/") and the dialogs' last folders ("dialogs.ini"). Empty
+// when `state_home` is empty.
+std::string state_folder(const std::string& state_home);

@@ -37,6 +37,10 @@ bool terminate_process(uint32_t pid, unsigned wait_ms);
 // home folder + "/.local/share"; empty when no home folder can be resolved.
 std::string user_data_home();
 
+// The user's state folder: $XDG_STATE_HOME when it is an absolute path, else the
+// home folder + "/.local/state"; empty when no home folder can be resolved.
+std::string user_state_home();
+
 // Waits until something accepts TCP connections on 127.0.0.1:`port`, at most
 // `timeout_ms`. True when a connection was accepted.
 bool wait_for_loopback_port(uint16_t port, unsigned timeout_ms);

@@ -180,8 +180,11 @@ bool terminate_process(uint32_t pid, unsigned wait_ms) {
   return wait_until_gone(pid, 1000);
 }
 
-std::string user_data_home() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
+namespace {
+
+// $`variable` when it is an absolute path, else the home folder + `fallback`; empty without a home folder.
+std::string xdg_home(const char* variable, const char* fallback) {
+  const char* xdg = std::getenv(variable);
   if (xdg && xdg[0] == '/') return xdg;
   std::string home;
   if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
@@ -195,8 +198,14 @@ std::string user_data_home() {
       home = found->pw_dir;
   }
   if (home.empty()) return {};
-  return home + "/.local/share";
+  return home + fallback;
 }
+
+}  // namespace
+
+std::string user_data_home() { return xdg_home("XDG_DATA_HOME", "/.local/share"); }
+
+std::string user_state_home() { return xdg_home("XDG_STATE_HOME", "/.local/state"); }
 
 bool wait_for_loopback_port(uint16_t port, unsigned timeout_ms) {
   const timespec start = monotonic_now();

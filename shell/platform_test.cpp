@@ -105,6 +105,14 @@ TEST(UserDataHome, IgnoresARelativeXdgDataHome) {
   EXPECT_EQ(shell_platform::user_data_home(), "/home/ann/.local/share");
 }
 
+TEST(UserStateHome, PrefersAnAbsoluteXdgStateHomeElseLocalState) {
+  ScopedEnv home("HOME", "/home/ann");
+  for (const auto& [xdg, expected] : {std::pair{"/srv/state", "/srv/state"}, {"state", "/home/ann/.local/state"}}) {
+    ScopedEnv set("XDG_STATE_HOME", xdg);
+    EXPECT_EQ(shell_platform::user_state_home(), expected) << xdg;
+  }
+}
+
 TEST_F(TempFolder, StartHiddenGivesFolderNullStreamsEnvironmentAndNoTerminal) {
   const fs::path probe = WriteProbe("exit 0");
   ASSERT_TRUE(shell_platform::start_hidden(probe.string(), folder_.string(), {"VARNKIT_PROBE=given"}));

@@ -1,15 +1,39 @@
 #include "tool_command.h"
 
+#include <cstdio>
+
+
 std::optional<NativeAction> native_action_by_name(std::string_view function_name) {
   if (function_name == "native_actionBackup") return NativeAction::Backup;
   if (function_name == "native_actionRestore") return NativeAction::Restore;
   if (function_name == "native_actionFirmwareUpgrade") return NativeAction::FirmwareUpgrade;
+  if (function_name == "native_actionSetupChannel") return NativeAction::SetupChannel;
   return std::nullopt;
+}
+
+std::optional<ChannelChoice> channel_choice(std::string_view channel, std::string_view kind) {
+  if (channel.size() != 1 || channel[0] < '1' || channel[0] > '4') return std::nullopt;
+  if (kind != "gear" && kind != "groups" && kind != "inputs") return std::nullopt;
+  return ChannelChoice{channel[0] - '0', std::string(kind)};
 }
 
 bool picks_folder(NativeAction action) { return action == NativeAction::Backup; }
 
-std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path) {
+PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice) {
+  const std::string all = "All files (*)";
+  switch (action) {
+    case NativeAction::Backup: return {"Choose the folder for the backup of " + address, {}, "backup-folder"};
+    case NativeAction::Restore: return {"Choose a backup to restore", {"Backups (*.zip *.tar)", all}, "backup"};
+    case NativeAction::FirmwareUpgrade:
+      return {"Choose a firmware package", {"Firmware packages (*.bin *.binary)", all}, "firmware"};
+    case NativeAction::SetupChannel:
+      return {"Choose the CSV file for channel " + std::to_string(choice.channel), {"CSV files (*.csv)", all}, "csv"};
+  }
+  return {};
+}
+
+std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path,
+                                        const ChannelChoice& choice) {
   switch (action) {
     case NativeAction::Backup:
       return {"--action=get_backup", "--ip=" + address, "--backupfileouttype=zip", "--backupfileout=" + path};
@@ -17,6 +41,13 @@ std::vector<std::string> tool_arguments(NativeAction action, const std::string& 
       return {"--action", "put_backup", "--ip", address, "--backupfilein=" + path};
     case NativeAction::FirmwareUpgrade:
       return {"--action", "push_firmware", "--ip", address, "--firmwarefile=" + path};
+    case NativeAction::SetupChannel: {
+      const char* list = choice.kind == "groups"   ? "--channelgroupscsvfile="
+                         : choice.kind == "inputs" ? "--channelinputscsvfile="
+                                                   : "--channelcsvfile=";
+      return {"--action", "setup_channel", "--ip", address, "--channel=" + std::to_string(choice.channel),
+              list + json_quoted(path)};
+    }
   }
   return {};
 }
@@ -26,6 +57,7 @@ std::string run_name(NativeAction action, const std::string& address) {
     case NativeAction::Backup: return "backup of " + address;
     case NativeAction::Restore: return "restore onto " + address;
     case NativeAction::FirmwareUpgrade: return "firmware upgrade of " + address;
+    case NativeAction::SetupChannel: return "channel setup of " + address;
   }
   return {};
 }
@@ -36,6 +68,93 @@ std::string stop_question(NativeAction action, const std::string& address) {
     case NativeAction::Backup: consequence = "Stopping it leaves no backup archive."; break;
     case NativeAction::Restore: consequence = "Stopping it may leave the gateway partly restored."; break;
     case NativeAction::FirmwareUpgrade: consequence = "Stopping it may leave the gateway partly upgraded."; break;
+    case NativeAction::SetupChannel: consequence = "Stopping it may leave the channel partly set up."; break;
   }
   return "A " + run_name(action, address) + " is running. " + consequence;
+}
+
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
+  static const char* const kinds[] = {"backup", "restore", "firmware", "channel"};
+  std::string safe = address;
+  for (char& c : safe) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return when + "-" + kinds[static_cast<int>(action)] + "-" + safe + ".log";
+}
+
+bool is_log_file_name(const std::string& name) {
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0 && name.find('/') == std::string::npos &&
+         name[0] != '.';
+}
+
+std::string saved_archive(const std::string& console_text) {
+  static const std::string kStart = "backup\tsaved '";
+  const std::size_t at = console_text.rfind(kStart);
+  if (at == std::string::npos) return {};
+  const std::size_t begin = at + kStart.size();
+  const std::size_t end = console_text.find("'\n", begin);
+  return end == std::string::npos ? std::string() : console_text.substr(begin, end - begin);
+}
+
+namespace {
+
+std::size_t count_lines_starting(const std::string& text, const std::string& start) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+    if (at == 0 || text[at - 1] == '\n') ++count;
+  }
+  return count;
+}
+
+// The total percentage of the last line of curl's meter after the upload's announcement.
+std::string upload_percent(const std::string& text) {
+  const std::size_t start = text.rfind("firmware_push_tftp\tpushing");
+  if (start == std::string::npos) return {};
+  std::string last;
+  std::size_t line = text.find('\n', start);
+  while (line != std::string::npos) {
+    const std::size_t end = text.find('\n', line + 1);
+    const std::string row = text.substr(line + 1, end == std::string::npos ? std::string::npos : end - line - 1);
+    const std::size_t digits = row.find_first_not_of(' ');
+    const std::size_t after = digits == std::string::npos ? digits : row.find_first_not_of("0123456789", digits);
+    if (after != std::string::npos && after > digits && after - digits <= 3 && row[after] == ' ')
+      last = row.substr(digits, after - digits) + "%";
+    line = end;
+  }
+  return last;
+}
+
+}  // namespace
+
+std::string run_progress(NativeAction action, const std::string& console_text) {
+  std::size_t done = 0;
+  switch (action) {
+    case NativeAction::Backup:
+      done = count_lines_starting(console_text, "backup\tbackup file OK") +
+             count_lines_starting(console_text, "backup\tbackup file not found");
+      break;
+    case NativeAction::Restore: done = count_lines_starting(console_text, "backup\tpush backup file '"); break;
+    case NativeAction::FirmwareUpgrade: return upload_percent(console_text);
+    case NativeAction::SetupChannel: return {};
+  }
+  return done == 0 ? std::string() : std::to_string(done) + " of 22";
+}
+
+std::string json_quoted(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
 }

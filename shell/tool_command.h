@@ -13,22 +13,67 @@ inline constexpr char kNoticeCaption[] = "File Path";
 inline constexpr char kMissingArguments[] = "Missing or wrong arguments.";
 inline constexpr char kNoFolderSelected[] = "No folder selected.";
 
-enum class NativeAction { Backup, Restore, FirmwareUpgrade };
+enum class NativeAction { Backup, Restore, FirmwareUpgrade, SetupChannel };
+
+// What a channel setup installs: which channel (1 to 4) from which kind of CSV
+// file: "gear" (channel CSV), "groups" or "inputs".
+struct ChannelChoice {
+  int channel = 0;
+  std::string kind;
+};
 
 // Results a native function returns besides the tool's own exit status.
 inline constexpr int kResultNotRun = -1;   // nothing ran: missing address, no path chosen, no tool
 inline constexpr int kResultStopped = -2;  // the tool ran and was stopped before its end
+inline constexpr int kResultDeclined = -3; // the user said no at the confirmation: nothing was written
+inline constexpr int kResultRefused = -4;  // firmware for another model: nothing was sent
 
-// native_actionBackup, native_actionRestore, native_actionFirmwareUpgrade (exact names); none otherwise.
+// native_actionBackup, native_actionRestore, native_actionFirmwareUpgrade,
+// native_actionSetupChannel (exact names); none otherwise.
 std::optional<NativeAction> native_action_by_name(std::string_view function_name);
 
-// Backup asks for a folder, the other two for a file.
+// The channel and kind texts a page passed; none unless the channel is 1 to 4
+// and the kind is one of the three.
+std::optional<ChannelChoice> channel_choice(std::string_view channel, std::string_view kind);
+
+// Backup asks for a folder, the others for a file.
 bool picks_folder(NativeAction action);
 
 // The console tool's arguments for one run. The gateway address and the chosen
 // path are single arguments whatever they hold: the tool is started without a
 // command interpreter, so no text from a page can become a command of its own.
-std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path);
+// The file dialog of an action: its title, its filters (the first applies, "All
+// files" is the second), and the kind of file under which its last folder is kept.
+struct PathDialog {
+  std::string title;
+  std::vector<std::string> filters;
+  std::string kind;
+};
+PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice = {});
+
+// A channel setup also needs `choice`; the path then goes as a JSON string.
+std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path,
+                                        const ChannelChoice& choice = {});
+
+// The log file of a run started at `when` (local time, "YYYYmmdd-HHMMSS"):
+// "20260102-030405-restore-192.0.2.10.log". Characters of the address other
+// than letters, digits, '.', '-' and '_' become '_', so the name is one plain file name.
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address);
+
+// True for a plain file name ending in ".log" (no folder, not hidden).
+bool is_log_file_name(const std::string& name);
+
+// The archive that the backup's console text names in its last
+// "backup\tsaved '…'" line; empty when there is none.
+std::string saved_archive(const std::string& console_text);
+
+// How far a run has got, from its console text so far: "7 of 22" for a backup
+// (configurations fetched) or a restore (configurations pushed), "45%" for a
+// firmware upload (curl's meter); empty when nothing tells yet.
+std::string run_progress(NativeAction action, const std::string& console_text);
+
+// `text` as a JSON string (the tool reads its file lists, the page the status, as JSON).
+std::string json_quoted(const std::string& text);
 
 // What a run does, for titles and questions: "backup of ADDRESS",
 // "restore onto ADDRESS", "firmware upgrade of ADDRESS".

@@ -39,8 +39,8 @@ ARCHIVE_NAME = re.compile(r"^backup_127\.0\.0\.1_(\d+)_LUMARO_(\d{8}_\d{6})\.zip
 
 
 def sections(stdout):
-    """The output per fetch, keyed by configuration name."""
-    text = stdout.decode()
+    """The output per fetch, keyed by configuration name (without the final saved-archive line)."""
+    text = re.sub(r"backup\tsaved '[^']*'\n$", "", stdout.decode())
     parts = re.split(r"(?=backup\tfetching URL ')", text)
     out = {}
     for part in parts[1:]:
@@ -101,6 +101,7 @@ class BackupTest(unittest.TestCase):
         self.assertTrue(int(before) - 1 <= stamp <= after + 1, (before, stamp, after))
 
         path = os.path.join(self.out, name)
+        self.assertTrue(stdout.decode().endswith("backup\tsaved '%s'\n" % path), stdout[-200:])
         tested = subprocess.run(["unzip", "-t", path], capture_output=True, text=True)
         self.assertEqual(tested.returncode, 0, tested.stdout)
         with zipfile.ZipFile(path) as z:

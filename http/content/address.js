@@ -1,5 +1,5 @@
-// Gateway address check: an IPv4 address, an IPv6 address in brackets or a
-// host name, each with an optional ":port". The address goes unquoted onto the
+// Gateway address check: an IPv4 address, an IPv6 address in brackets (with
+// an optional "%interface") or a host name, each with an optional ":port". The address goes unquoted onto the
 // console tool's command line, so only these forms may pass: no space, quote
 // or shell character can get through.
 (function (global) {
@@ -60,6 +60,14 @@
       if (rest !== '') {
         if (rest[0] !== ':') return unknown;
         port = rest.slice(1);
+      }
+      // A link-local address may name its interface: [fe80::1%eth0].
+      const zone = host.indexOf('%');
+      if (zone >= 0) {
+        if (!/^[A-Za-z0-9._~-]{1,64}$/.test(host.slice(zone + 1))) {
+          return failed('The interface after "%" may hold only letters, digits and ". _ ~ -", for example [fe80::1%eth0].');
+        }
+        host = host.slice(0, zone);
       }
       if (!isIPv6(host)) return failed(`"${host.slice(0, 45)}" is not an IPv6 address.`);
     } else {

@@ -10,7 +10,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 export const buildDir = process.env.VARNU_BUILD_DIR || path.join(here, '..', '..', 'build');
 const contentDir = path.join(buildDir, 'out', 'http');
 
-export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade'];
+export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade',
+  'native_actionSetupChannel'];
 
 // Starts varnkit-http-server on a free port; resolves to { url, stop }.
 export function startServer() {
@@ -53,12 +54,44 @@ export function launchBrowser() {
 // Installs doubles of the native functions before the page's scripts run, as
 // the varnkit window does. Each call is recorded in window.__calls together
 // with what the page showed at that moment, and returns window.__nextResult
-// ('throw' makes it throw).
+// ('throw' makes it throw). native_gatewayStatus records its address in
+// window.__statusCalls and resolves to window.__status ('reject' rejects);
+// native_lastRun returns window.__lastRun; native_showLog records its name in
+// window.__logsShown and finds every log whose name does not start with "gone".
+export const GATEWAY_STATUS = { model_name: 'LUMARO-2', firmware_version: '1.5.0', serial_number: 'GW-0001', mac: '00:11:22:33:44:55' };
+
 export async function installDoubles(context, version = '1.4.0') {
-  await context.addInitScript(({ names, appVersion }) => {
+  await context.addInitScript(({ names, appVersion, status }) => {
     window.__calls = [];
     window.__nextResult = 0;
+    window.__statusCalls = [];
+    window.__status = JSON.stringify(status);
     window.native_appVersion = appVersion;
+    // The background runner calls the same doubles; with __hold set it waits for __release().
+    window.__hold = false;
+    window.__progressText = '';
+    window.native_runProgress = () => window.__progressText;
+    window.native_runAction = (name, ...args) => new Promise((resolve, reject) => {
+      const go = () => {
+        try {
+          resolve(window[name](...args));
+        } catch (e) {
+          reject(e);
+        }
+      };
+      if (window.__hold) window.__release = go; else setTimeout(go, 0);
+    });
+    window.__lastRun = '{}';
+    window.__logsShown = [];
+    window.native_lastRun = () => window.__lastRun;
+    window.native_showLog = (name) => {
+      window.__logsShown.push(name);
+      return name.startsWith('gone') ? -1 : 0;
+    };
+    window.native_gatewayStatus = function (address) {
+      window.__statusCalls.push(address);
+      return window.__status === 'reject' ? Promise.reject(new Error('gone')) : Promise.resolve(window.__status);
+    };
     for (const name of names) {
       window[name] = function (...args) {
         window.__calls.push({
@@ -75,7 +108,7 @@ export async function installDoubles(context, version = '1.4.0') {
         return window.__nextResult;
       };
     }
-  }, { names: NATIVE_ACTIONS, appVersion: version });
+  }, { names: NATIVE_ACTIONS, appVersion: version, status: GATEWAY_STATUS });
 }
 
 // Clicks an action and waits until its outcome is final (the call runs after a repaint).

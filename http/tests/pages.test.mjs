@@ -3,7 +3,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import path from 'node:path';
-import { buildDir, installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
+import { GATEWAY_STATUS, buildDir, installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
 
 let server;
 let browser;
@@ -47,7 +47,7 @@ describe('web user interface', () => {
         const notice = page.locator('#browser-notice');
         assert.ok(await notice.isVisible());
         assert.match(await notice.textContent(), /actions need the varnkit window/);
-        for (const action of ['backup', 'restore', 'firmware']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isDisabled(), action);
         }
         assert.equal(await page.locator('#version').isVisible(), false);
@@ -73,7 +73,7 @@ describe('web user interface', () => {
         assert.equal(await page.locator('#version').textContent(), 'Version 1.4.0');
         assert.equal(await page.title(), 'varnkit 1.4.0');
         assert.equal(await page.locator('#browser-notice').isVisible(), false);
-        for (const action of ['backup', 'restore', 'firmware']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
         }
         assert.deepEqual(problems, []);
@@ -114,7 +114,7 @@ describe('web user interface', () => {
         const check = (text) => page.evaluate((t) => window.VarnkitAddress.check(t), text);
         const valid = ['192.168.1.20', '0.0.0.0', '192.168.1.20:8080', '[fd00::20]', '[fd00::20]:8080', '[::1]',
           '[::]', '[::ffff:192.0.2.1]', '[1:2:3:4:5:6:7:8]', '[1:2:3:4:5:6:7::]', '[2001:DB8::1]:65535',
-          'lumaro-hall.local', 'gw1', 'GW-1.example.com:80', 'a'.repeat(63) + '.local'];
+          '[fe80::1%eth0]', '[fe80::1%enp0s31f6.2]:8080', 'lumaro-hall.local', 'gw1', 'GW-1.example.com:80', 'a'.repeat(63) + '.local'];
         for (const text of valid) {
           assert.deepEqual(await check(text), { ok: true, address: text }, text);
         }
@@ -139,7 +139,9 @@ describe('web user interface', () => {
           '[1:2:3:4:5:6:7:8:9]': /not an IPv6 address/,
           '[1::2::3]': /not an IPv6 address/,
           '[::1.2.3]': /not an IPv6 address/,
-          '[fe80::1%eth0]': /not an IPv6 address/,
+          '[fe80::1%]': /interface after "%"/,
+          '[fe80::1%eth0;x]': /interface after "%"/,
+          '[fe80::g%eth0]': /not an IPv6 address/,
           '-gw.local': /is not an IPv4/,
           'gw_1.local': /is not an IPv4/,
           'a..b': /is not an IPv4/,
@@ -181,8 +183,13 @@ describe('web user interface', () => {
           ['firmware', 1, 'error', /^Failed\./],
           ['firmware', 2, 'warn', /^Not started:/],
           ['firmware', -2, 'error', /^Stopped before the end: the gateway may be partly upgraded\. Run it again to complete it\.$/],
+          ['restore', -3, 'warn', /^Not started: you cancelled at the confirmation\. Nothing was written/],
+          ['firmware', -3, 'warn', /^Not started: you cancelled at the confirmation/],
+          ['firmware', -4, 'error', /^Refused: the firmware is for another model\. Nothing was sent/],
           ['firmware', 9009, 'error', /^Ended with the unexpected result 9009/],
           ['backup', null, 'error', /^Ended with the unexpected result null/],
+          ['channel', 0, 'ok', /^Done: the channel setup was installed/],
+          ['channel', -2, 'error', /^Stopped before the end: the channel may be partly set up\./],
           ['restore', 'throw', 'error', /^Could not start: the bridge went away/],
         ];
         for (const [action, result, kind, text] of expected) {
@@ -192,10 +199,13 @@ describe('web user interface', () => {
         }
 
         // Each call names its own function and passes the trimmed address alone.
-        const names = { backup: 'native_actionBackup', restore: 'native_actionRestore', firmware: 'native_actionFirmwareUpgrade' };
+        const names = { backup: 'native_actionBackup', restore: 'native_actionRestore',
+          firmware: 'native_actionFirmwareUpgrade', channel: 'native_actionSetupChannel' };
         const made = await calls(page);
         assert.deepEqual(made.map((c) => c.name), expected.map(([action]) => names[action]));
-        for (const c of made) assert.deepEqual(c.args, ['192.168.1.20:8080']);
+        for (const c of made) {
+          assert.deepEqual(c.args, c.name === names.channel ? ['192.168.1.20:8080', 1, 'gear'] : ['192.168.1.20:8080']);
+        }
 
         const entries = page.locator('#activity li');
         assert.equal(await entries.count(), expected.length);
@@ -211,18 +221,148 @@ describe('web user interface', () => {
       }
     });
 
+    test('the gateway card shows the status or a plain error, and an action waits for it', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        const card = (id) => page.locator(`#card-${id}`).textContent();
+        const checkWith = async (status, how) => {
+          await page.evaluate((s) => { window.__status = s; }, status);
+          if (how === 'button') await page.click('#check-button'); else await page.press('#address', 'Enter');
+          await page.waitForFunction(() => ['ok', 'error'].includes(document.getElementById('gateway-card').dataset.state));
+          return page.locator('#gateway-card').getAttribute('data-state');
+        };
+        await page.fill('#address', ' 192.0.2.10 ');
+        assert.equal(await checkWith(JSON.stringify(GATEWAY_STATUS), 'enter'), 'ok');
+        assert.deepEqual([await card('model'), await card('firmware'), await card('serial'), await card('mac')],
+          ['LUMARO-2', '1.5.0', 'GW-0001', '00:11:22:33:44:55']);
+        assert.match(await card('time'), /^\d\d:\d\d:\d\d$/);
+        const advice = ': check the address and that the gateway is powered and on this network.';
+        const errors = [
+          ['{"error":"No answer from 192.0.2.10 within 15 s."}', `No answer from 192.0.2.10 within 15 s${advice}`],
+          ['{"model_name":"LUMARO-1"', /^The varnkit window gave no usable answer/],
+          ['reject', /^The varnkit window gave no usable answer \(gone\)/],
+          ['{"firmware_version":"1.5.0"}', `The gateway at 192.0.2.10 did not report its status${advice}`],
+        ];
+        for (const [status, message] of errors) {
+          assert.equal(await checkWith(status, 'button'), 'error', status);
+          const shown = await page.locator('#card-message').textContent();
+          if (typeof message === 'string') assert.equal(shown, message); else assert.match(shown, message);
+          assert.ok(await page.locator('#card-fields').isHidden());
+        }
+        // An action asks first and does not start against a gateway that does not answer.
+        await page.evaluate(() => { window.__status = '{"error":"No answer from 192.0.2.10 within 15 s."}'; });
+        const outcome = await runAction(page, 'restore', 0);
+        assert.deepEqual(outcome, { kind: 'error', text: `Not started: No answer from 192.0.2.10 within 15 s${advice}` });
+        assert.deepEqual(await calls(page), []);
+        assert.equal(await page.evaluate(() => window.__statusCalls.length), errors.length + 2);
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('channel setup offers the model channels and kinds and links the CSV formats', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        await page.fill('#address', '192.0.2.10');
+        await page.evaluate(() => { window.__status = '{"model_name":"LUMARO-2"}'; });
+        await page.press('#address', 'Enter');
+        await page.waitForFunction(() => document.getElementById('gateway-card').dataset.state === 'ok');
+        const enabled = () => page.evaluate(() => [...document.querySelectorAll('#channel-number option')]
+          .filter((o) => !o.disabled).map((o) => o.value));
+        assert.deepEqual(await enabled(), ['1', '2']);
+        await page.selectOption('#channel-number', '2');
+        await page.selectOption('#channel-kind', 'inputs');
+        await runAction(page, 'channel', 0);
+        // A four-channel gateway offers all four; a choice beyond the model's does not run.
+        await page.evaluate(() => { window.__status = '{"model_name":"LUMARO-4"}'; });
+        await page.press('#address', 'Enter');
+        await page.waitForFunction(() => !document.querySelector('#channel-number option[value="4"]').disabled);
+        await page.selectOption('#channel-number', '4');
+        await page.selectOption('#channel-kind', 'groups');
+        await page.evaluate(() => { window.__status = '{"model_name":"LUMARO-1"}'; });
+        assert.deepEqual(await runAction(page, 'channel', 0), { kind: 'warn', text: 'Not started: a LUMARO-1 has no channel 4.' });
+        assert.deepEqual(await enabled(), ['1']);
+        assert.deepEqual((await calls(page)).map((c) => c.args), [['192.0.2.10', 2, 'inputs']]);
+
+        const formats = await page.request.get(new URL(await page.getAttribute('#channel-help a', 'href'), server.url).href);
+        assert.equal(formats.status(), 200);
+        const text = await formats.text();
+        for (const header of ['#dali-channel-csv-version: 1', '#dali-channel-groups-csv-version: 1', '#dali-channel-inputs-csv-version: 1'])
+          assert.ok(text.includes(header), header);
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('a backup names its archive, every entry shows its log, and the list survives a restart', async () => {
+      const { context, page, problems } = await openPage();
+      try {
+        await page.fill('#address', '192.0.2.10');
+        const runs = [
+          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
+          ['restore', 1, { log: 'gone-restore.log', archive: '' }],
+          ['backup', -1, { log: 'stale.log', archive: '/old.zip' }],
+        ];
+        for (const [action, result, run] of runs) {
+          await page.evaluate((r) => { window.__lastRun = r; }, JSON.stringify(run));
+          await runAction(page, action, result);
+        }
+        assert.match(await page.locator('#backup-outcome').textContent(), /^Cancelled or not started/);
+        const entries = page.locator('#activity li');
+        assert.equal(await entries.nth(2).locator('.activity-text').textContent(),
+          'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip');
+        // Nothing ran for -1, so the previous run's log is not offered.
+        assert.equal(await entries.nth(0).locator('.activity-log').count(), 0);
+        await page.reload();
+        assert.equal(await entries.count(), 3);
+        assert.equal(await entries.nth(2).locator('.activity-action').textContent(), 'Back up');
+        await entries.nth(2).locator('.activity-log').click();
+        await entries.nth(1).locator('.activity-log').click();
+        assert.deepEqual(await page.evaluate(() => window.__logsShown), [runs[0][2].log, runs[1][2].log]);
+        assert.equal(await entries.nth(1).locator('.activity-log').textContent(), 'Log not found');
+        assert.deepEqual(problems, []);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('shows the running tool\'s progress while the page stays live', async () => {
+      const { context, page } = await openPage();
+      try {
+        await page.fill('#address', '192.0.2.10');
+        await page.evaluate(() => { window.__hold = true; });
+        await page.click('button[data-action="restore"]');
+        await page.waitForFunction(() => typeof window.__release === 'function');
+        for (const progress of ['3 of 22', '21 of 22']) {
+          await page.evaluate((p) => { window.__progressText = p; }, progress);
+          await page.waitForFunction((p) => document.getElementById('restore-outcome').textContent ===
+            `Running: ${p}. Follow the details in the console window.`, progress);
+        }
+        assert.ok(await page.locator('button[data-action="backup"]').isDisabled());
+        await page.evaluate(() => window.__release());
+        await page.waitForFunction(() => document.getElementById('restore-outcome').dataset.kind === 'ok');
+        // No progress line comes after the outcome.
+        await page.evaluate(() => new Promise((done) => setTimeout(done, 900)));
+        assert.match(await page.locator('#restore-outcome').textContent(), /^Done:/);
+      } finally {
+        await context.close();
+      }
+    });
+
     test('is busy while a call runs and usable again after it', async () => {
       const { context, page } = await openPage();
       try {
         await page.fill('#address', 'lumaro-hall.local');
         await runAction(page, 'restore', 0);
         const [call] = await calls(page);
-        assert.deepEqual(call.during.disabled, [true, true, true]);
+        assert.deepEqual(call.during.disabled, [true, true, true, true]);
         assert.deepEqual(call.during.busyRows, ['action-restore']);
         assert.match(call.during.outcome, /^Running/);
         assert.equal(call.during.addressReadOnly, true);
 
-        for (const action of ['backup', 'restore', 'firmware']) {
+        for (const action of ['backup', 'restore', 'firmware', 'channel']) {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isEnabled(), action);
         }
         assert.equal(await page.locator('.action[aria-busy="true"]').count(), 0);
@@ -261,13 +401,48 @@ describe('web user interface', () => {
       }
     });
 
+    test('offers the last five addresses and meets WCAG AA contrast for footer text and the field border', async () => {
+      const { context, page } = await openPage();
+      try {
+        for (const address of ['10.0.0.1', '10.0.0.2', '10.0.0.3', '10.0.0.1', '10.0.0.4', '10.0.0.5', '10.0.0.6']) {
+          await page.fill('#address', address);
+          await page.press('#address', 'Enter');
+        }
+        await page.reload();
+        assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#recent-addresses option')].map((o) => o.value)),
+          ['10.0.0.6', '10.0.0.5', '10.0.0.4', '10.0.0.1', '10.0.0.3']);
+        assert.match(await page.getAttribute('#address', 'placeholder'), /^e\.g\. /);
+        const ratios = await page.evaluate(() => {
+          const rgb = (text) => text.match(/[\d.]+/g).slice(0, 3).map(Number);
+          const luminance = (c) => {
+            const [r, g, b] = c.map((v) => { const s = v / 255; return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4; });
+            return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+          };
+          const ratio = (a, b) => { const [x, y] = [luminance(a), luminance(b)].sort((m, n) => n - m); return (x + 0.05) / (y + 0.05); };
+          const style = (selector) => getComputedStyle(document.querySelector(selector));
+          return {
+            footer: ratio(rgb(style('.page-footer').color), rgb(style('html').backgroundColor)),
+            border: ratio(rgb(style('#address').borderTopColor), rgb(style('.panel').backgroundColor)),
+          };
+        });
+        assert.ok(ratios.footer >= 4.5, `footer ${ratios.footer}`);
+        assert.ok(ratios.border >= 3, `border ${ratios.border}`);
+      } finally {
+        await context.close();
+      }
+    });
+
     test('works by keyboard and labels every control', async () => {
       const { context, page } = await openPage();
       try {
-        await page.focus('#address');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'address');
         await page.keyboard.type('192.168.1.20');
-        await page.keyboard.press('Enter'); // submits nothing
+        await page.keyboard.press('Enter'); // checks the gateway, runs nothing
         assert.deepEqual(await calls(page), []);
+        await page.waitForFunction(() => document.getElementById('gateway-card').dataset.state === 'ok');
+        assert.deepEqual(await page.evaluate(() => window.__statusCalls), ['192.168.1.20']);
+        await page.keyboard.press('Tab');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'check-button');
         await page.keyboard.press('Tab');
         assert.equal(await page.evaluate(() => document.activeElement.dataset.action), 'backup');
         await page.keyboard.press('Tab');
@@ -301,7 +476,12 @@ describe('web user interface', () => {
             // The longest label a host name may have, unbroken.
             const longName = `${'lumaro-gateway-'.repeat(4)}hal.example.com`;
             await page.fill('#address', varnkit ? `${longName}:8080` : longName);
-            if (varnkit) await runAction(page, 'firmware', 1);
+            if (varnkit) {
+              await runAction(page, 'firmware', 1);
+              // A backup outcome names an archive path with no place to break.
+              await page.evaluate(() => { window.__lastRun = JSON.stringify({ log: 'a.log', archive: `/home/${'x'.repeat(90)}.zip` }); });
+              await runAction(page, 'backup', 0);
+            }
             const overflow = await page.evaluate(() => {
               const wide = [...document.querySelectorAll('body *')]
                 .filter((el) => el.getBoundingClientRect().right > document.documentElement.clientWidth + 0.5)
@@ -310,7 +490,7 @@ describe('web user interface', () => {
             });
             assert.ok(overflow.scroll <= overflow.client, `${width}: ${JSON.stringify(overflow)}`);
             assert.deepEqual(overflow.wide, [], `${width}`);
-            for (const action of ['backup', 'restore', 'firmware']) {
+            for (const action of ['backup', 'restore', 'firmware', 'channel']) {
               const box = await page.locator(`button[data-action="${action}"]`).boundingBox();
               assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);
             }

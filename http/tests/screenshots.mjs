@@ -1,6 +1,6 @@
 // Takes the screenshots of the user interface kept in docs/: the varnkit
 // window at 600 and 790 pixels wide after a cancelled restore and a finished
-// backup. Usage: node screenshots.mjs OUTDIR (needs a build; VARNU_BUILD_DIR).
+// backup (the gateway card filled by each action's status check). Usage: node screenshots.mjs OUTDIR (needs a build; VARNU_BUILD_DIR).
 import path from 'node:path';
 import { installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
 
@@ -20,6 +20,10 @@ try {
     await page.goto(server.url);
     await page.fill('#address', '192.168.1.20');
     await runAction(page, 'restore', -1);
+    await page.evaluate(() => {
+      window.__lastRun = JSON.stringify({ log: '20260102-093015-backup-192.168.1.20.log',
+        archive: '/home/ann/backups/backup_192.168.1.20_LUMARO_20260102_093015.zip' });
+    });
     await runAction(page, 'backup', 0);
     await page.mouse.move(0, 0);
     await page.evaluate(() => new Promise((painted) => requestAnimationFrame(() => requestAnimationFrame(painted))));

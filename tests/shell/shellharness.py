@@ -30,6 +30,7 @@ import urllib.parse
 import urllib.request
 
 BUILD_DIR = os.environ.get("VARNU_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+SOURCE_DIR = os.environ.get("VARNU_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 VARNKIT = os.path.join(BUILD_DIR, "out", "varnkit")
 CLI = os.path.join(BUILD_DIR, "out", "cli", "varnu-cli")
 HTTP_DIR = os.path.join(BUILD_DIR, "out", "http")
@@ -38,7 +39,9 @@ SERVER_NAME = "varnkit-http-server"
 SERVER_PORT = 7681
 KIT_URL = "http://127.0.0.1:%d/" % SERVER_PORT
 # What the native interface looks like from a page's point of view.
-NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade")
+NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade",
+                "native_actionSetupChannel", "native_gatewayStatus", "native_lastRun", "native_showLog",
+                "native_runAction", "native_runProgress")
 NATIVE_TYPES = "[%s].map(n => typeof window[n]).join(' ')" % ", ".join("'%s'" % n for n in NATIVE_NAMES)
 
 _ISOLATED_FLAG = "VARNKIT_E2E_ISOLATED"
@@ -65,8 +68,7 @@ def isolate():
 
 def _private_tmp():
     """Mounts an empty /tmp, keeping the source and build trees reachable when they live there."""
-    source = os.environ.get("VARNU_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-    keep = [os.path.realpath(d) for d in (source, BUILD_DIR)]
+    keep = [os.path.realpath(d) for d in (SOURCE_DIR, BUILD_DIR)]
     keep = [d for d in keep if d.startswith("/tmp/")]
     outer = tempfile.mkdtemp(prefix="varnkit-e2e-outer-tmp-", dir="/run")
     if keep:
@@ -476,7 +478,11 @@ FAKE_TOOL = r'''#!/usr/bin/env python3
 # Stands in for varnu-cli: records its arguments, prints a plain line, a progress line
 # redrawn after carriage returns and a green line,
 # waits while the hold file exists, and exits with the status the test chose.
+# A status query gets a gateway's answer at once.
 import json, os, sys, time
+if sys.argv[1:3] == ["--action", "get_status"]:
+    sys.stdout.write("model_name=LUMARO-2\r\n")
+    sys.exit(0)
 with open(os.environ["VARNKIT_TEST_TOOL_LOG"], "a") as log:
     log.write(json.dumps(sys.argv[1:]) + "\n")
 sys.stdout.write("tool started\r\nprogress 5%\rprogress 40%\rprogress 100%\r\n"
@@ -520,6 +526,7 @@ class ShellTree:
         if server == "stub":
             shutil.copy2(STUB_SERVER, os.path.join(self.http, SERVER_NAME))
         self.data_home = os.path.join(self.root, "data")
+        self.state_home = os.path.join(self.root, "state")
         self.work = os.path.join(self.root, "work")
         os.makedirs(self.work)
         self.browser_log = os.path.join(self.root, "system-browser.txt")
@@ -555,6 +562,7 @@ class Shell:
         environment.update({
             "QT_QPA_PLATFORM": "xcb",
             "XDG_DATA_HOME": tree.data_home,
+            "XDG_STATE_HOME": tree.state_home,
             "VARNKIT_DIAGNOSTICS": "1",
             "QTWEBENGINE_REMOTE_DEBUGGING": "127.0.0.1:%d" % self.devtools_port,
             "VARNKIT_TEST_TOOL_LOG": tree.tool_log,

@@ -8,6 +8,7 @@ varnu-cli against the gateway stand-in."""
 import glob
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -22,8 +23,10 @@ from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, run_cli
 FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
 
 FUNCTIONS = ("native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade")
-DIALOG_TITLES = {"native_actionBackup": "^Find Directory$", "native_actionRestore": "^Open$",
-                 "native_actionFirmwareUpgrade": "^Open$"}
+DIALOG_TITLES = {"native_actionBackup": "^Choose the folder for the backup of ",
+                 "native_actionRestore": "^Choose a backup to restore$",
+                 "native_actionFirmwareUpgrade": "^Choose a firmware package$",
+                 "native_actionSetupChannel": "^Choose the CSV file for channel [1-4]$"}
 MISSING = "notice File Path: Missing or wrong arguments."
 NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
@@ -59,12 +62,25 @@ class BridgeTestCase(h.ShellTestCase):
         notice = self.display.wait_for_window("^File Path$")
         self.display.type_into(notice, "", then="Return")
 
-    def choose(self, function, path, seen_before):
-        """Answers the function's dialog with `path`, typed as the user would."""
+    def choose(self, function, path, seen_before, confirm=True):
+        """Answers the function's dialog with `path`, typed as the user would, and then the
+        question asked before a restore or upgrade writes (unless confirm is None)."""
         kind = "dialog folder" if function == "native_actionBackup" else "dialog file"
         self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
         dialog = self.display.wait_for_window(DIALOG_TITLES[function])
         self.display.type_into(dialog, path)
+        if function in ("native_actionRestore", "native_actionFirmwareUpgrade") and confirm is not None:
+            return self.confirm(function, seen_before, confirm)
+        return None
+
+    def confirm(self, function, seen_before, go):
+        """Answers the question before writing; returns its text."""
+        asked = self.shell.wait_for_diagnostic("confirm ", after=seen_before)
+        restore = function == "native_actionRestore"
+        box = self.display.wait_for_window("^Restore the gateway\\?$" if restore else "^Upgrade the gateway\\?$")
+        self.display.type_into(box, "", then=("alt+r" if restore else "alt+u") if go else "Escape")
+        self.shell.wait_for_diagnostic("answer go" if go else "answer cancel", after=seen_before)
+        return json.loads(asked[len("confirm "):])[0]
 
     def console(self):
         return self.display.wait_for_window("^varnu-cli: ")
@@ -97,7 +113,7 @@ class ArgumentTest(BridgeTestCase):
             self.assertEqual(self.page.evaluate("%s('')" % function), -1)
             self.assertEqual(self.page.evaluate("%s('', 'extra')" % function), -1)
         self.assertEqual(self.shell.diagnostics(), [])
-        self.assertEqual(self.display.windows("^(File Path|Open|Find Directory)$"), [])
+        self.assertEqual(self.display.windows("^(File Path|Choose .*)$"), [])
 
     def test_a_cancelled_dialog_shows_no_folder_selected_and_returns_minus_one(self):
         self.start()
@@ -232,9 +248,9 @@ class RealToolTest(BridgeTestCase):
         for program in (h.CLI, GATEWAY_SIM):
             self.assertTrue(os.path.exists(program), "%s is not built" % program)
 
-    def run_action(self, function, address, path):
+    def run_action(self, function, address, path, *extra):
         seen = len(self.shell.diagnostics())
-        call = self.call("%s(%s)" % (function, json.dumps(address)))
+        call = self.call("%s(%s)" % (function, ", ".join(json.dumps(a) for a in (address,) + extra)))
         self.choose(function, path, seen)
         result = call.result(180)
         status, text = self.console_result(seen)
@@ -250,6 +266,15 @@ class RealToolTest(BridgeTestCase):
         self.assertEqual(result, 0, text)
         archives = glob.glob(os.path.join(folder, "backup_*_LUMARO_*.zip"))
         self.assertEqual(len(archives), 1, text)
+        # The page learns the archive and the run's log, which holds the console text and can be shown.
+        run = json.loads(self.page.evaluate("native_lastRun()"))
+        self.assertEqual(run["archive"], archives[0])
+        self.assertRegex(run["log"], r"^\d{8}-\d{6}-backup-127\.0\.0\.1_\d+\.log$")
+        with open(os.path.join(self.tree.state_home, "varnkit", "logs", run["log"])) as f:
+            self.assertEqual(f.read(), text + "\n")
+        self.assertEqual(self.page.evaluate("native_showLog(%s)" % json.dumps(run["log"])), 0)
+        self.display.wait_for_window("^varnkit log: %s$" % re.escape(run["log"]))
+        self.assertEqual(self.page.evaluate("native_showLog('../server-key.log')"), -1)
         with zipfile.ZipFile(archives[0]) as archive:
             self.assertIsNone(archive.testzip())
             self.assertTrue(archive.namelist())
@@ -264,6 +289,77 @@ class RealToolTest(BridgeTestCase):
             uploads = gateway.wait_for_log(lambda e: e.protocol == "tftp" and e.method == "WRQ")
         self.assertTrue(requests and uploads, text)
 
+    def test_a_channel_setup_from_the_example_csv_reaches_the_stand_in(self):
+        self.start(tool="real")
+        for arguments in ("'127.0.0.1:1'", "'127.0.0.1:1', 5, 'gear'", "'127.0.0.1:1', 1, 'all'"):
+            seen = len(self.shell.diagnostics())
+            call = self.call("native_actionSetupChannel(%s)" % arguments)
+            self.dismiss_notice(MISSING, seen)
+            self.assertEqual(call.result(20), -1, arguments)
+        example = os.path.realpath(os.path.join(h.SOURCE_DIR, "examples", "channel.csv"))
+        with Gateway("--model", "LUMARO-2") as gateway:
+            result, text = self.run_action("native_actionSetupChannel", gateway.address, example, 2, "gear")
+            uploads = gateway.wait_for_log(lambda e: e.protocol == "tftp" and e.method == "WRQ")
+            restores = [e for e in gateway.log_lines("http") if "restore" in e.target]
+        self.assertEqual(result, 0, text)
+        self.assertIn("CH=2\nFILE=%s\n" % example, text)
+        self.assertTrue(uploads and restores, text)
+        # The next CSV dialog starts where this file was.
+        with open(os.path.join(self.tree.state_home, "varnkit", "dialogs.ini")) as f:
+            self.assertIn("csv=%s" % os.path.dirname(example), f.read())
+
+    def test_the_gateway_card_shows_the_stand_ins_status_or_a_plain_error(self):
+        self.start(tool="real")
+        check = ("document.getElementById('address').value = %s; document.getElementById('check-button').click()")
+        settled = "['ok', 'error'].includes(document.getElementById('gateway-card').dataset.state)"
+        with Gateway("--model", "LUMARO-3", "--serial", "SN-CARD-7") as gateway:
+            self.page.evaluate(check % json.dumps(gateway.address))
+            h.wait_until(lambda: self.page.evaluate(settled), 60, what="the gateway card")
+            self.assertEqual(self.page.evaluate("document.getElementById('card-model').textContent"), "LUMARO-3")
+        silent = "127.0.0.1:%d" % h.free_tcp_port()
+        self.page.evaluate(check % json.dumps(silent))
+        h.wait_until(lambda: self.page.evaluate(settled), 60, what="the gateway card")
+        message = self.page.evaluate("document.getElementById('card-message').textContent")
+        self.assertTrue(message.startswith("The gateway at %s could not be reached (" % silent), message)
+        self.assertTrue(message.endswith(": check the address and that the gateway is powered and on this network."))
+
+    def test_a_restore_from_another_gateway_asks_first_and_writes_nothing_when_declined(self):
+        folder = tempfile.mkdtemp(prefix="varnkit-backup-")
+        self.addCleanup(shutil.rmtree, folder)
+        with Gateway("--model", "LUMARO-4", "--serial", "SN-OTHER-1") as source:
+            status, _, err = run_cli("--action=get_backup", "--ip=" + source.address, "--backupfileouttype=zip",
+                                     "--backupfileout=" + folder)
+        self.assertEqual(status, 0, err)
+        archive = glob.glob(os.path.join(folder, "*.zip"))[0]
+        self.start(tool="real")
+        with Gateway("--model", "LUMARO-2", "--serial", "SN-HERE-2") as gateway:
+            seen = len(self.shell.diagnostics())
+            call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
+            asked = self.choose("native_actionRestore", archive, seen, confirm=False)
+            self.assertEqual(call.result(30), -3)
+            time.sleep(0.5)
+            written = [e for e in gateway.log_lines() if e.protocol == "tftp" or "restore" in e.target]
+        self.assertTrue(asked.startswith("Restore %s onto the gateway at %s?" % (archive, gateway.address)), asked)
+        self.assertIn("Gateway: LUMARO-2", asked)
+        self.assertIn("Backup: from LUMARO-4, serial number SN-OTHER-1", asked)
+        self.assertIn("Warning: this backup comes from another model (LUMARO-4).", asked)
+        self.assertEqual(written, [])
+
+    def test_firmware_for_another_model_is_refused_before_any_upload(self):
+        package = self.firmware_package("LUMARO-3", "1.6.0")
+        self.start(tool="real")
+        with Gateway("--model", "LUMARO-2") as gateway:
+            seen = len(self.shell.diagnostics())
+            call = self.call("native_actionFirmwareUpgrade(%s)" % json.dumps(gateway.address))
+            self.choose("native_actionFirmwareUpgrade", package, seen, confirm=None)
+            refused = json.loads(self.shell.wait_for_diagnostic("refused ", after=seen)[len("refused "):])[0]
+            self.display.type_into(self.display.wait_for_window("^Firmware for another model$"), "", then="Return")
+            self.assertEqual(call.result(30), -4)
+            uploads = [e for e in gateway.log_lines() if e.protocol == "tftp"]
+        self.assertEqual(refused, "%s is firmware for LUMARO-3, but the gateway at %s is a LUMARO-2. Nothing was sent."
+                         % (package, gateway.address))
+        self.assertEqual(uploads, [])
+
     def test_an_address_with_a_command_runs_nothing_else(self):
         self.start(tool="real")
         folder = os.path.join(self.tree.work, "out")
@@ -275,8 +371,9 @@ class RealToolTest(BridgeTestCase):
         time.sleep(0.5)
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
 
-    def start_slow_restore(self):
-        """Runs, from the kit's page, the restore of a whole backup onto a stand-in that answers slowly.
+    def start_slow_restore(self, from_page=False):
+        """Runs, from the kit's page (its Restore button with from_page, else a direct call), the restore
+        of a whole backup onto a stand-in that answers slowly.
         Returns the stand-in, the pending call, the diagnostics seen before, and the stop question."""
         folder = tempfile.mkdtemp(prefix="varnkit-backup-")
         self.addCleanup(shutil.rmtree, folder)
@@ -289,12 +386,28 @@ class RealToolTest(BridgeTestCase):
         gateway = Gateway("--delay", "400").start()
         self.addCleanup(gateway.stop)
         seen = len(self.shell.diagnostics())
-        call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
+        if from_page:
+            call = None
+            self.page.evaluate("document.getElementById('address').value = %s; "
+                               "document.querySelector('button[data-action=\"restore\"]').click()"
+                               % json.dumps(gateway.address))
+        else:
+            call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
         self.choose("native_actionRestore", archive, seen)
         h.wait_until(lambda: self.restores(gateway), 60, what="the first restore")
         question = ("A restore onto %s is running. Stopping it may leave the gateway partly restored."
                     % gateway.address)
         return gateway, call, seen, question
+
+    def test_the_page_shows_the_restores_progress_and_logs_the_run(self):
+        gateway, _, _, _ = self.start_slow_restore(from_page=True)
+        outcome = "document.getElementById('restore-outcome').textContent"
+        shown = h.wait_until(lambda: re.match(r"^Running: (\d+) of 22\.", self.page.evaluate(outcome)), 60,
+                             what="the restore's progress on the page")
+        self.assertLess(int(shown.group(1)), 22)
+        h.wait_until(lambda: self.page.evaluate(outcome).startswith("Done:"), 120, what="the restore's outcome")
+        self.assertEqual(len(self.restores(gateway)), 22)
+        self.assertEqual(self.page.evaluate("document.querySelector('#activity .activity-log').textContent"), "Show log")
 
     @staticmethod
     def restores(gateway):

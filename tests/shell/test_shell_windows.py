@@ -22,10 +22,10 @@ REPORTER = ("<script>let direct = 'refused'; try { const r = new XMLHttpRequest(
             "encodeURIComponent(" + h.NATIVE_TYPES + " + ' ' + direct))</script>")
 FOREIGN_PAGE = ("<html><head><title>Foreign</title></head><body>%(self)s<iframe src='/frame'></iframe>"
                 "<iframe src='data:text/html,%(data)s'></iframe></body></html>")
-NOTHING = "undefined undefined undefined undefined refused"
+NOTHING = " ".join(["undefined"] * len(h.NATIVE_NAMES) + ["refused"])
 # The web user interface's title once it sees the native interface.
 KIT_TITLE = "varnkit 1.4.0"
-KIT_TYPES = "string function function function"
+KIT_TYPES = " ".join(["string"] + ["function"] * (len(h.NATIVE_NAMES) - 1))
 OPENER_PAGE = "<html><head><title>Opener</title></head><body>opener</body></html>"
 POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></html>"
 
@@ -144,7 +144,7 @@ class OriginTest(h.ShellTestCase):
         for url in (server.url("/foreign"), "file://" + local_file, "data:text/html,<title>Data%20page</title>"):
             with self.subTest(url=url[:30]):
                 shell = self.start_shell(tree, "--url=" + url)
-                self.assertEqual(shell.page(url[:12]).evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * 4))
+                self.assertEqual(shell.page(url[:12]).evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * len(h.NATIVE_NAMES)))
                 shell.stop()
         for name in ("page", "frame", "data"):
             self.assertEqual(self.reports(server, name), [NOTHING], name)
@@ -159,7 +159,7 @@ class OriginTest(h.ShellTestCase):
         shell = self.start_shell(self.make_tree(server="built"))
         window = self.display.wait_for_window("^varnkit: port 7681 is taken$", 30)
         page = shell.page("varnkit-page://port-taken")
-        self.assertEqual(page.evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * 4))
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), " ".join(["undefined"] * len(h.NATIVE_NAMES)))
         self.assertIn("Port 7681 is used by another program", page.evaluate("document.body.innerText"))
         # The kit's own server could not listen and is gone; the other program was not touched.
         h.wait_until(lambda: not h.processes_named(h.SERVER_NAME), 10, what="the kit's server to give up")
