@@ -74,14 +74,14 @@ std::optional<FirmwareInfo> read_package_info(const std::string& path) {
   if (extension == "bin") {
     const std::vector<uint8_t> package = file_bytes(path);
     std::optional<FirmwareDigest> expected;
-    if (read_firmware_package_bytes(package.data(), package.size(), &image, &expected) != 0) return std::nullopt;
+    if (!read_firmware_package_bytes(package.data(), package.size(), &image, &expected).ok()) return std::nullopt;
   } else if (extension == "binary") {
     read_firmware_raw(&image);
   } else {
     return std::nullopt;
   }
   FirmwareInfo info;
-  if (read_firmware_info(image.data.data(), image.size(), &info) != 0) return std::nullopt;
+  if (!read_firmware_info(image.data.data(), image.size(), &info).ok()) return std::nullopt;
   return info;
 }
 

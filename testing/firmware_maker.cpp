@@ -1,6 +1,7 @@
 #include "testing/firmware_maker.h"
 
 #include <zip.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "firmware/winzip_aes.h"
+#include "testing/winzip_aes_maker.h"
 #include "util/bytes.h"
 
 namespace {
@@ -69,6 +72,25 @@ bool add_entry(zip_t* archive, const std::string& name, const uint8_t* bytes, st
          zip_file_set_encryption(archive, entry, method, description.password.c_str()) == 0;
 }
 
+std::vector<uint8_t> zstd_compress(const uint8_t* bytes, std::size_t count) {
+  std::vector<uint8_t> compressed(ZSTD_compressBound(count));
+  compressed.resize(ZSTD_compress(compressed.data(), compressed.size(), bytes, count, 3));
+  return compressed;
+}
+
+// libzip cannot write zstd entries; the entries are made here and wrapped by our own zip writer.
+std::vector<uint8_t> make_zstd_package(const std::string& header, const std::vector<uint8_t>& image,
+                                       const PackageDescription& description) {
+  std::vector<AesZipEntry> entries;
+  const auto* header_bytes = reinterpret_cast<const uint8_t*>(header.data());
+  if (!description.header_entry.empty())
+    entries.push_back({description.header_entry, ZIP_METHOD_ZSTD, header.size(),
+                       zstd_compress(header_bytes, header.size())});
+  if (!description.image_entry.empty())
+    entries.push_back({description.image_entry, ZIP_METHOD_ZSTD, image.size(), zstd_compress(image.data(), image.size())});
+  return make_aes_zip(entries, description.password);
+}
+
 }  // namespace
 
 std::vector<uint8_t> make_firmware_image(const ImageDescription& description) {
@@ -100,6 +122,10 @@ int make_firmware_package(const std::vector<uint8_t>& image, const PackageDescri
                           std::vector<uint8_t>* package, std::string* error) {
   const std::string header =
       description.header ? *description.header : digest_hex(firmware_digest(image.data(), image.size()));
+  if (description.zstd) {
+    *package = make_zstd_package(header, image, description);
+    return 0;
+  }
   ZipError reason;
   // The archive is written into a memory source that outlives it.
   std::unique_ptr<zip_source_t, SourceRelease> memory(zip_source_buffer_create(nullptr, 0, 0, &reason.error));

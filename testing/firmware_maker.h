@@ -36,6 +36,7 @@ struct PackageDescription {
   std::string header_entry = FIRMWARE_HEADER_ENTRY;  // an empty name leaves the entry out
   std::string image_entry = FIRMWARE_IMAGE_ENTRY;
   bool deflate = false;  // stored otherwise
+  bool zstd = false;     // both entries zstd-compressed, AES-256 only, by our own zip writer
 };
 
 // Makes the package in memory. 0, or -1 with the reason in *error.

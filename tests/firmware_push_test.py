@@ -99,6 +99,77 @@ class Upgrade(FirmwareFiles):
             self.assert_tail(out, success_tail(gw.address, "LUMARO-4", "1.6.0", digest, SMALLEST))
             self.assertEqual(reported_version(gw), "1.6.0")
 
+    def seven_zip(self, name, image, method):
+        """A 7-Zip package of `image` (AES-256) whose entries use this compression method."""
+        with open(self.path("varnu.binary"), "wb") as f:
+            f.write(image)
+        with open(self.path("varnu.bh"), "w") as f:
+            f.write(hashlib.sha256(image).hexdigest())
+        package = self.path(name)
+        subprocess.run(["7z", "a", "-tzip", "-mm=" + method, "-mem=AES256", "-p" + PASSWORD, package,
+                        "varnu.bh", "varnu.binary"], cwd=self.dir, check=True, stdout=subprocess.DEVNULL)
+        return package
+
+    def test_every_compression_method(self):
+        # Text that compresses, then noise that does not, with the information block.
+        _, image = self.image("img.binary")
+        image = (b"level 254\n" * SMALLEST)[:SMALLEST // 2] + image[SMALLEST // 2:]
+        image_path = self.path("img.binary")
+        with open(image_path, "wb") as f:
+            f.write(image)
+        digest = hashlib.sha256(image).hexdigest()
+        packages = [(m, self.seven_zip(f"{m}.bin", image, m)) for m in ("Deflate", "LZMA", "BZip2", "Copy")]
+        packages.append(("zstd", self.package("zstd.bin", image_path, "--zstd")))
+        with Gateway() as gw:
+            for method, package in packages:
+                with self.subTest(method):
+                    code, out, err = run_cli("--action", "push_firmware", "--ip", gw.address,
+                                             "--firmwarefile", package)
+                    self.assertEqual(code, 0, err)
+                    self.assert_tail(out, success_tail(gw.address, "LUMARO-4", "1.6.0", digest, SMALLEST))
+            tftp = gw.wait_for_log(lambda e: e.protocol == "tftp" and e.options.get("sha256"))
+            self.assertEqual([e.options["sha256"] for e in tftp], [digest] * len(packages))
+
+    def test_block_size_negotiation(self):
+        image_path, image = self.image("fw.binary")
+        digest = hashlib.sha256(image).hexdigest()
+        cases = [  # stand-in options, varnu-cli options, outcomes and block sizes of the tries
+            ((), (), [("ok", "1468")]),
+            ((), ("--tftp-blksize", "8192"), [("ok", "8192")]),
+            (("--tftp-options", "ignore"), (), [("ok", "512")]),
+            (("--tftp-options", "refuse"), (), [("refused", None), ("ok", "512")]),
+        ]
+        for sim_options, cli_options, tries in cases:
+            with self.subTest(sim=sim_options, cli=cli_options), Gateway(*sim_options) as gw:
+                code, out, err = run_cli("--action", "push_firmware", "--ip", gw.address,
+                                         "--firmwarefile", image_path, *cli_options)
+                self.assertEqual(code, 0, err)
+                self.assertNotIn(b"curl_easy_perform", err)
+                self.assert_tail(out, success_tail(gw.address, "LUMARO-4", "1.6.0", digest, SMALLEST))
+                tftp = gw.log_lines("tftp")
+                self.assertEqual([(e.outcome, e.options.get("block_size")) for e in tftp], tries)
+                self.assertEqual(tftp[-1].options["sha256"], digest)
+
+    def test_block_size_out_of_range_is_a_usage_error(self):
+        code, out, err = run_cli("--action", "push_firmware", "--ip", "127.0.0.1",
+                                 "--firmwarefile", "fw.binary", "--tftp-blksize", "65465")
+        self.assertEqual(code, 2)
+        self.assertIn(b"--tftp-blksize takes a number from 8 to 65464", err)
+        self.assertNotIn(b"Preparing file", out)
+
+    def test_raw_image_at_a_long_path(self):
+        folder = os.path.join(self.dir, *["f" * 60] * 4)
+        os.makedirs(folder)
+        path = os.path.join(folder, "fw.binary")
+        self.assertGreaterEqual(len(path), 280)
+        _, image = self.image("fw.binary")
+        shutil.copy(self.path("fw.binary"), path)
+        with Gateway() as gw:
+            code, out, err = run_cli("--action", "push_firmware", "--ip", gw.address, "--firmwarefile", path)
+            self.assertEqual(code, 0, err)
+            self.assert_tail(out, success_tail(gw.address, "LUMARO-4", "1.6.0",
+                                               hashlib.sha256(image).hexdigest(), SMALLEST))
+
     def test_raw_image_of_the_largest_size(self):
         image_path, image = self.image("a.b.binary", version="2.0.1", size=LARGEST)
         digest = hashlib.sha256(image).hexdigest()
@@ -179,6 +250,28 @@ class LocalChecks(FirmwareFiles):
                     code, out, _ = self.run_against(gw, path)
                     self.assertEqual(code, 1)
                     self.assert_tail(out, "\nPreparing file...\n" + message)
+            self.assertEqual(gw.log_lines(), [])
+
+    def test_damaged_or_undecodable_image_entry(self):
+        _, image = self.image("fw.binary")
+        ppmd = Upgrade.seven_zip(self, "ppmd.bin", image, "PPMd")
+        package = Upgrade.seven_zip(self, "damaged.bin", image, "Copy")
+        with open(package, "r+b") as f:
+            data = bytearray(f.read())
+            at = data.index(b"varnu.binary") + 1000  # inside the stored, encrypted image
+            data[at] ^= 0x01
+            f.seek(0)
+            f.write(data)
+        with Gateway() as gw:
+            code, out, err = self.run_against(gw, package)
+            self.assertEqual(code, 1)
+            self.assert_tail(out, "\nPreparing file...\nFile is invalid (h).\n" + NOT_VALID)
+            self.assertEqual(err, b"The firmware package entry varnu.binary is damaged.\n")
+            code, out, err = self.run_against(gw, ppmd)
+            self.assertEqual(code, 1)
+            self.assert_tail(out, "\nPreparing file...\nFile format is invalid (pbh).\n" + NOT_VALID)
+            self.assertEqual(err, b"The firmware package entry varnu.bh is compressed with zip method 98, "
+                                  b"which this tool cannot decode.\n")
             self.assertEqual(gw.log_lines(), [])
 
     def test_missing_file_is_said_on_stderr(self):

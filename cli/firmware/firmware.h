@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-constexpr std::size_t FIRMWARE_PATH_MAX = 260;
 constexpr uint64_t FIRMWARE_MIN_SIZE = 0x1C00B8;  // the whole information block lies inside
 constexpr uint64_t FIRMWARE_MAX_SIZE = 0xFFFFFE;
 
@@ -23,7 +22,7 @@ constexpr const char* FIRMWARE_PACKAGE_PASSWORD = "5e0a7c91d2b84f36a1c9e07b3d58f
 
 // A firmware image and the file it came from; owned by push_firmware.
 struct FirmwareImage {
-  std::string path;           // at most FIRMWARE_PATH_MAX characters
+  std::string path;           // any length: no cut at a platform path limit
   std::vector<uint8_t> data;  // the image, byte for byte
   uint64_t size() const { return data.size(); }
 };
@@ -53,25 +52,48 @@ struct FirmwareInfo {
   uint8_t dali_number_of_channel = 0;
 };
 
-// Reads the package image->path into image->data. 0 when the image and a
-// header were read, negative otherwise (the reason is printed). On 0,
-// *expected holds the header's digest, or nothing when the header is not 64
-// hexadecimal digits.
-int read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* expected);
-// The same with the package already in memory (`count` bytes), without the
-// "Preparing file..." line.
-int read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
-                                std::optional<FirmwareDigest>* expected);
-// Reads the raw image image->path into image->data. 0 when the whole file
-// was read; negative otherwise (the reason is printed), the image left empty.
-int read_firmware_raw(FirmwareImage* image);
+// Why reading or checking a firmware file failed. push_firmware turns each
+// reason into the user's message; the readers print nothing.
+enum class FirmwareReason {
+  None,
+  NoMemory,
+  FileTooLarge,        // a package file far beyond any real one
+  NotZip,              // includes a package file that could not be read
+  HeaderNotFound,
+  HeaderNoInformation,
+  HeaderNotAes256,
+  HeaderNotOpened,     // wrong password, or a compression method we cannot decode
+  HeaderLength,        // not exactly 64 bytes, or a damaged header entry
+  ImageNotFound,
+  ImageNoInformation,
+  ImageNotAes256,
+  ImageNotOpened,
+  ImageDamaged,        // the authentication code, CRC or compressed data is wrong
+  ImageTooLarge,
+  Unreadable,          // a raw image that could not be read
+  SizeOutOfLimits,     // the information check
+  ModelNotAccepted,
+};
 
-// Decodes the information block of an image without printing anything:
-// 0 when valid, 1 when the size is outside the limits, -1 when the model
-// name is not one of LUMARO-1 to LUMARO-4.
-int read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info);
-// Like read_firmware_info, and prints the block when it is valid.
-int check_firmware_info(const uint8_t* data, uint64_t size);
+// The outcome of a reader or of the information check.
+struct FirmwareResult {
+  FirmwareReason reason = FirmwareReason::None;
+  std::string note;  // a standard-error line that comes before the reason's message, or empty
+  bool ok() const { return reason == FirmwareReason::None; }
+};
+
+// Reads the package image->path into image->data. On success *expected holds
+// the header's digest, or nothing when the header is not 64 hexadecimal digits.
+FirmwareResult read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* expected);
+// The same with the package already in memory (`count` bytes).
+FirmwareResult read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
+                                           std::optional<FirmwareDigest>* expected);
+// Reads the raw image image->path into image->data; on failure the image is left empty.
+FirmwareResult read_firmware_raw(FirmwareImage* image);
+
+// Decodes and checks the information block of an image: SizeOutOfLimits, or
+// ModelNotAccepted when the model name is not one of LUMARO-1 to LUMARO-4.
+FirmwareResult read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info);
 
 // SHA-256 of `size` bytes (the empty digest when there are none).
 FirmwareDigest firmware_digest(const uint8_t* data, std::size_t size);

@@ -1,6 +1,4 @@
-// The information block of a firmware image: decoding, the model check and
-// the printed description.
-#include <cstdio>
+// The information block of a firmware image: decoding and the model check.
 #include <cstring>
 
 #include "firmware/firmware.h"
@@ -30,10 +28,11 @@ std::string text_field(const uint8_t* block, std::size_t offset) {
 
 }  // namespace
 
-int read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info) {
-  if (!data || size == 0 || size > FIRMWARE_MAX_SIZE || size < FIRMWARE_MIN_SIZE) return 1;
+FirmwareResult read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info) {
+  if (!data || size == 0 || size > FIRMWARE_MAX_SIZE || size < FIRMWARE_MIN_SIZE)
+    return {FirmwareReason::SizeOutOfLimits, ""};
   const uint8_t* block = data + FirmwareInfo::OFFSET;
-  if (!is_accepted_model(block + FirmwareInfo::MODEL_NAME)) return -1;
+  if (!is_accepted_model(block + FirmwareInfo::MODEL_NAME)) return {FirmwareReason::ModelNotAccepted, ""};
   info->model_name = text_field(block, FirmwareInfo::MODEL_NAME);
   info->model_description = text_field(block, FirmwareInfo::MODEL_DESCRIPTION);
   info->version_string = text_field(block, FirmwareInfo::VERSION_STRING);
@@ -41,21 +40,5 @@ int read_firmware_info(const uint8_t* data, uint64_t size, FirmwareInfo* info) {
   info->version_date = text_field(block, FirmwareInfo::VERSION_DATE);
   info->version_time = text_field(block, FirmwareInfo::VERSION_TIME);
   info->dali_number_of_channel = block[FirmwareInfo::CHANNEL_COUNT];
-  return 0;
-}
-
-int check_firmware_info(const uint8_t* data, uint64_t size) {
-  FirmwareInfo info;
-  const int result = read_firmware_info(data, size, &info);
-  if (result != 0) return result;
-  std::printf("\r\n== Firmware Info ==\r\n");
-  std::printf("model_name=%s\r\n", info.model_name.c_str());
-  std::printf("model_description=%s\r\n", info.model_description.c_str());
-  std::printf("version_string=%s\r\n", info.version_string.c_str());
-  std::printf("version_number=%u\r\n", static_cast<unsigned>(info.version_number));
-  std::printf("version_date=%s\r\n", info.version_date.c_str());
-  std::printf("version_time=%s\r\n", info.version_time.c_str());
-  std::printf("dali_number_of_channel=%u\r\n", static_cast<unsigned>(info.dali_number_of_channel));
-  std::printf("== ==\r\n\r\n");
-  return 0;
+  return {};
 }

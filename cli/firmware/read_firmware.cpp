@@ -1,5 +1,6 @@
 // Reading a firmware file: a package (zip from memory, two WinZip AES-256
-// entries) or a raw image.
+// entries found and checked through libzip, decrypted and decoded by our own
+// reader) or a raw image.
 #include <zip.h>
 
 #include <cerrno>
@@ -9,21 +10,14 @@
 #include <new>
 
 #include "firmware/firmware.h"
+#include "firmware/winzip_aes.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Internal results of read_firmware_package; callers only test for 0.
-enum PackageResult {
-  PACKAGE_READ = 0,
-  PACKAGE_NO_MEMORY = -1,
-  PACKAGE_NOT_ZIP = -2,
-  PACKAGE_BAD_HEADER_ENTRY = -3,
-  PACKAGE_BAD_HEADER_LENGTH = -4,
-  PACKAGE_BAD_IMAGE_ENTRY = -5,
-  PACKAGE_IMAGE_TOO_LARGE = -6,
-  PACKAGE_FILE_TOO_LARGE = -7,
-};
+// The header is read once, up to 128 bytes; exactly 64 must come back.
+constexpr uint64_t HEADER_READ = 128;
+constexpr std::size_t HEADER_DIGITS = 64;
 
 enum class FileRead { Complete, Unreadable, TooLarge, NoMemory };
 
@@ -33,11 +27,7 @@ struct FileCloser {
 struct ArchiveDiscard {
   void operator()(zip_t* archive) const { zip_discard(archive); }
 };
-struct EntryCloser {
-  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
-};
 using ArchiveHandle = std::unique_ptr<zip_t, ArchiveDiscard>;
-using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
 bool append_bytes(std::vector<uint8_t>* out, const uint8_t* bytes, std::size_t count) {
   try {
@@ -48,7 +38,7 @@ bool append_bytes(std::vector<uint8_t>* out, const uint8_t* bytes, std::size_t c
   }
 }
 
-// Room for the expected byte count up front, so that a large image is not
+// Room for the expected byte count up front, so that a large file is not
 // copied while it grows. Capped: counts come from outside.
 void reserve_bytes(std::vector<uint8_t>* out, uint64_t expected, uint64_t cap) {
   try {
@@ -58,11 +48,15 @@ void reserve_bytes(std::vector<uint8_t>* out, uint64_t expected, uint64_t cap) {
   }
 }
 
+std::string file_note(const char* what, const std::string& path) {
+  return std::string("Cannot ") + what + " the firmware file '" + path + "': " + std::strerror(errno) + "\n";
+}
+
 // Whole file in 1024-byte reads. Stops once more than `limit` bytes were read.
-FileRead read_whole_file(const std::string& path, uint64_t limit, std::vector<uint8_t>* out) {
+FileRead read_whole_file(const std::string& path, uint64_t limit, std::vector<uint8_t>* out, std::string* note) {
   std::unique_ptr<std::FILE, FileCloser> file(platform::open_file(path.c_str(), "rb"));
   if (!file) {
-    std::fprintf(stderr, "Cannot open the firmware file '%s': %s\n", path.c_str(), std::strerror(errno));
+    *note = file_note("open", path);
     return FileRead::Unreadable;
   }
   uint64_t file_size = 0;
@@ -74,56 +68,71 @@ FileRead read_whole_file(const std::string& path, uint64_t limit, std::vector<ui
     if (out->size() > limit) return FileRead::TooLarge;
   }
   if (std::ferror(file.get())) {
-    std::fprintf(stderr, "Cannot read the firmware file '%s': %s\n", path.c_str(), std::strerror(errno));
+    *note = file_note("read", path);
     return FileRead::Unreadable;
   }
   return FileRead::Complete;
 }
 
-void report_too_large(const char* what, uint64_t limit) {
-  std::fprintf(stderr, "The firmware %s is larger than %llu bytes.\n", what, static_cast<unsigned long long>(limit));
+std::string too_large_note(const char* what, uint64_t limit) {
+  return std::string("The firmware ") + what + " is larger than " + std::to_string(limit) + " bytes.\n";
 }
 
-// Messages of the steps that locate, inspect and open one entry.
+// The reasons of the steps that locate, inspect, open and read one entry.
 struct EntrySteps {
   const char* name;
-  const char* not_found;
-  const char* no_information;
-  const char* not_aes_256;
+  FirmwareReason not_found;
+  FirmwareReason no_information;
+  FirmwareReason not_aes_256;
+  FirmwareReason not_opened;
+  FirmwareReason damaged;
+  FirmwareReason too_large;
+  uint64_t limit;  // of the decoded entry
 };
 
-constexpr EntrySteps HEADER_STEPS = {FIRMWARE_HEADER_ENTRY, "File format is invalid (bh).\n",
-                                     "File format is invalid (ppbh).\n", "File format is invalid (ppfbh).\n"};
-constexpr EntrySteps IMAGE_STEPS = {FIRMWARE_IMAGE_ENTRY, "File format is invalid (binary).\n",
-                                    "File format is invalid (ppb).\n", "File format is invalid (ppfb).\n"};
+constexpr EntrySteps HEADER_STEPS = {FIRMWARE_HEADER_ENTRY,           FirmwareReason::HeaderNotFound,
+                                     FirmwareReason::HeaderNoInformation, FirmwareReason::HeaderNotAes256,
+                                     FirmwareReason::HeaderNotOpened, FirmwareReason::HeaderLength,
+                                     FirmwareReason::HeaderLength,    HEADER_READ};
+constexpr EntrySteps IMAGE_STEPS = {FIRMWARE_IMAGE_ENTRY,           FirmwareReason::ImageNotFound,
+                                    FirmwareReason::ImageNoInformation, FirmwareReason::ImageNotAes256,
+                                    FirmwareReason::ImageNotOpened, FirmwareReason::ImageDamaged,
+                                    FirmwareReason::ImageTooLarge,  FIRMWARE_MAX_SIZE};
 
-// Locates the entry by its exact name, requires WinZip AES-256 and opens it
-// with the package password. Prints the failing step's message and returns
-// nullptr on failure; *size (when wanted) is the entry's declared uncompressed size.
-EntryHandle open_entry(zip_t* archive, const EntrySteps& steps, uint64_t* size) {
-  const zip_int64_t index = zip_name_locate(archive, steps.name, 0);
-  if (index < 0) {
-    std::printf("%s", steps.not_found);
-    return nullptr;
+// Locates the entry by its exact name, requires WinZip AES-256 and reads it
+// with the package password into *plain.
+FirmwareResult read_entry(zip_t* archive, const EntrySteps& steps, std::vector<uint8_t>* plain) {
+  const zip_int64_t located = zip_name_locate(archive, steps.name, 0);
+  if (located < 0) return {steps.not_found, ""};
+  const auto index = static_cast<zip_uint64_t>(located);
+  AesEntryInfo info;
+  uint64_t raw_size = 0;
+  switch (zip_aes_entry_info(archive, index, &info, &raw_size)) {
+    case EntryLookup::Unreadable:
+      return {steps.no_information, ""};
+    case EntryLookup::NotWinZipAes:
+      return {steps.not_aes_256, ""};
+    case EntryLookup::WinZipAes:
+      break;
   }
-  zip_stat_t stat;
-  zip_stat_init(&stat);
-  if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0) {
-    std::printf("%s", steps.no_information);
-    return nullptr;
+  if (info.strength != 3) return {steps.not_aes_256, ""};
+  switch (read_zip_aes_entry(archive, index, info, raw_size, FIRMWARE_PACKAGE_PASSWORD, steps.limit, plain)) {
+    case AesEntryError::None:
+      return {};
+    case AesEntryError::WrongPassword:
+      return {steps.not_opened, ""};
+    case AesEntryError::UnsupportedMethod:
+      return {steps.not_opened, std::string("The firmware package entry ") + steps.name +
+                                    " is compressed with zip method " + std::to_string(info.method) +
+                                    ", which this tool cannot decode.\n"};
+    case AesEntryError::Damaged:
+      return {steps.damaged, std::string("The firmware package entry ") + steps.name + " is damaged.\n"};
+    case AesEntryError::TooLarge:
+      return {steps.too_large, steps.limit == FIRMWARE_MAX_SIZE ? too_large_note("image", FIRMWARE_MAX_SIZE) : ""};
+    case AesEntryError::NoMemory:
+      break;
   }
-  if (!(stat.valid & ZIP_STAT_ENCRYPTION_METHOD) || stat.encryption_method != ZIP_EM_AES_256) {
-    std::printf("%s", steps.not_aes_256);
-    return nullptr;
-  }
-  EntryHandle entry(
-      zip_fopen_index_encrypted(archive, static_cast<zip_uint64_t>(index), 0, FIRMWARE_PACKAGE_PASSWORD));
-  if (!entry) {
-    std::printf("File format is invalid (pbh).\n");
-    return nullptr;
-  }
-  if (size) *size = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
-  return entry;
+  return {FirmwareReason::NoMemory, ""};
 }
 
 int hex_value(uint8_t c) {
@@ -145,48 +154,19 @@ std::optional<FirmwareDigest> decode_header(const uint8_t* text) {
   return digest;
 }
 
-int read_header(zip_t* archive, std::optional<FirmwareDigest>* expected) {
-  EntryHandle entry = open_entry(archive, HEADER_STEPS, nullptr);
-  if (!entry) return PACKAGE_BAD_HEADER_ENTRY;
-  uint8_t text[128];
-  if (zip_fread(entry.get(), text, sizeof text) != 64) {
-    std::printf("File content length is invalid (bh).\n");
-    return PACKAGE_BAD_HEADER_LENGTH;
-  }
-  *expected = decode_header(text);
-  return PACKAGE_READ;
-}
-
-// The image in pieces of up to 4096 bytes. A read error ends the image where
-// it happened and is not reported here: the digest comparison judges the
-// bytes. (libzip reports a CRC error at the end of AE-2 entries made by 7-Zip,
-// which carry no CRC by design, after delivering every byte.)
-int read_image(zip_t* archive, std::vector<uint8_t>* image) {
-  uint64_t declared = 0;
-  EntryHandle entry = open_entry(archive, IMAGE_STEPS, &declared);
-  if (!entry) return PACKAGE_BAD_IMAGE_ENTRY;
-  reserve_bytes(image, declared, FIRMWARE_MAX_SIZE + 1);
-  uint8_t piece[4096];
-  for (;;) {
-    const zip_int64_t count = zip_fread(entry.get(), piece, sizeof piece);
-    if (count <= 0) break;
-    if (!append_bytes(image, piece, static_cast<std::size_t>(count))) {
-      std::printf("memory error\n");
-      return PACKAGE_NO_MEMORY;
-    }
-    // A larger image can never pass; stop before a compressed bomb fills memory.
-    if (image->size() > FIRMWARE_MAX_SIZE) {
-      report_too_large("image", FIRMWARE_MAX_SIZE);
-      return PACKAGE_IMAGE_TOO_LARGE;
-    }
-  }
-  return PACKAGE_READ;
+FirmwareResult read_package(zip_t* archive, FirmwareImage* image, std::optional<FirmwareDigest>* expected) {
+  std::vector<uint8_t> header;
+  FirmwareResult result = read_entry(archive, HEADER_STEPS, &header);
+  if (!result.ok()) return result;
+  if (header.size() != HEADER_DIGITS) return {FirmwareReason::HeaderLength, ""};
+  *expected = decode_header(header.data());
+  return read_entry(archive, IMAGE_STEPS, &image->data);
 }
 
 }  // namespace
 
-int read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
-                                std::optional<FirmwareDigest>* expected) {
+FirmwareResult read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, FirmwareImage* image,
+                                           std::optional<FirmwareDigest>* expected) {
   image->data.clear();
   expected->reset();
   // libzip takes no bytes for an empty archive; an empty file is no package.
@@ -197,59 +177,55 @@ int read_firmware_package_bytes(const uint8_t* bytes, std::size_t count, Firmwar
   zip_error_fini(&error);
   if (!opened) {
     if (source) zip_source_free(source);
-    std::printf("File format is invalid (open).\n");
-    return PACKAGE_NOT_ZIP;
+    return {FirmwareReason::NotZip, ""};
   }
   ArchiveHandle archive(opened);
-
-  int result = read_header(archive.get(), expected);
-  if (result == PACKAGE_READ) result = read_image(archive.get(), &image->data);
-  if (result != PACKAGE_READ) {
+  FirmwareResult result = read_package(archive.get(), image, expected);
+  if (!result.ok()) {
     image->data.clear();
     expected->reset();
   }
   return result;
 }
 
-int read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* expected) {
-  std::printf("Preparing file...\n");
+FirmwareResult read_firmware_package(FirmwareImage* image, std::optional<FirmwareDigest>* expected) {
   image->data.clear();
   expected->reset();
   // Far beyond any real package (the image plus a little zip and AES framing);
   // keeps a wrongly chosen disc image out of memory.
   constexpr uint64_t PACKAGE_LIMIT = 2 * FIRMWARE_MAX_SIZE;
   std::vector<uint8_t> file;
-  switch (read_whole_file(image->path, PACKAGE_LIMIT, &file)) {
+  std::string note;
+  switch (read_whole_file(image->path, PACKAGE_LIMIT, &file, &note)) {
     case FileRead::NoMemory:
-      std::printf("memory error\n");
-      return PACKAGE_NO_MEMORY;
+      return {FirmwareReason::NoMemory, ""};
     case FileRead::TooLarge:
-      report_too_large("file", PACKAGE_LIMIT);
-      return PACKAGE_FILE_TOO_LARGE;
+      return {FirmwareReason::FileTooLarge, too_large_note("file", PACKAGE_LIMIT)};
     case FileRead::Unreadable:
-      file.clear();  // an unreadable file is an empty one: no zip
-      break;
+      return {FirmwareReason::NotZip, note};  // an unreadable file is an empty one: no zip
     case FileRead::Complete:
       break;
   }
   return read_firmware_package_bytes(file.data(), file.size(), image, expected);
 }
 
-int read_firmware_raw(FirmwareImage* image) {
-  std::printf("Preparing file...\n");
+FirmwareResult read_firmware_raw(FirmwareImage* image) {
   image->data.clear();
-  switch (read_whole_file(image->path, FIRMWARE_MAX_SIZE, &image->data)) {
+  std::string note;
+  FirmwareResult result;
+  switch (read_whole_file(image->path, FIRMWARE_MAX_SIZE, &image->data, &note)) {
     case FileRead::Complete:
-      return 0;
+      return result;
     case FileRead::NoMemory:
-      std::printf("memory error\n");
+      result = {FirmwareReason::NoMemory, ""};
       break;
     case FileRead::TooLarge:
-      report_too_large("image", FIRMWARE_MAX_SIZE);
+      result = {FirmwareReason::ImageTooLarge, too_large_note("image", FIRMWARE_MAX_SIZE)};
       break;
     case FileRead::Unreadable:
+      result = {FirmwareReason::Unreadable, note};
       break;
   }
   image->data.clear();  // never an image from a partial read
-  return -1;
+  return result;
 }

@@ -37,7 +37,7 @@ int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 int dispatch(const CommandLine& line, const Reporter& reporter, const char* program) {
   if (!line.action) return 0;
   const std::string& action = *line.action;
-  CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}});
+  CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
   if (action == "get_backup") {
     return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
                                   text(line.backupfileouttype), list(line.backupconfig)));
@@ -79,6 +79,7 @@ int run_cli(int argc, char** argv) {
   curl_global_cleanup();
   if (outcome == ParseOutcome::Finished) return 0;
   if (outcome == ParseOutcome::OutOfMemory) return 1;
+  if (outcome == ParseOutcome::UsageError) return 2;
   pause_before_exit();
   return status;
 }

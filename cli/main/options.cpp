@@ -1,6 +1,7 @@
 #include "main/options.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -8,6 +9,7 @@
 
 #include "json/json.h"
 #include "main/argparse.h"
+#include "net/net.h"
 #include "util/text.h"
 #include "varnkit_config.h"
 
@@ -37,6 +39,7 @@ enum Id {
   kFile,
   kJson,
   kWith,
+  kTftpBlksize,
 };
 
 using argparse::Argument;
@@ -65,6 +68,7 @@ constexpr argparse::LongOption kLongOptions[] = {
     // Initial letters no other option has: every prefix unique before stays unique.
     {"json", Argument::None, kJson},
     {"with", Argument::Required, kWith},
+    {"tftp-blksize", Argument::Required, kTftpBlksize},
 };
 
 constexpr const char* kHelpLines[] = {
@@ -162,6 +166,16 @@ ParseOutcome take_backup_list(const argparse::Parser& parser, int code, const Re
 
 void report_code(const Reporter& reporter, int code) { report(reporter, "?? getopt returned character code 0%o ??\n", code); }
 
+// A decimal block size in the TFTP option's range; nothing otherwise.
+std::optional<long> read_blksize(const char* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(value, &end, 10);
+  if (end == value || *end != '\0' || errno != 0 || number < TFTP_BLKSIZE_MIN || number > TFTP_BLKSIZE_MAX)
+    return std::nullopt;
+  return number;
+}
+
 // Run to go on with the next option; Finished after --help or --version;
 // UsageError after a value that cannot be used (reported).
 ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
@@ -174,6 +188,15 @@ ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, in
     case kHelp:
       for (const char* help_line : kHelpLines) report(reporter, "%s", help_line);
       return ParseOutcome::Finished;
+    case kTftpBlksize:
+      report(reporter, "option %s with arg %s\n", "tftp-blksize", value);
+      if (const std::optional<long> blksize = read_blksize(value)) {
+        line->tftp_blksize = *blksize;
+        break;
+      }
+      report_error(reporter, "%s: --tftp-blksize takes a number from %ld to %ld, not \"%s\"\n", parser.program,
+                   TFTP_BLKSIZE_MIN, TFTP_BLKSIZE_MAX, escape_bytes(value).c_str());
+      return ParseOutcome::UsageError;
     case kVerbose:
       report(reporter, "option %s\n", "verbose");
       line->verbose = true;

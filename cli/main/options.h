@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/net.h"
 #include "util/reporter.h"
 
 // Owned by the entry and lent to the action. Absent fields were not given;
@@ -18,6 +19,7 @@ struct CommandLine {
   std::optional<std::vector<std::string>> channelcsvfile, channelgroupscsvfile, channelinputscsvfile, backupconfig;
   bool verbose = false;  // --verbose: libcurl's trace on every transfer
   bool json = false;     // --json: show_backup and diff_backup write JSON
+  long tftp_blksize = TFTP_BLKSIZE_DEFAULT;  // --tftp-blksize: asked for on TFTP uploads
 };
 
 enum class ParseOutcome {

@@ -122,6 +122,13 @@ TEST(CommandLine, PrefixesAndAmbiguities) {
 
   EXPECT_EQ(parse({"--delete", "d", "--file=f"}).out, "option delete with arg d\noption file with arg f\n");
   EXPECT_EQ(parse({"--cr=[4]"}).line.channel, Channels{4});
+  // The TFTP block size is the only option starting with "t"; out of range ends the parse.
+  EXPECT_EQ(parse({"--t=65464"}).line.tftp_blksize, 65464);
+  for (const char* value : {"7", "65465", "1468x", ""}) {
+    const Parsed bad = parse({"--tftp-blksize", value});
+    EXPECT_EQ(bad.outcome, ParseOutcome::UsageError) << value;
+    EXPECT_EQ(bad.err, std::string("varnu-cli: --tftp-blksize takes a number from 8 to 65464, not \"") + value + "\"\n");
+  }
 }
 
 // Options added later must not take a prefix that the original table resolved:

@@ -42,6 +42,13 @@ struct HttpLimits {
   long low_speed_seconds = 30;  // ...for this long is abandoned
 };
 
+// The TFTP block size an upload asks for: one Ethernet frame of 1500 bytes
+// holds 1468 data bytes after the IP (20), UDP (8) and TFTP (4) headers, so
+// each block is one unfragmented datagram. The range is the TFTP option's.
+constexpr long TFTP_BLKSIZE_DEFAULT = 1468;
+constexpr long TFTP_BLKSIZE_MIN = 8;
+constexpr long TFTP_BLKSIZE_MAX = 65464;
+
 // How the transfers run; set from the command line.
 struct TransferSettings {
   bool verbose = false;  // libcurl's trace on the reporter's standard error
@@ -49,6 +56,7 @@ struct TransferSettings {
   // error and a firmware upgrade's reply body to its standard output.
   Reporter reporter;
   HttpLimits http;
+  long tftp_blksize = TFTP_BLKSIZE_DEFAULT;  // asked for; the gateway may grant less, or ignore it (512)
 };
 
 // The gateway over libcurl's easy interface.

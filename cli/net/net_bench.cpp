@@ -32,8 +32,10 @@ std::string image_path;
 std::unique_ptr<GatewayProcess> gateway;
 std::string tftpd_address;  // empty when tftpd-hpa could not be started
 
+// With the block size tftp_upload asks for, so that both send the same datagrams.
 int curl_upload(const std::string& address) {
-  return run_process({"curl", "-sS", "-T", image_path, "tftp://" + address + "/flashraw.bin"});
+  return run_process({"curl", "-sS", "--tftp-blksize", std::to_string(TFTP_BLKSIZE_DEFAULT), "-T", image_path,
+                      "tftp://" + address + "/flashraw.bin"});
 }
 
 bool udp_port_taken(int port) {

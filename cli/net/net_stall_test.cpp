@@ -16,5 +16,7 @@ TEST(StalledUpload, IsAbandoned) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(result, Transfer::Failed);
   EXPECT_THAT(err, testing::HasSubstr("curl_easy_perform() failed: "));
-  EXPECT_THAT(gateway.wait_for_log("tftp ", 20000), testing::StartsWith("tftp stalled 2048 WRQ flashraw.bin"));
+  // Four blocks of the size the upload asks for were taken.
+  EXPECT_THAT(gateway.wait_for_log("tftp ", 20000),
+              testing::StartsWith("tftp stalled " + std::to_string(4 * TFTP_BLKSIZE_DEFAULT) + " WRQ flashraw.bin"));
 }

@@ -6,10 +6,14 @@
 
 namespace {
 
-// The upload's own cursor over the caller's bytes, which stay untouched.
+// The upload's own cursor over the caller's bytes, which stay untouched, and
+// the block size it asks for (0: libcurl's defaults).
 struct UploadCursor {
+  const uint8_t* start;
+  std::size_t count;
   const uint8_t* next;
   std::size_t remaining;
+  long blksize;
 };
 
 std::size_t read_chunk(char* room, std::size_t size, std::size_t count, void* context) {
@@ -33,6 +37,16 @@ void configure_upload(CURL* handle, void* context) {
   curl_easy_setopt(handle, CURLOPT_READFUNCTION, read_chunk);
   curl_easy_setopt(handle, CURLOPT_READDATA, cursor);
   curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(cursor->remaining));
+  if (cursor->blksize) curl_easy_setopt(handle, CURLOPT_TFTP_BLKSIZE, cursor->blksize);
+}
+
+// A gateway that refuses the options (TFTP error 8, which libcurl reports as
+// an aborted transfer) gets one more try from the start with libcurl's defaults.
+bool retry_with_defaults(CURLcode code, void* context) {
+  auto* cursor = static_cast<UploadCursor*>(context);
+  if (code != CURLE_ABORTED_BY_CALLBACK || cursor->blksize == 0) return false;
+  *cursor = UploadCursor{cursor->start, cursor->count, cursor->start, cursor->count, 0};
+  return true;
 }
 
 }  // namespace
@@ -41,6 +55,7 @@ Transfer CurlGateway::tftp_upload(const char* address, const UploadSource* sourc
   if (!address || !source || !source->data || source->count == 0) return Transfer::Failed;
   auto url = format_text("tftp://%s/flashraw.bin", address);
   if (!url) return Transfer::Failed;
-  UploadCursor cursor{source->data, source->count};
-  return net::run_transfer(settings_, "firmware_push_tftp", "pushing", *url, configure_upload, &cursor);
+  UploadCursor cursor{source->data, source->count, source->data, source->count, settings_.tftp_blksize};
+  return net::run_transfer(settings_, "firmware_push_tftp", "pushing", *url, configure_upload, &cursor, nullptr, nullptr,
+                           retry_with_defaults);
 }

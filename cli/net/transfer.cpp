@@ -26,11 +26,8 @@ void apply_limits(CURL* handle, const HttpLimits& limits) {
 }
 
 // Reports a failed perform; a limit that was hit is named with the gateway.
-Transfer report_failure(const Reporter& reporter, CURL* handle, CURLcode code, const std::string& url,
-                        const HttpLimits* limits) {
-  curl_off_t connected = 0;
-  curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
-  const bool never_connected = connected == 0;
+Transfer report_failure(const Reporter& reporter, CURLcode code, const std::string& url, const HttpLimits* limits,
+                        bool never_connected) {
   if (limits && code == CURLE_OPERATION_TIMEDOUT) {
     const std::string host = host_of(url);
     if (never_connected) {
@@ -47,26 +44,43 @@ Transfer report_failure(const Reporter& reporter, CURL* handle, CURLcode code, c
   return no_gateway ? Transfer::Unreachable : Transfer::Failed;
 }
 
+// False when no handle could be made; otherwise *code is libcurl's result.
+bool perform_once(const TransferSettings& settings, const std::string& url, ConfigureHandle configure,
+                  void* context, long* status, const HttpLimits* limits, CURLcode* code, bool* never_connected) {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
+  if (!handle) return false;
+  curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle.get(), CURLOPT_VERBOSE, settings.verbose ? 1L : 0L);
+  curl_easy_setopt(handle.get(), CURLOPT_STDERR, settings.reporter.err);
+  // libcurl's default body sink writes to this stream; operations that keep the body set their own.
+  curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, settings.reporter.out);
+  if (limits) apply_limits(handle.get(), *limits);
+  configure(handle.get(), context);
+  *code = curl_easy_perform(handle.get());
+  if (*code == CURLE_OK && status) curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, status);
+  curl_off_t connected = 0;
+  curl_easy_getinfo(handle.get(), CURLINFO_CONNECT_TIME_T, &connected);
+  *never_connected = connected == 0;
+  return true;
+}
+
 }  // namespace
 
 Transfer run_transfer(const TransferSettings& settings, const char* tag, const char* verb, const std::string& url,
-                      ConfigureHandle configure, void* context, long* status, const HttpLimits* limits) {
+                      ConfigureHandle configure, void* context, long* status, const HttpLimits* limits,
+                      RetryTransfer retry) {
   const Reporter& reporter = settings.reporter;
   report(reporter, "%s\t%s URL '%s'.\n", tag, verb, url.c_str());
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
-  if (!handle) return Transfer::Failed;
-  curl_easy_setopt(handle.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle.get(), CURLOPT_VERBOSE, settings.verbose ? 1L : 0L);
-  curl_easy_setopt(handle.get(), CURLOPT_STDERR, reporter.err);
-  // libcurl's default body sink writes to this stream; operations that keep the body set their own.
-  curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, reporter.out);
-  if (limits) apply_limits(handle.get(), *limits);
-  configure(handle.get(), context);
   // The announcement shows before libcurl's meter and trace on standard error.
   std::fflush(reporter.out);
-  CURLcode code = curl_easy_perform(handle.get());
-  if (code != CURLE_OK) return report_failure(reporter, handle.get(), code, url, limits);
-  if (status) curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, status);
+  CURLcode code = CURLE_OK;
+  bool never_connected = false;
+  if (!perform_once(settings, url, configure, context, status, limits, &code, &never_connected))
+    return Transfer::Failed;
+  if (code != CURLE_OK && retry && retry(code, context) &&
+      !perform_once(settings, url, configure, context, status, limits, &code, &never_connected))
+    return Transfer::Failed;
+  if (code != CURLE_OK) return report_failure(reporter, code, url, limits, never_connected);
   return Transfer::Done;
 }
 

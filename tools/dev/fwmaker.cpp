@@ -5,7 +5,7 @@
 //                     [--channels N] [--seed N]
 //   fwmaker package OUT IMAGE [--encryption aes256|aes192|aes128|traditional|none]
 //                     [--password TEXT] [--header TEXT] [--upper]
-//                     [--header-entry NAME] [--image-entry NAME] [--deflate]
+//                     [--header-entry NAME] [--image-entry NAME] [--deflate|--zstd]
 //
 // A package's header is the image's SHA-256 in lower-case hex unless --header
 // or --upper says otherwise; an empty entry name leaves that entry out.
@@ -25,7 +25,7 @@ int usage() {
                "                         [--number N] [--date T] [--time T] [--channels N] [--seed N]\n"
                "       fwmaker package OUT IMAGE [--encryption aes256|aes192|aes128|traditional|none]\n"
                "                         [--password T] [--header T] [--upper] [--header-entry NAME]\n"
-               "                         [--image-entry NAME] [--deflate]\n");
+               "                         [--image-entry NAME] [--deflate|--zstd]\n");
   return 2;
 }
 
@@ -74,8 +74,8 @@ bool parse_package_options(int argc, char** argv, PackageDescription* d, bool* u
       *upper = true;
       continue;
     }
-    if (option == "--deflate") {
-      d->deflate = true;
+    if (option == "--deflate" || option == "--zstd") {
+      (option == "--zstd" ? d->zstd : d->deflate) = true;
       continue;
     }
     if (i + 1 >= argc) return false;
