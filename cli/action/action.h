@@ -11,8 +11,9 @@
 #include "net/net.h"
 #include "util/reporter.h"
 
-// Action "get_status": reads the gateway's status report.
-int get_status(Gateway& gateway, const Reporter& reporter, const char* ip);
+// Action "get_status": reads the gateway's status report; with `json`, prints
+// all of it as one JSON object instead of the model line.
+int get_status(Gateway& gateway, const Reporter& reporter, const char* ip, bool json = false);
 // Action "get_backup": fetches the configurations into a backup archive or folder.
 // 0 when every configuration was stored.
 int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfileout,

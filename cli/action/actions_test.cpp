@@ -60,6 +60,8 @@ TEST(Actions, AgainstTheInMemoryGateway) {
        },
        [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 0, {"fetch " + STATUS_URL},
        "model_name=L\\x1b[2J\\xc2\\x85\r\n"},
+      {"get_status as JSON", with_status, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1", true); },
+       0, {"fetch " + STATUS_URL}, "{\"model_name\":\"LUMARO-4\",\"firmware_version\":\"1.5.0\"}\n"},
       {"get_status, no reply", nothing, [](FakeGateway& g) { return get_status(g, Reporter{}, "127.0.0.1"); }, 1,
        {"fetch " + STATUS_URL}, ""},
       {"put_backup without address", nothing, [](FakeGateway& g) { return put_backup(g, Reporter{}, nullptr, "x.zip"); }, 2, {},

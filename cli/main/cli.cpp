@@ -49,7 +49,7 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   }
   if (action == "push_firmware")
     return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
-  if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip)));
+  if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip), line.json));
   if (action == "show_backup") return show_backup(reporter, text(line.backupfilein), line.json);
   if (action == "diff_backup") return diff_backup(reporter, text(line.backupfilein), text(line.with), line.json);
   if (action == "export_channel") {

@@ -83,7 +83,8 @@ constexpr const char* kHelpLines[] = {
     "\t\tshow_backup|diff_backup|export_channel read backups and export CSV.\n",
     "backupfilein\tBackup archive, configuration archive or backup folder to read.\n",
     "with\t\tThe newer backup diff_backup compares with.\n",
-    "json\t\tshow_backup and diff_backup write one JSON document.\n",
+    "json\t\tshow_backup, diff_backup and get_status write one JSON document.\n",
+    "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n",
 };
 
 // Calls `take` for every token of the JSON text up to the end or the first

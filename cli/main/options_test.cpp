@@ -46,7 +46,8 @@ constexpr const char* kHelpText =
     "\t\tshow_backup|diff_backup|export_channel read backups and export CSV.\n"
     "backupfilein\tBackup archive, configuration archive or backup folder to read.\n"
     "with\t\tThe newer backup diff_backup compares with.\n"
-    "json\t\tshow_backup and diff_backup write one JSON document.\n";
+    "json\t\tshow_backup, diff_backup and get_status write one JSON document.\n"
+    "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n";
 
 using Channels = std::vector<int32_t>;
 using Texts = std::vector<std::string>;

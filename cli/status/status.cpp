@@ -51,6 +51,13 @@ void clear_report(StatusReport* report) {
 
 }  // namespace
 
+std::vector<std::pair<const char*, std::string>> status_members(const StatusReport& report) {
+  std::vector<std::pair<const char*, std::string>> present;
+  for (const auto& member : kMembers)
+    if (const auto& value = report.*member.field) present.emplace_back(member.name, *value);
+  return present;
+}
+
 StatusOutcome read_status_report(const uint8_t* bytes, std::size_t count, StatusReport* report) {
   json::JsonReader reader;
   json::open_bytes(reader, bytes, count);

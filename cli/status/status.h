@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/net.h"
 
@@ -14,6 +16,9 @@ struct StatusReport {
       serial_number, mac, rtc_temperature, ram_memory, flash_memory, boot_count, time, uptime, dali_channel_1,
       dali_channel_2, dali_channel_3, dali_channel_4, ip, bacnet_ip, session_id, username;
 };
+
+// The members present in `report`, named as in the reply, in the report's order.
+std::vector<std::pair<const char*, std::string>> status_members(const StatusReport& report);
 
 // How a query or a reading of the report ended.
 struct StatusOutcome {
