@@ -508,6 +508,62 @@ class RealToolTest(BridgeTestCase):
         subprocess.run([FWMAKER, "package", package, image], check=True)
         return package
 
+    def backups_before_and_after_a_channel_setup(self):
+        """Two backup archives of one stand-in: before and after channel 1 was set up from examples/channel.csv."""
+        example = os.path.realpath(os.path.join(h.SOURCE_DIR, "examples", "channel.csv"))
+        archives = []
+        with Gateway("--model", "LUMARO-2") as gateway:
+            for folder in (tempfile.mkdtemp(prefix="varnkit-backup-") for _ in range(2)):
+                self.addCleanup(shutil.rmtree, folder)
+                if archives:
+                    status, _, err = run_cli("--action=setup_channel", "--ip=" + gateway.address, "--channel=1",
+                                             "--channelcsvfile=" + json.dumps([example]))
+                    self.assertEqual(status, 0, err)
+                status, _, err = run_cli("--action=get_backup", "--ip=" + gateway.address, "--backupfileouttype=zip",
+                                         "--backupfileout=" + folder)
+                self.assertEqual(status, 0, err)
+                archives += glob.glob(os.path.join(folder, "*.zip"))
+        return archives
+
+    def click_and_choose(self, button, dialog, path):
+        seen = len(self.shell.diagnostics())
+        self.page.evaluate("document.getElementById(%s).click()" % json.dumps(button))
+        self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen), "dialog file")
+        self.display.type_into(self.display.wait_for_window(dialog), path)
+
+    def test_a_backup_of_the_stand_in_is_shown_and_compared_with_one_after_a_channel_setup(self):
+        before, after = self.backups_before_and_after_a_channel_setup()
+        self.start(tool="real")
+        cells = "[...document.querySelectorAll(%s)].map(cell => cell.textContent)"
+        self.click_and_choose("open-backup", "^Choose a backup to open$", after)
+        h.wait_until(lambda: self.page.evaluate("!document.getElementById('backup-view').hidden"), 30, what="the backup")
+        self.assertEqual(self.page.evaluate(cells % json.dumps(".backup-gateway dd"))[0], "LUMARO-2")
+        self.assertEqual(self.page.evaluate("document.querySelector('.backup-channel h4').textContent"), "Channel 1")
+        names = self.page.evaluate(
+            cells % json.dumps(".backup-channel:first-of-type table:first-of-type tbody td:nth-child(2)"))
+        self.assertEqual(names[:3], ["Entrance downlight", "Entrance wall washer", "Corridor panel east"])
+        self.click_and_choose("compare-backup", "^Choose a backup to compare with ", before)
+        h.wait_until(lambda: self.page.evaluate("document.querySelector('.backup-summary') !== null"), 30,
+                     what="the differences")
+        self.assertEqual(self.page.evaluate("document.querySelector('.backup-summary').textContent"),
+                         "The backups differ.")
+        rows = self.page.evaluate(
+            "[...document.querySelectorAll('#backup-view tbody tr')].map(r => r.cells[0].textContent)")
+        self.assertEqual(rows, ["dali1"])
+        changes = self.page.evaluate(cells % json.dumps("#backup-view tbody .backup-changes li"))
+        prefix = "gear 0 name: Entrance downlight → "
+        self.assertIn(prefix, [c[:len(prefix)] for c in changes])
+
+    def test_a_channel_export_of_the_stand_in_writes_the_channel_csv(self):
+        self.start(tool="real")
+        target = os.path.join(self.tree.work, "channel 1.csv")
+        with Gateway("--model", "LUMARO-2") as gateway:
+            result, text = self.run_action("native_actionExportChannel", gateway.address, target, 1, "gear")
+        self.assertEqual(result, 0, text)
+        with open(target) as f:
+            self.assertEqual(f.readline().strip(), "#dali-channel-csv-version: 1")
+
+
 if __name__ == "__main__":
     h.isolate()
     unittest.main()
