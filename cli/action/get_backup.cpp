@@ -138,6 +138,6 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     report_error(reporter, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
     return 1;
   }
-  if (to_zip && stored > 0) std::printf("%s\tsaved '%s'\n", TAG, zip_path.c_str());
+  if (to_zip && stored > 0) report(reporter, "%s\tsaved '%s'\n", TAG, zip_path.c_str());
   return complete ? 0 : 1;
 }
