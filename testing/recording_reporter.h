@@ -1,5 +1,5 @@
 // A reporter whose two streams land in temporary files, so that a test reads
-// what an action said on standard output without capturing the process's own.
+// what an action said on either stream without capturing the process's own.
 #pragma once
 
 #include <cstdio>
@@ -12,6 +12,7 @@ class RecordingReporter {
  public:
   Reporter reporter() const { return {out_.get(), err_.get()}; }
   std::string out() const { return read(out_.get()); }
+  std::string err() const { return read(err_.get()); }
 
  private:
   static std::string read(std::FILE* file) {

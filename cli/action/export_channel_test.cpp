@@ -12,6 +12,7 @@
 #include "testing/fake_gateway.h"
 #include "testing/import_support.h"
 #include "testing/inspect_support.h"
+#include "testing/recording_reporter.h"
 
 namespace {
 
@@ -32,13 +33,12 @@ struct Captured {
   std::string out, err;
 };
 
+// Runs `action` with a reporter that records both streams.
 template <class Action>
 Captured run(Action action) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int result = action();
-  const std::string out = testing::internal::GetCapturedStdout();
-  return {result, out, testing::internal::GetCapturedStderr()};
+  const RecordingReporter recorded;
+  const int result = action(recorded.reporter());
+  return {result, recorded.out(), recorded.err()};
 }
 
 TEST(ExportChannelArguments, WrongCombinationsAndUnwritablePathsFetchNothing) {
@@ -62,8 +62,8 @@ TEST(ExportChannelArguments, WrongCombinationsAndUnwritablePathsFetchNothing) {
   };
   for (const Case& c : cases) {
     FakeGateway gateway;
-    const Captured r = run([&] {
-      return export_channel(gateway, Reporter{}, c.ip, c.backup, c.channel, c.gear, c.groups, c.inputs);
+    const Captured r = run([&](const Reporter& reporter) {
+      return export_channel(gateway, reporter, c.ip, c.backup, c.channel, c.gear, c.groups, c.inputs);
     });
     EXPECT_EQ(r.result, 2) << r.out << r.err;
     EXPECT_TRUE(gateway.calls.empty());
@@ -103,8 +103,8 @@ TEST(ExportChannel, WritesTheRecordsOfGatewayOrBackupOverExistingFiles) {
       const std::string path = import_test::write_file("old contents");
       const Texts files{path};
       gateway.calls.clear();
-      const Captured r = run([&] {
-        return export_channel(gateway, Reporter{}, from_backup ? nullptr : "127.0.0.1",
+      const Captured r = run([&](const Reporter& reporter) {
+        return export_channel(gateway, reporter, from_backup ? nullptr : "127.0.0.1",
                               from_backup ? folder.c_str() : nullptr, &two, c.kind == 0 ? &files : nullptr,
                               c.kind == 1 ? &files : nullptr, c.kind == 2 ? &files : nullptr);
       });

@@ -8,6 +8,7 @@
 #include "action/action.h"
 #include "action/backup_name.h"
 #include "testing/fake_gateway.h"
+#include "testing/recording_reporter.h"
 
 namespace {
 
@@ -41,20 +42,19 @@ class GetBackupRefuses : public ::testing::Test {
 
   void expect_refused(int status, const char* folder, const char* type, const std::vector<std::string>* names,
                       const std::string& message) {
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", folder, type, names), status);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    const RecordingReporter recorded;
+    EXPECT_EQ(get_backup(gateway, recorded.reporter(), "127.0.0.1:9", folder, type, names), status);
+    EXPECT_EQ(recorded.out(), "");
     EXPECT_TRUE(gateway.calls.empty());
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find(message), std::string::npos) << message;
+    EXPECT_NE(recorded.err().find(message), std::string::npos) << message;
     EXPECT_TRUE(fs::is_empty(dir));
   }
 };
 
 TEST_F(GetBackupRefuses, WrongValuesAreUsageErrors) {
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(get_backup(gateway, Reporter{}, nullptr, dir.c_str(), "zip", nullptr), 2);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Missing arguments for action get_backup.");
+  const RecordingReporter recorded;
+  EXPECT_EQ(get_backup(gateway, recorded.reporter(), nullptr, dir.c_str(), "zip", nullptr), 2);
+  EXPECT_EQ(recorded.out(), "Missing arguments for action get_backup.");
   expect_refused(2, dir.c_str(), "tar", nullptr, "accepted values: \"zip\", \"directory\"");
   expect_refused(2, dir.c_str(), "", nullptr, "unknown output type ''");
   for (const char* name : {"../dali1", "sub/dali1", "sub\\dali1", "..", ""}) {
@@ -72,11 +72,10 @@ TEST_F(GetBackupRefuses, OutputFolderThatCannotTakeTheBackup) {
   expect_refused(1, "/proc", "directory", nullptr, "does not exist or is not writable");
   const fs::path file = dir / "file";
   std::ofstream(file) << "x";
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(get_backup(gateway, Reporter{}, "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("is not writable"), std::string::npos);
+  const RecordingReporter recorded;
+  EXPECT_EQ(get_backup(gateway, recorded.reporter(), "127.0.0.1:9", file.c_str(), "directory", nullptr), 1);
+  EXPECT_EQ(recorded.out(), "");
+  EXPECT_NE(recorded.err().find("is not writable"), std::string::npos);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "records/records.h"
 #include "status/status.h"
 #include "tar/tar.h"
-#include "util/reporter.h"
+#include "testing/recording_reporter.h"
 
 namespace {
 
@@ -52,9 +52,9 @@ struct Prepared {
 Prepared prepare(uint32_t code, const char* firmware, const Bytes& tar) {
   Prepared p;
   const StatusReport status = status_with(firmware);
-  testing::internal::CaptureStdout();
-  p.result = prepare_upload(Reporter{}, configuration_table[code], status, tar.data(), tar.size(), &p.upload);
-  p.printed = testing::internal::GetCapturedStdout();
+  const RecordingReporter recorded;
+  p.result = prepare_upload(recorded.reporter(), configuration_table[code], status, tar.data(), tar.size(), &p.upload);
+  p.printed = recorded.out();
   return p;
 }
 

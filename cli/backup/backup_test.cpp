@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "testing/recording_reporter.h"
 #include "testing/tar_support.h"
 
 namespace {
@@ -30,9 +31,9 @@ struct Checked {
 Checked check(const Bytes& body) {
   Checked c;
   c.record.buffer.data = body;
-  ::testing::internal::CaptureStdout();
-  c.result = check_configuration_archive(Reporter{}, &c.record);
-  c.output = ::testing::internal::GetCapturedStdout();
+  const RecordingReporter recorded;
+  c.result = check_configuration_archive(recorded.reporter(), &c.record);
+  c.output = recorded.out();
   return c;
 }
 
@@ -190,9 +191,9 @@ TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
   const std::string record(7072, 'r');
   ASSERT_EQ(tar_write_file_header(&tar, "/etc/config/dali/dali1.bin", 7072), 0);
   ASSERT_EQ(tar_write_data(&tar, record.data(), 7072), 0);
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(finish_configuration_archive(Reporter{}, &tar), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), LISTED + "\t/etc/config/dali/dali1.bin (7072 bytes)\r\n");
+  const RecordingReporter listing;
+  EXPECT_EQ(finish_configuration_archive(listing.reporter(), &tar), 0);
+  EXPECT_EQ(listing.out(), LISTED + "\t/etc/config/dali/dali1.bin (7072 bytes)\r\n");
   EXPECT_EQ(tar.position, 8704u);
   EXPECT_EQ(tar.memory.size(), 8704u);
 
@@ -201,22 +202,23 @@ TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
   ASSERT_EQ(init_configuration_writer(&short_member), 0);
   ASSERT_EQ(tar_write_file_header(&short_member, "m", 4000), 0);
   ASSERT_EQ(tar_write_data(&short_member, record.data(), 100), 0);
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(finish_configuration_archive(Reporter{}, &short_member), TAR_READ_FAILED);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), LISTED + "\tm (4000 bytes)\r\n\tfile error -3.\r\n");
+  const RecordingReporter damaged;
+  EXPECT_EQ(finish_configuration_archive(damaged.reporter(), &short_member), TAR_READ_FAILED);
+  EXPECT_EQ(damaged.out(), LISTED + "\tm (4000 bytes)\r\n\tfile error -3.\r\n");
 }
 
 TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const uint8_t byte = 0;
   FakeGateway gateway;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10),
+  const RecordingReporter recorded;
+  const Reporter reporter = recorded.reporter();
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10),
             Exchange::Failed);
-  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0),
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0),
             Exchange::Failed);
-  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, nullptr, "127.0.0.1:9", &byte, 1), Exchange::Failed);
-  EXPECT_EQ(push_configuration_archive(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &byte, 1), Exchange::Failed);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, nullptr, "127.0.0.1:9", &byte, 1), Exchange::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", nullptr, &byte, 1), Exchange::Failed);
+  EXPECT_EQ(recorded.out(), "");
   FetchedConfiguration record;
   EXPECT_EQ(fetch_configuration(gateway, Reporter{}, nullptr, "dali1", &record), Exchange::Failed);
   EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &record), Exchange::Failed);

@@ -7,6 +7,7 @@
 #include "backup/backup.h"
 #include "records/records.h"
 #include "tar/tar.h"
+#include "testing/recording_reporter.h"
 
 namespace {
 
@@ -61,9 +62,9 @@ struct Read {
 
 Read read_channel(const FetchedConfiguration& f, unsigned channel) {
   Read r{0, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC), ""};
-  testing::internal::CaptureStdout();
-  r.result = read_channel_record(Reporter{}, &f, channel, r.image.data());
-  r.printed = testing::internal::GetCapturedStdout();
+  const RecordingReporter recorded;
+  r.result = read_channel_record(recorded.reporter(), &f, channel, r.image.data());
+  r.printed = recorded.out();
   return r;
 }
 
@@ -197,9 +198,9 @@ TEST(WriteInputRecord, OlderFirmwareStopsTheRun) {
   Bytes image(InputDeviceRecord::IMAGE_SIZE, 0);
   TarArchive writer;
   tar_memory_writer(&writer);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(write_input_record(Reporter{}, &writer, &f, 1, image.data()), RecordWrite::VersionRefused);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "backup\terror version 1.3.1 not supported.\r\n");
+  const RecordingReporter recorded;
+  EXPECT_EQ(write_input_record(recorded.reporter(), &writer, &f, 1, image.data()), RecordWrite::VersionRefused);
+  EXPECT_EQ(recorded.out(), "backup\terror version 1.3.1 not supported.\r\n");
   EXPECT_EQ(writer.position, 0u);
 }
 

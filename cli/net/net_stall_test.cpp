@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/gateway_process.h"
+#include "testing/recording_reporter.h"
 #include "net/net.h"
 
 TEST(StalledUpload, IsAbandoned) {
@@ -11,11 +12,10 @@ TEST(StalledUpload, IsAbandoned) {
   ASSERT_TRUE(gateway.running());
   std::vector<uint8_t> image(64u << 10, 0x5A);
   UploadSource source{image.data(), image.size()};
-  testing::internal::CaptureStderr();
-  Transfer result = CurlGateway().tftp_upload(gateway.address().c_str(), &source);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(result, Transfer::Failed);
-  EXPECT_THAT(err, testing::HasSubstr("curl_easy_perform() failed: "));
+  const RecordingReporter recorded;
+  CurlGateway curl(TransferSettings{false, recorded.reporter(), HttpLimits{}});
+  EXPECT_EQ(curl.tftp_upload(gateway.address().c_str(), &source), Transfer::Failed);
+  EXPECT_THAT(recorded.err(), testing::HasSubstr("curl_easy_perform() failed: "));
   // Four blocks of the size the upload asks for were taken.
   EXPECT_THAT(gateway.wait_for_log("tftp ", 20000),
               testing::StartsWith("tftp stalled " + std::to_string(4 * TFTP_BLKSIZE_DEFAULT) + " WRQ flashraw.bin"));

@@ -5,11 +5,11 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "testing/gateway_process.h"
+#include "testing/recording_reporter.h"
 #include "net/net.h"
 
 using testing::HasSubstr;
@@ -38,21 +38,10 @@ std::vector<uint8_t> pattern(std::size_t count) {
   return bytes;
 }
 
-// Runs `action` with standard output and standard error captured.
 struct Captured {
   Transfer result;
   std::string out, err;
 };
-template <class Action>
-Captured capture(Action action) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  Transfer result = action();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::string out = testing::internal::GetCapturedStdout();
-  return {result, out, testing::internal::GetCapturedStderr()};
-}
 
 // A file holding a reply body for --reply, removed afterwards.
 struct ReplyFile {
@@ -77,7 +66,16 @@ std::string closed_address() {
 
 class Transfers : public testing::Test {
  protected:
-  CurlGateway curl;
+  RecordingReporter recorded;
+  CurlGateway curl{TransferSettings{false, recorded.reporter(), HttpLimits{}}};
+
+  // Runs `action`, with what it added to the two recorded streams.
+  template <class Action>
+  Captured capture(Action action) {
+    const std::size_t out_start = recorded.out().size(), err_start = recorded.err().size();
+    const Transfer result = action();
+    return {result, recorded.out().substr(out_start), recorded.err().substr(err_start)};
+  }
 };
 
 TEST_F(Transfers, FetchDeliversTheBodyWithItsLines) {
@@ -180,7 +178,7 @@ TEST_F(Transfers, FirmwareUpgradeRequestCarriesDigestAndSize) {
   for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(i * 8 + 0x0A);
   auto run = capture([&] {
     Transfer result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 1234567);
-    std::printf("after\n");
+    report(recorded.reporter(), "after\n");
     return result;
   });
   EXPECT_EQ(run.result, Transfer::Done);
@@ -197,7 +195,7 @@ TEST_F(Transfers, FirmwareUpgradeReplyGoesToStandardOutputInOrder) {
   uint8_t digest[32] = {};
   auto run = capture([&] {
     Transfer result = curl.request_firmware_upgrade(gateway.address().c_str(), digest, 10);
-    std::printf("after\n");
+    report(recorded.reporter(), "after\n");
     return result;
   });
   EXPECT_EQ(run.result, Transfer::Done);
@@ -241,7 +239,7 @@ TEST_F(Transfers, VerboseTurnsTheTraceOn) {
   GatewayProcess gateway;
   std::string url = gateway.address() + "/api/v100/status.ssi";
   ReceiveBuffer buffer;
-  CurlGateway loud(TransferSettings{true, Reporter{}, HttpLimits{}});
+  CurlGateway loud(TransferSettings{true, recorded.reporter(), HttpLimits{}});
   auto run = capture([&] { return loud.fetch_to_buffer("status", url.c_str(), &buffer); });
   EXPECT_EQ(run.result, Transfer::Done);
   EXPECT_THAT(run.err, HasSubstr("> GET /api/v100/status.ssi HTTP/1.1"));
