@@ -33,7 +33,9 @@ TEST(BackupArchiveName, AddressIsMadeSafeForFileNames) {
 class GetBackupRefuses : public ::testing::Test {
  protected:
   FakeGateway gateway;
-  fs::path dir = fs::path(VARNU_BUILD_DIR) / "get_backup_test";
+  // One folder per test: CTest runs the tests of this fixture at the same time.
+  fs::path dir = fs::path(VARNU_BUILD_DIR) / "get_backup_test" /
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
   void SetUp() override {
     fs::remove_all(dir);
     fs::create_directories(dir);
