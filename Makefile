@@ -28,7 +28,7 @@ test-asan: deps
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVARNU_FUZZ=ON -DVARNU_SHELL=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -L fuzz
+	ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS) -L fuzz
 
 demo: build
 	scripts/demo $(BUILD)
