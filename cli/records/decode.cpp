@@ -89,6 +89,33 @@ std::string too_short(std::size_t size, uint32_t version, uint32_t length) {
          std::to_string(length);
 }
 
+const InputLayout* input_layout(uint32_t version) {
+  return version == INPUT_V2.version ? &INPUT_V2 : version == INPUT_V3.version ? &INPUT_V3 : nullptr;
+}
+
+// Reads the header and finds the layout it names, which the record must fill;
+// false with the view's problem set otherwise (and no layout kept).
+template <typename View, typename Layout>
+bool read_header_and_layout(std::span<const uint8_t> record, View& view, const Layout* (*find)(uint32_t),
+                            const char* unknown_version) {
+  if (record.size() < RecordHeader::SIZE) {
+    view.problem = "record of " + std::to_string(record.size()) + " bytes has no header";
+    return false;
+  }
+  view.header = read_record_header(record.data());
+  view.layout = find(view.header.version);
+  if (!view.layout) {
+    view.problem = unknown_version + std::to_string(view.header.version);
+    return false;
+  }
+  if (record.size() < view.layout->length) {
+    view.problem = too_short(record.size(), view.header.version, view.layout->length);
+    view.layout = nullptr;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<uint8_t> decode_short_address(uint32_t flags, uint8_t address_byte) {
@@ -157,21 +184,7 @@ bool InputDevice::in_use() const {
 
 ChannelView decode_channel_record(std::span<const uint8_t> record) {
   ChannelView view;
-  if (record.size() < RecordHeader::SIZE) {
-    view.problem = "record of " + std::to_string(record.size()) + " bytes has no header";
-    return view;
-  }
-  view.header = read_record_header(record.data());
-  view.layout = channel_layout(view.header.version);
-  if (!view.layout) {
-    view.problem = "unknown record version " + std::to_string(view.header.version);
-    return view;
-  }
-  if (record.size() < view.layout->length) {
-    view.problem = too_short(record.size(), view.header.version, view.layout->length);
-    view.layout = nullptr;
-    return view;
-  }
+  if (!read_header_and_layout(record, view, channel_layout, "unknown record version ")) return view;
   view.import_tag = get_le32(record.data(), ChannelRecord::IMPORT_TAG);
   for (uint32_t slot = 0; slot < ChannelRecord::GEAR_COUNT; ++slot)
     view.gear.push_back(read_gear(record.data(), *view.layout, slot));
@@ -184,23 +197,7 @@ ChannelView decode_channel_record(std::span<const uint8_t> record) {
 
 InputView decode_input_record(std::span<const uint8_t> record) {
   InputView view;
-  if (record.size() < RecordHeader::SIZE) {
-    view.problem = "record of " + std::to_string(record.size()) + " bytes has no header";
-    return view;
-  }
-  view.header = read_record_header(record.data());
-  view.layout = view.header.version == INPUT_V2.version   ? &INPUT_V2
-                : view.header.version == INPUT_V3.version ? &INPUT_V3
-                                                          : nullptr;
-  if (!view.layout) {
-    view.problem = "no known layout for record version " + std::to_string(view.header.version);
-    return view;
-  }
-  if (record.size() < view.layout->length) {
-    view.problem = too_short(record.size(), view.header.version, view.layout->length);
-    view.layout = nullptr;
-    return view;
-  }
+  if (!read_header_and_layout(record, view, input_layout, "no known layout for record version ")) return view;
   view.import_tag = get_le32(record.data(), InputDeviceRecord::IMPORT_TAG);
   for (uint32_t slot = 0; slot < InputDeviceRecord::DEVICE_COUNT; ++slot)
     view.devices.push_back(read_device(record.data(), *view.layout, slot));
