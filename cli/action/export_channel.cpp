@@ -45,7 +45,7 @@ BackupConfiguration configuration_named(Gateway& gateway, const Reporter& report
   }
   const std::string base_url = std::string("http://") + ip;
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched) != Exchange::Done) {
+  if (fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched) != Transfer::Done) {
     missing.problem = "could not be fetched";
     return missing;
   }

@@ -112,15 +112,15 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
   std::size_t stored = 0;
   for (const std::string& name : names) {
     FetchedConfiguration record;
-    const Exchange fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
-    if (fetched == Exchange::Unreachable) {
+    const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
+    if (fetched == Transfer::Unreachable) {
       // Each of the others would wait for the same silence.
       report_error(reporter,
                    "get_backup: the gateway %s cannot be reached; the other configurations are not fetched.\n", ip);
       complete = false;
       break;
     }
-    if (fetched != Exchange::Done) {
+    if (fetched != Transfer::Done) {
       report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
       complete = false;
       continue;

@@ -78,7 +78,7 @@ struct Restore {
 // Uploads an archive and asks for its restore. True when both succeeded.
 bool push(const Restore& r, const std::vector<uint8_t>& archive) {
   return push_configuration_archive(r.gateway, r.reporter, r.base_url.c_str(), r.ip, archive.data(), archive.size()) ==
-         Exchange::Done;
+         Transfer::Done;
 }
 
 void restore_configuration(Restore& r, const ConfigurationEntry& entry, const uint8_t* tar, std::size_t length) {

@@ -116,7 +116,7 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched) != Exchange::Done) {
+  if (fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched) != Transfer::Done) {
     // A summary, also after an empty reply, which nothing below reports.
     report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
     return ChannelOutcome::Skipped;
@@ -138,7 +138,7 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   // An archive that does not list cleanly is not sent to the gateway.
   if (finish_configuration_archive(reporter, &archive) != 0 ||
       push_configuration_archive(gateway, reporter, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
-                                 tar_written_bytes(&archive).size()) != Exchange::Done)
+                                 tar_written_bytes(&archive).size()) != Transfer::Done)
     return ChannelOutcome::Skipped;
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;

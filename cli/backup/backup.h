@@ -75,19 +75,9 @@ struct FetchedConfiguration {
   std::optional<std::string> mac;
 };
 
-// What became of an exchange of one configuration archive with the gateway;
-// every failure but missing arguments has been reported when it is returned.
-enum class Exchange {
-  Done,         // fetched and passed its check, or pushed and its restore started
-  Failed,       // missing arguments, a failed transfer or an archive that failed its check
-  Unreachable,  // no connection to the gateway could be made
-};
-// What a transfer's outcome amounts to as an exchange.
-Exchange exchange_of(Transfer transfer);
-
 // GETs "<base_url>/api/v100/backup.ssi?config=<name>" into `record` (reset
 // first) and checks it.
-Exchange fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
+Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
                              FetchedConfiguration* record);
 // Lists the archive, reads status.txt into the four values and prints them.
 // 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
@@ -97,7 +87,7 @@ int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* 
 // Clears the four status values (the received bytes stay).
 void release_fetched_configuration(FetchedConfiguration* record);
 // Uploads the archive by TFTP to `ip`, then asks the gateway to restore it.
-Exchange push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
+Transfer push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
                                     const uint8_t* bytes, std::size_t length);
 // Sets `handle` up as an empty memory writer. 1 without a handle.
 int init_configuration_writer(TarArchive* handle);

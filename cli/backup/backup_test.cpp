@@ -213,16 +213,16 @@ TEST(PushConfigurationArchive, AbsentArgumentsFailWithoutATransfer) {
   const RecordingReporter recorded;
   const Reporter reporter = recorded.reporter();
   EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", "127.0.0.1:9", nullptr, 10),
-            Exchange::Failed);
+            Transfer::Failed);
   EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", "127.0.0.1:9", &byte, 0),
-            Exchange::Failed);
-  EXPECT_EQ(push_configuration_archive(gateway, reporter, nullptr, "127.0.0.1:9", &byte, 1), Exchange::Failed);
-  EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", nullptr, &byte, 1), Exchange::Failed);
+            Transfer::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, nullptr, "127.0.0.1:9", &byte, 1), Transfer::Failed);
+  EXPECT_EQ(push_configuration_archive(gateway, reporter, "http://127.0.0.1:9", nullptr, &byte, 1), Transfer::Failed);
   EXPECT_EQ(recorded.out(), "");
   FetchedConfiguration record;
-  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, nullptr, "dali1", &record), Exchange::Failed);
-  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &record), Exchange::Failed);
-  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", "dali1", nullptr), Exchange::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, nullptr, "dali1", &record), Transfer::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", nullptr, &record), Transfer::Failed);
+  EXPECT_EQ(fetch_configuration(gateway, Reporter{}, "http://127.0.0.1:9", "dali1", nullptr), Transfer::Failed);
   EXPECT_TRUE(gateway.calls.empty());
 }
 

@@ -51,15 +51,15 @@ void print_value(const Reporter& reporter, const char* label, const std::optiona
 
 }  // namespace
 
-Exchange fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
+Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
                              FetchedConfiguration* record) {
-  if (!base_url || !name || !record) return Exchange::Failed;
+  if (!base_url || !name || !record) return Transfer::Failed;
   record->buffer.data.clear();
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
-  const Exchange fetched = exchange_of(gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer));
-  if (fetched != Exchange::Done) return fetched;
-  return check_configuration_archive(reporter, record) == 0 ? Exchange::Done : Exchange::Failed;
+  const Transfer fetched = gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer);
+  if (fetched != Transfer::Done) return fetched;
+  return check_configuration_archive(reporter, record) == 0 ? Transfer::Done : Transfer::Failed;
 }
 
 int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {

@@ -1,28 +1,16 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 
-Exchange exchange_of(Transfer transfer) {
-  switch (transfer) {
-    case Transfer::Done:
-      return Exchange::Done;
-    case Transfer::Unreachable:
-      return Exchange::Unreachable;
-    case Transfer::Failed:
-      break;
-  }
-  return Exchange::Failed;
-}
-
-Exchange push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
+Transfer push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
                                     const uint8_t* bytes, std::size_t length) {
-  if (!bytes || length == 0 || !base_url) return Exchange::Failed;
+  if (!bytes || length == 0 || !base_url) return Transfer::Failed;
   const UploadSource source{bytes, length};
-  if (const Exchange uploaded = exchange_of(gateway.tftp_upload(ip, &source)); uploaded != Exchange::Done)
+  if (const Transfer uploaded = gateway.tftp_upload(ip, &source); uploaded != Transfer::Done)
     return uploaded;
   report(reporter, "%s\tbackup file pushed.\n", "backup");
-  if (const Exchange restored = exchange_of(gateway.request_restore(ip)); restored != Exchange::Done) return restored;
+  if (const Transfer restored = gateway.request_restore(ip); restored != Transfer::Done) return restored;
   report(reporter, "%s\tbackup file restore started.\n", "backup");
-  return Exchange::Done;
+  return Transfer::Done;
 }
 
 int init_configuration_writer(TarArchive* handle) {

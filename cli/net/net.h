@@ -9,11 +9,12 @@
 #include "util/buffers.h"
 #include "util/reporter.h"
 
-// What became of an exchange with the gateway. Every failure but missing
-// arguments has been reported by the time it is returned.
+// What became of an exchange with the gateway, a single transfer or a whole
+// configuration exchange built on them. Every failure but missing arguments
+// has been reported by the time it is returned.
 enum class Transfer {
-  Done,         // completed (a fetch: whatever the HTTP status)
-  Failed,       // missing arguments, or the transfer broke off or was refused
+  Done,         // completed (a fetch: whatever the HTTP status; a configuration: fetched and checked, or pushed and its restore started)
+  Failed,       // missing arguments, or the transfer broke off or was refused, or the archive failed its check
   Unreachable,  // no connection could be made: the gateway is not there
 };
 
