@@ -109,7 +109,7 @@ Answer file_answer(const RequestHead& request, Descriptor file, std::uint64_t si
   std::uint64_t length = 0;
   for (const Piece& piece : body) length += piece.text.size() + piece.length;
   // The part headers must not make an answer bigger than the file itself.
-  if (status == 200 || length >= size) {
+  if (status == 200 || length > size) {
     status = 200;
     more = "Accept-Ranges: bytes\r\n";
     content_type = type;
