@@ -120,15 +120,11 @@ Answer file_answer(const RequestHead& request, Descriptor file, std::uint64_t si
   end_head(answer, more);
   answer.file = std::move(file);
   answer.body_bytes = length;
-  if (request.method != "HEAD") answer.body = std::move(body);
+  answer.body = std::move(body);
   return answer;
 }
 
-}  // namespace
-
-Answer refusal(int status) { return text_answer(status, status_text(status)); }
-
-Answer answer_request(const Site& site, const RequestHead& request) {
+Answer route(const Site& site, const RequestHead& request) {
   // One Host field naming loopback and our port, or the request may come from a
   // foreign page whose name was rebound to 127.0.0.1.
   if (request.count("host") != 1 || !host_is_loopback(request.value("host"), site.port)) {
@@ -153,6 +149,17 @@ Answer answer_request(const Site& site, const RequestHead& request) {
   }
   if (!file || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return text_answer(404, status_text(404));
   return file_answer(request, std::move(file), static_cast<std::uint64_t>(info.st_size), content_type_for(path));
+}
+
+}  // namespace
+
+Answer refusal(int status) { return text_answer(status, status_text(status)); }
+
+Answer answer_request(const Site& site, const RequestHead& request) {
+  Answer answer = route(site, request);
+  // HEAD: the same fields, Content-Length included, and no body.
+  if (request.method == "HEAD") answer.body.clear();
+  return answer;
 }
 
 }  // namespace httpserver

@@ -1,11 +1,9 @@
 // Entry of varnkit-http-server: binds 127.0.0.1, opens the access log, then
 // answers every request from the content folder (server_loop.h).
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>

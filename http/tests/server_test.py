@@ -190,6 +190,14 @@ class Serving(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual(int(headers["content-length"]), len(self.files["app.js"]))
         self.assertEqual(body, b"")
+        # Two requests sent at once on one connection: HEAD's answer has no body, so the
+        # next answer starts right after its head.
+        host = f"Host: 127.0.0.1:{self.port}\r\n"
+        status, _, rest = exchange(self.port, f"HEAD /missing HTTP/1.1\r\n{host}\r\n"
+                                              f"GET /app.js HTTP/1.1\r\n{host}Connection: close\r\n\r\n".encode())
+        self.assertEqual(status, 404)
+        self.assertTrue(rest.startswith(b"HTTP/1.1 200 OK\r\n"), rest[:40])
+        self.assertTrue(rest.endswith(b"\r\n\r\n" + self.files["app.js"]), rest[-40:])
 
     def test_missing_things_and_directories_are_404(self):
         for target in ["/missing.html", "/sub", "/empty/", "/fifo", "/app.css/", "/%252e%252e/secret.txt"]:
