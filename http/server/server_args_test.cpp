@@ -20,7 +20,7 @@ TEST(HttpServerArgs, DefaultsServeTheWorkingDirectoryOnTheKitPort) {
   std::string error;
   ASSERT_EQ(parse({}, options, error), args_run);
   EXPECT_EQ(options.root, ".");
-  EXPECT_EQ(options.port, 7681);
+  EXPECT_EQ(options.port, VARNKIT_SERVER_PORT);
 }
 
 TEST(HttpServerArgs, ReadsRootAndPortInBothForms) {
