@@ -27,7 +27,7 @@ bool read_member(const Reporter* reporter, const uint8_t* tar, std::size_t lengt
   TarArchive reader;
   tar_memory_reader(&reader, tar, length);
   TarHeader header;
-  if (tar_find(&reader, path, &header) != TAR_SUCCESS) {
+  if (tar_find(&reader, path, &header) != TarStatus::Success) {
     if (reporter) report(*reporter, "%s\terror '%s' file not found.\r\n", TAG, path);
     return false;
   }
@@ -41,7 +41,7 @@ bool read_member(const Reporter* reporter, const uint8_t* tar, std::size_t lengt
     return false;
   }
   out->assign(header.size, 0);
-  if (tar_read_data(&reader, out->data(), header.size) != TAR_SUCCESS) {
+  if (tar_read_data(&reader, out->data(), header.size) != TarStatus::Success) {
     if (reporter) report(*reporter, "%s\terror reading '%s'\r\n", TAG, path);
     return false;
   }
@@ -57,8 +57,8 @@ bool build_upload(const char* path, const std::vector<uint8_t>& record, std::vec
   std::snprintf(header.name, sizeof header.name, "%s", path);
   TarArchive writer;
   tar_memory_writer(&writer);
-  if (tar_write_header(&writer, &header) != TAR_SUCCESS ||
-      tar_write_data(&writer, record.data(), header.size) != TAR_SUCCESS || tar_finalize(&writer) != TAR_SUCCESS)
+  if (tar_write_header(&writer, &header) != TarStatus::Success ||
+      tar_write_data(&writer, record.data(), header.size) != TarStatus::Success || tar_finalize(&writer) != TarStatus::Success)
     return false;
   const std::span<const uint8_t> bytes = tar_written_bytes(&writer);
   upload->assign(bytes.begin(), bytes.end());
@@ -129,13 +129,13 @@ std::vector<const ConfigurationEntry*> configurations_in(const std::vector<uint8
   TarArchive reader;
   tar_memory_reader(&reader, tar.data(), tar.size());
   TarHeader header;
-  while (tar_read_header(&reader, &header) == TAR_SUCCESS) {
+  while (tar_read_header(&reader, &header) == TarStatus::Success) {
     if (!tar_member_within(&reader, header) && cut->empty()) *cut = header.name;
     for (const ConfigurationEntry* entry = configuration_table; entry->gateway_path; ++entry)
       if (std::string(entry->gateway_path) == header.name &&
           std::find(found.begin(), found.end(), entry) == found.end())
         found.push_back(entry);
-    if (tar_next(&reader) != TAR_SUCCESS) break;
+    if (tar_next(&reader) != TarStatus::Success) break;
   }
   return found;
 }
@@ -151,14 +151,14 @@ bool needs_conversion(const Restore& r, const ConfigurationEntry& entry, const s
 }
 
 int restore_single_tar(Restore& r, const char* path) {
-  int status = TAR_OPEN_FAILED;
+  TarStatus status = TarStatus::OpenFailed;
   if (path) {
     TarArchive archive;
     status = tar_open(&archive, path, "r");
     tar_close(&archive);
   }
-  if (status != TAR_SUCCESS) {
-    report(r.reporter, "Error %d opening tar file.", status);
+  if (status != TarStatus::Success) {
+    report(r.reporter, "Error %d opening tar file.", tar_code(status));
     return 1;
   }
   std::vector<uint8_t> tar;

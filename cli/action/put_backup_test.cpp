@@ -69,7 +69,7 @@ TEST(PrepareUpload, ConvertedRecordAsTheOnlyMember) {
   TarArchive reader;
   tar_memory_reader(&reader, p.upload.data(), p.upload.size());
   TarHeader header;
-  ASSERT_EQ(tar_read_header(&reader, &header), 0);
+  ASSERT_EQ(tar_read_header(&reader, &header), TarStatus::Success);
   EXPECT_STREQ(header.name, "/etc/config/dali/dali2.bin");
   EXPECT_EQ(header.mode, 0664u);
   EXPECT_EQ(header.owner, 0u);
@@ -78,12 +78,12 @@ TEST(PrepareUpload, ConvertedRecordAsTheOnlyMember) {
   EXPECT_LE(header.mtime, static_cast<uint32_t>(after));
   ASSERT_EQ(header.size, 7072u);
   Bytes record(header.size);
-  ASSERT_EQ(tar_read_data(&reader, record.data(), header.size), 0);
+  ASSERT_EQ(tar_read_data(&reader, record.data(), header.size), TarStatus::Success);
   const RecordHeader h = read_record_header(record.data());
   EXPECT_EQ(h.version, 3u);
   EXPECT_EQ(h.change_count, 5u);
-  ASSERT_EQ(tar_next(&reader), 0);
-  EXPECT_EQ(tar_read_header(&reader, &header), TAR_NULL_RECORD);
+  ASSERT_EQ(tar_next(&reader), TarStatus::Success);
+  EXPECT_EQ(tar_read_header(&reader, &header), TarStatus::NullRecord);
 }
 
 TEST(PrepareUpload, SkippedMembersSayWhy) {

@@ -19,14 +19,14 @@ bool member_bytes(std::span<const uint8_t> tar, const char* member, std::vector<
   TarArchive reader;
   tar_memory_reader(&reader, tar.data(), tar.size());
   TarHeader header;
-  const int found = tar_find(&reader, member, &header);
-  if (found != TAR_SUCCESS) {
-    *problem = std::string("'") + member + "' " + (found == TAR_NOT_FOUND ? "not found" : tar_strerror(found));
+  const TarStatus found = tar_find(&reader, member, &header);
+  if (found != TarStatus::Success) {
+    *problem = std::string("'") + member + "' " + (found == TarStatus::NotFound ? "not found" : tar_strerror(found));
     return false;
   }
   out->assign(header.size, 0);
-  const int read = header.size ? tar_read_data(&reader, out->data(), header.size) : TAR_SUCCESS;
-  if (read != TAR_SUCCESS) {
+  const TarStatus read = header.size ? tar_read_data(&reader, out->data(), header.size) : TarStatus::Success;
+  if (read != TarStatus::Success) {
     *problem = std::string("'") + member + "' " + tar_strerror(read);
     out->clear();
     return false;
@@ -39,10 +39,10 @@ const ConfigurationEntry* recognise(std::span<const uint8_t> tar) {
   TarArchive reader;
   tar_memory_reader(&reader, tar.data(), tar.size());
   TarHeader header;
-  while (tar_read_header(&reader, &header) == TAR_SUCCESS) {
+  while (tar_read_header(&reader, &header) == TarStatus::Success) {
     for (const ConfigurationEntry* entry = configuration_table; entry->gateway_path; ++entry)
       if (std::strcmp(entry->gateway_path, header.name) == 0) return entry;
-    if (tar_next(&reader) != TAR_SUCCESS) break;
+    if (tar_next(&reader) != TarStatus::Success) break;
   }
   return nullptr;
 }
