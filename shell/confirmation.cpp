@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "action/put_backup.h"
 #include "backup/backup.h"
+#include "backup/backup_archive.h"
 #include "zip/zip.h"
 
 namespace {

@@ -110,7 +110,7 @@ void render_configuration_list(std::string& out, const BackupSet& set) {
     if (!c.problem.empty()) {
       line += cell("", 10) + "  " + c.problem;
     } else {
-      line += format("%10zu", c.data.size());
+      line += format("%10llu", static_cast<unsigned long long>(c.size));
       if (const auto version = record_version(c)) line += format("  version %u", *version);
     }
     out += line + "\n";
@@ -151,10 +151,17 @@ void render_inputs(std::string& out, const BackupConfiguration& c, const InputVi
   }
 }
 
+// Why a record that was not kept is not shown.
+std::string not_kept(const BackupConfiguration& c) {
+  return "record of " + std::to_string(c.size) + " bytes is larger than any record layout";
+}
+
 void render_record_text(std::string& out, const BackupConfiguration& c) {
   if (!c.problem.empty() || !record_channel(c)) return;
   std::string problem;
-  if (is_channel_record(c)) {
+  if (!c.kept) {
+    problem = not_kept(c);
+  } else if (is_channel_record(c)) {
     const ChannelView view = decode_channel_record(c.data);
     if (view.problem.empty()) return render_channel(out, c, view);
     problem = view.problem;
@@ -238,7 +245,9 @@ void write_slots(JsonWriter& w, const char* key, const char* slot_key, const Slo
 void write_record(JsonWriter& w, const BackupConfiguration& c) {
   json_key(w, "record");
   json_begin_object(w);
-  if (is_channel_record(c)) {
+  if (!c.kept) {
+    write_problem(w, not_kept(c));
+  } else if (is_channel_record(c)) {
     const ChannelView view = decode_channel_record(c.data);
     write_problem(w, view.problem);
     if (view.problem.empty()) {
@@ -264,7 +273,7 @@ void write_configuration(JsonWriter& w, const BackupConfiguration& c) {
   json_key(w, "archive_size");
   json_number(w, static_cast<int64_t>(c.archive_size));
   json_key(w, "size");
-  json_number(w, static_cast<int64_t>(c.data.size()));
+  json_number(w, static_cast<int64_t>(c.size));
   json_key(w, "record_version");
   if (const auto version = record_version(c)) {
     json_number(w, *version);

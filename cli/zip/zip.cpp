@@ -179,3 +179,39 @@ int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t l
   if (failed) out->clear();
   return failed ? -1 : 0;
 }
+
+struct ZipEntryStream {
+  zip_file_t* file = nullptr;
+  uint64_t left = 0;  // bytes the entry still declares
+};
+
+void ZipEntryStreamClose::operator()(ZipEntryStream* stream) const {
+  if (stream->file) zip_fclose(stream->file);
+  delete stream;
+}
+
+ZipEntryStreamHandle zip_entry_open_stream(ZipArchive* handle, uint64_t* size) {
+  if (!size || zip_entry_is_directory(handle) != 0) return nullptr;
+  const auto index = static_cast<zip_uint64_t>(handle->current);
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat_index(handle->zip, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return nullptr;
+  ZipEntryStreamHandle stream(new ZipEntryStream);
+  stream->file = zip_fopen_index(handle->zip, index, 0);
+  if (!stream->file) return nullptr;
+  stream->left = stat.size;
+  *size = stat.size;
+  return stream;
+}
+
+bool zip_entry_stream_read(ZipEntryStream* stream, uint8_t* buffer, std::size_t count) {
+  if (!stream || count > stream->left) return false;
+  while (count > 0) {
+    const zip_int64_t n = zip_fread(stream->file, buffer, count);
+    if (n <= 0) return false;
+    buffer += n;
+    count -= static_cast<std::size_t>(n);
+    stream->left -= static_cast<uint64_t>(n);
+  }
+  return true;
+}
