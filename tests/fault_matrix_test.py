@@ -211,7 +211,8 @@ class FilesThatLie(unittest.TestCase):
             "bomb.zip": (zip_bytes([bomb("dali1.tar", 2048), rlc]),
                          ["put_backup: entry 'dali1.tar' is larger than 64 MiB; not restored"], None, (1, 1)),
             "hello.tar": (tar_bytes([("hello.txt", b"hello\n")]),
-                          ["put_backup: '*hello.tar' holds no configuration; nothing is uploaded"], None, (0, 0)),
+                          ["put_backup: '*hello.tar': member 'hello.txt' is not a configuration file of the gateway; nothing "
+                           "is uploaded"], None, (0, 0)),
         }
         for name, (data, errors, line, took_by_gateway) in inputs.items():
             with self.subTest(name), Gateway() as gw, tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:

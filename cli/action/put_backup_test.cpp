@@ -100,7 +100,8 @@ TEST(PrepareUpload, SkippedMembersSayWhy) {
   const Case cases[] = {
       {1, "1.5.0", truncated, "action_put_backup\terror reading '/etc/config/dali/dali1.bin'\r\n"},
       {1, "1.5.0", tar_with("/etc/config/dali/dali1.bin", channel_record(1, 11000)),
-       "backup\tpush backup file '/etc/config/dali/dali1.bin'.\n"},
+       "action_put_backup\terror '/etc/config/dali/dali1.bin' not restored: record version 1 has 11168 bytes, this "
+       "one 11000\r\n"},
   };
   for (const Case& c : cases) {
     const Prepared p = prepare(c.code, c.firmware, c.tar);

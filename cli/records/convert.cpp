@@ -69,6 +69,7 @@ struct Plan {
   Step step;
   const char* kind = nullptr;  // for a downgrade: "dali" or "dalicd", with the two versions
   uint32_t from = 0, to = 0;
+  std::string reason = "";     // for a refusal: why
 };
 
 Plan plan_channel(uint32_t version, uint32_t target) {
@@ -76,7 +77,7 @@ Plan plan_channel(uint32_t version, uint32_t target) {
     if (target <= 1) return {Step::Copy};
     return {target == 2 ? Step::Channel1To2 : Step::Channel1To3};
   }
-  if (version > 3) return {Step::Refuse};
+  if (version > 3) return {Step::Refuse, nullptr, 0, 0, "record version " + std::to_string(version) + " is unknown"};
   if (version == target) return {Step::Copy};
   if (version == 2 && target == 3) return {Step::Channel2To3};
   return {Step::Downgrade, "dali", version, target};
@@ -85,7 +86,7 @@ Plan plan_channel(uint32_t version, uint32_t target) {
 Plan plan_input(uint32_t version, uint32_t target) {
   // Version 1 has no known layout and version 3 is the newest: both go as they are.
   if (version == 1 || version == 3) return {Step::Copy};
-  if (version != 2) return {Step::Refuse};
+  if (version != 2) return {Step::Refuse, nullptr, 0, 0, "record version " + std::to_string(version) + " is unknown"};
   if (target == 2) return {Step::Copy};
   if (target == 3) return {Step::Input2To3};
   return {Step::Downgrade, "dalicd", version, target};
@@ -93,10 +94,11 @@ Plan plan_input(uint32_t version, uint32_t target) {
 
 Plan plan_conversion(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count) {
   if (!data) return {Step::MissingArgument};
-  if (code > LAST_CODE) return {Step::Refuse};
+  if (code > LAST_CODE) return {Step::Refuse, nullptr, 0, 0, "no configuration has code " + std::to_string(code)};
   if (code == SYSTEM_CONFIGURATION || code > LAST_INPUT) return {Step::Copy};
   if (!firmware_version) return {Step::MissingArgument};
-  if (count < RecordHeader::SIZE) return {Step::Refuse};
+  if (std::string problem = record_layout_problem(code, data, count); !problem.empty())
+    return {Step::Refuse, nullptr, 0, 0, std::move(problem)};
   const uint32_t version = get_le32(data, RecordHeader::VERSION);
   if (code >= FIRST_CHANNEL && code <= LAST_CHANNEL)
     return plan_channel(version, channel_record_version(firmware_version));
@@ -159,7 +161,9 @@ int convert_record_by_code(uint32_t code, const char* firmware_version, const ui
                    " to " + std::to_string(plan.to) + " IS NOT SUPPORTED!";
       }
       return CONVERT_REFUSED;
-    case Step::Refuse: return CONVERT_REFUSED;
+    case Step::Refuse:
+      if (refusal) *refusal = plan.reason;
+      return CONVERT_REFUSED;
     case Step::MissingArgument: break;
   }
   return CONVERT_MISSING_ARGUMENT;
@@ -167,4 +171,27 @@ int convert_record_by_code(uint32_t code, const char* firmware_version, const ui
 
 bool record_passes_unchanged(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count) {
   return plan_conversion(code, firmware_version, data, count).step == Step::Copy;
+}
+
+std::string record_layout_problem(uint32_t code, const uint8_t* data, std::size_t count) {
+  if (code < FIRST_CHANNEL || code > LAST_INPUT || !data) return "";
+  if (count < RecordHeader::SIZE) return "record of " + std::to_string(count) + " bytes has no header";
+  const RecordHeader header = read_record_header(data);
+  uint32_t length = 0;  // the layout's; 0 where the version has none we know
+  if (code <= LAST_CHANNEL) {
+    const ChannelLayout* layout = channel_layout(header.version);
+    if (!layout) return "record version " + std::to_string(header.version) + " is unknown";
+    length = layout->length;
+  } else if (header.version == INPUT_V2.version || header.version == INPUT_V3.version) {
+    length = header.version == INPUT_V2.version ? INPUT_V2.length : INPUT_V3.length;
+  } else if (header.version != 1) {  // version 1 has no layout known here; it goes as it is
+    return "record version " + std::to_string(header.version) + " is unknown";
+  }
+  const std::string version = "record version " + std::to_string(header.version);
+  if (length && count != length)
+    return version + " has " + std::to_string(length) + " bytes, this one " + std::to_string(count);
+  // The gateway takes a record only when its length field matches the bytes it receives.
+  if (header.length != count)
+    return version + " says " + std::to_string(header.length) + " bytes but holds " + std::to_string(count);
+  return "";
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -345,6 +347,7 @@ TEST(ConvertDispatch, ChannelRecordsGoToTheFirmwaresVersion) {
   EXPECT_EQ(dispatch(3, "1.4.9", v2).output, v2);
   EXPECT_EQ(dispatch(4, "2.2.4", v2).output.size(), 7072u);
   Bytes v3(7072, 0);
+  put32(v3, 0, 7072);
   put32(v3, 8, 3);
   EXPECT_EQ(dispatch(4, "1.5.0", v3).output, v3);
 }
@@ -364,9 +367,10 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   const Dispatch cut = dispatch(1, "1.5.0", short_v1);
   EXPECT_EQ(cut.result, CONVERT_REFUSED);
   EXPECT_TRUE(cut.output.empty());
-  EXPECT_EQ(cut.printed, "");
+  EXPECT_EQ(cut.printed, "record version 1 has 11168 bytes, this one 11000");
 
   Bytes v3(7072, 0);
+  put32(v3, 0, 7072);
   put32(v3, 8, 3);
   const Dispatch down = dispatch(2, "1.3.1", v3);
   EXPECT_EQ(down.result, CONVERT_REFUSED);
@@ -379,11 +383,27 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   put32(v4, 8, 4);
   const Dispatch unknown = dispatch(1, "1.5.0", v4);
   EXPECT_EQ(unknown.result, CONVERT_REFUSED);
-  EXPECT_EQ(unknown.printed, "");
+  EXPECT_EQ(unknown.printed, "record version 4 is unknown");
 
-  const Bytes tiny(15, 0);
-  EXPECT_EQ(dispatch(1, "1.5.0", tiny).result, CONVERT_REFUSED);
-  EXPECT_EQ(dispatch(6, "2.2.4", tiny).result, CONVERT_REFUSED);
+  // A layout that does not match its version is refused whatever the version, with the reason.
+  Bytes lying_length = v3;
+  put32(lying_length, 0, 0xFFFFFFFFu);
+  Bytes input_v3(9564, 0);
+  put32(input_v3, 0, 9564);
+  put32(input_v3, 8, 3);
+  const std::tuple<uint32_t, Bytes, std::string> impossible[] = {
+      {1, Bytes(15, 0), "record of 15 bytes has no header"},
+      {1, Bytes(v3.begin(), v3.begin() + 100), "record version 3 has 7072 bytes, this one 100"},
+      {1, lying_length, "record version 3 says 4294967295 bytes but holds 7072"},
+      {6, v3, "record version 3 has 9564 bytes, this one 7072"},
+      {6, Bytes(input_v3.begin(), input_v3.end() - 1), "record version 3 has 9564 bytes, this one 9563"},
+  };
+  for (const auto& [code, record, reason] : impossible) {
+    const Dispatch d = dispatch(code, "1.5.0", record);
+    EXPECT_EQ(d.result, CONVERT_REFUSED);
+    EXPECT_EQ(d.printed, reason);
+    EXPECT_FALSE(record_passes_unchanged(code, "1.5.0", record.data(), record.size()));
+  }
 }
 
 TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
@@ -397,6 +417,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
 
   for (const uint32_t version : {1u, 3u}) {
     Bytes record(9564, 0x42);
+    put32(record, 0, 9564);
     put32(record, 8, version);
     for (const char* firmware : {"0.1", "1.3.1", "2.2.4", "9.9.9"}) {
       const Dispatch d = dispatch(5, firmware, record);
@@ -409,7 +430,7 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
     put32(record, 8, version);
     const Dispatch d = dispatch(5, "2.2.4", record);
     EXPECT_EQ(d.result, CONVERT_REFUSED);
-    EXPECT_EQ(d.printed, "");
+    EXPECT_EQ(d.printed, "record version " + std::to_string(version) + " is unknown");
   }
 }
 
