@@ -282,7 +282,7 @@ int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     if (!queried.reason.empty()) report_error(reporter, "%s", queried.reason.c_str());
     return 1;
   }
-  report(reporter, "model_name=%s\r\n", status.model_name ? status.model_name->c_str() : "(null)");
+  report(reporter, "model_name=%s\r\n", status.model_name ? escape_bytes(*status.model_name).c_str() : "(null)");
   Restore r{gateway, reporter, ip, std::string("http://") + ip, &status};
   int result = 0;
   // A FIFO or device is refused before anything opens it and waits on it.

@@ -5,6 +5,7 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 #include "json/json.h"
+#include "util/text.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void read_status_values(const char* text, FetchedConfiguration* record) {
 }
 
 void print_value(const Reporter& reporter, const char* label, const std::optional<std::string>& value) {
-  report(reporter, "%s\t%s: %s\r\n", TAG, label, value ? value->c_str() : "(null)");
+  report(reporter, "%s\t%s: %s\r\n", TAG, label, value ? escape_bytes(*value).c_str() : "(null)");
 }
 
 }  // namespace

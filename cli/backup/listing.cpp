@@ -1,12 +1,14 @@
 #include "backup/listing.h"
 
+#include "util/text.h"
+
 ArchiveListing list_configuration_archive(const Reporter& reporter, TarArchive* reader) {
   ArchiveListing listing;
   TarHeader header;
   for (;;) {
     listing.status = tar_read_header(reader, &header);
     if (listing.status != TarStatus::Success) break;
-    report(reporter, "\t%s (%u bytes)\r\n", header.name, static_cast<unsigned>(header.size));
+    report(reporter, "\t%s (%u bytes)\r\n", escape_bytes(header.name).c_str(), static_cast<unsigned>(header.size));
     ++listing.members;
     // The header alone is intact; a body cut inside the data must not pass as complete.
     if (!tar_member_within(reader, header)) {

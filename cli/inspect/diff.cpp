@@ -8,6 +8,7 @@
 #include "inspect/inspect.h"
 #include "inspect/json_writer.h"
 #include "records/decode.h"
+#include "util/text.h"
 
 namespace {
 
@@ -238,11 +239,11 @@ std::string render_diff_text(const BackupDiff& diff) {
     if (c.state == "unchanged") {
       ++unchanged;
       if (c.differing_bytes)
-        out += "converted " + c.name + ": fields the same, " + std::to_string(c.differing_bytes) +
+        out += "converted " + escape_bytes(c.name) + ": fields the same, " + std::to_string(c.differing_bytes) +
                " carried bytes differ\n";
       continue;
     }
-    out += c.state + " " + c.name;
+    out += c.state + " " + escape_bytes(c.name);
     if (c.old_version || c.new_version)
       out += " (record version " + version_text(c.old_version) + " -> " + version_text(c.new_version) + ")";
     if (c.state == "changed" && c.compared_as_records) {

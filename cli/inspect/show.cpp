@@ -7,6 +7,7 @@
 #include "inspect/inspect.h"
 #include "inspect/json_writer.h"
 #include "records/decode.h"
+#include "util/text.h"
 
 namespace {
 
@@ -15,22 +16,12 @@ constexpr std::size_t DEVICE_NAME_WIDTH = InputDeviceEntry::NAME_SIZE - 1;
 constexpr std::size_t TYPES_WIDTH = 5;
 constexpr std::size_t INSTANCES_WIDTH = 54;  // what is left of 80 columns beside slot, address and name
 
-// A record text made safe for one table cell: control characters and bytes
-// that are not UTF-8 become '?'. `width` receives the number of characters.
+// Text from a record or status.txt made safe for the console (escape_bytes);
+// `width` receives the number of characters shown.
 std::string printable(const std::string& text, std::size_t* width) {
-  std::string out;
+  std::string out = escape_bytes(text);
   *width = 0;
-  for (std::size_t i = 0; i < text.size(); ++(*width)) {
-    const std::size_t length = utf8_sequence_length(text, i);
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (length == 0 || c < 0x20 || c == 0x7F) {
-      out += '?';
-      i += length ? length : 1;
-    } else {
-      out.append(text, i, length);
-      i += length;
-    }
-  }
+  for (std::size_t i = 0; i < out.size(); ++(*width)) i += std::max<std::size_t>(1, utf8_character_length(out, i));
   return out;
 }
 
