@@ -257,7 +257,7 @@ int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, co
   std::vector<uint8_t> converted;
   const char* firmware = status.firmware_version ? status.firmware_version->c_str() : nullptr;
   std::string refusal;
-  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted, &refusal) != CONVERT_OK ||
+  if (convert_record_by_code(entry.code, firmware, member.data(), member.size(), &converted, &refusal) != ConvertResult::Ok ||
       converted.empty()) {
     // Said as a refusal, with its reason: nothing was pushed.
     report(reporter, "%s\terror '%s' not restored: %s\r\n", TAG, entry.gateway_path,

@@ -11,8 +11,9 @@ void for_each_configuration_entry(
     const ConfigurationEntry* entry = find_configuration_by_member(zip_entry_current_name(zip));
     if (!entry) continue;
     std::vector<uint8_t> bytes;
-    const int read = zip_entry_read_all(zip, &bytes, BACKUP_ENTRY_LIMIT);
-    if (read != 0) bytes.clear();
-    visit(*entry, read == -2 ? EntryRead::TooLarge : bytes.empty() ? EntryRead::Unreadable : EntryRead::Read, bytes);
+    const ZipRead read = zip_entry_read_all(zip, &bytes, BACKUP_ENTRY_LIMIT);
+    if (read != ZipRead::Read) bytes.clear();
+    visit(*entry, read == ZipRead::TooLarge ? EntryRead::TooLarge : bytes.empty() ? EntryRead::Unreadable : EntryRead::Read,
+          bytes);
   }
 }

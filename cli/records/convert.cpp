@@ -47,10 +47,10 @@ void convert_gear_entry(const uint8_t* s, const ChannelLayout& from, uint8_t* d,
   copy_bytes(d, to.closing, s, from.closing, GearEntry::CLOSING_SIZE);
 }
 
-int convert_channel(const uint8_t* source, std::size_t count, const ChannelLayout& from, const ChannelLayout& to,
+ConvertResult convert_channel(const uint8_t* source, std::size_t count, const ChannelLayout& from, const ChannelLayout& to,
                     std::vector<uint8_t>* output) {
   output->clear();
-  if (!source || count != from.length) return CONVERT_REFUSED;
+  if (!source || count != from.length) return ConvertResult::Refused;
   output->assign(to.length, 0);
   uint8_t* target = output->data();
   copy_bytes(target, 0, source, 0, ChannelRecord::CHANNEL_PART_END);
@@ -59,7 +59,7 @@ int convert_channel(const uint8_t* source, std::size_t count, const ChannelLayou
   copy_bytes(target, to.group_table, source, from.group_table, ChannelRecord::GROUP_COUNT * GroupEntry::SIZE);
   copy_bytes(target, trailing_word_offset(to), source, trailing_word_offset(from), ChannelRecord::TRAILING_WORD_SIZE);
   finish_conversion(source, output, to.version);
-  return CONVERT_OK;
+  return ConvertResult::Ok;
 }
 
 // What the dispatch decided for one record.
@@ -107,21 +107,21 @@ Plan plan_conversion(uint32_t code, const char* firmware_version, const uint8_t*
 
 }  // namespace
 
-int convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V1, CHANNEL_V2, output);
 }
 
-int convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V2, CHANNEL_V3, output);
 }
 
-int convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V1, CHANNEL_V3, output);
 }
 
-int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   output->clear();
-  if (!source || count != INPUT_V2.length) return CONVERT_REFUSED;
+  if (!source || count != INPUT_V2.length) return ConvertResult::Refused;
   output->assign(INPUT_V3.length, 0);
   uint8_t* target = output->data();
   copy_bytes(target, 0, source, 0, InputDeviceRecord::COMMON_PART_END);
@@ -140,17 +140,17 @@ int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<u
     b3[InstanceBlockV3::SETTING] = b2[InstanceBlockV2::SETTING];
   }
   finish_conversion(source, output, INPUT_V3.version);
-  return CONVERT_OK;
+  return ConvertResult::Ok;
 }
 
-int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
+ConvertResult convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
                            std::vector<uint8_t>* output, std::string* refusal) {
   if (refusal) refusal->clear();
-  if (!output) return CONVERT_MISSING_ARGUMENT;
+  if (!output) return ConvertResult::MissingArgument;
   output->clear();
   const Plan plan = plan_conversion(code, firmware_version, data, count);
   switch (plan.step) {
-    case Step::Copy: output->assign(data, data + count); return CONVERT_OK;
+    case Step::Copy: output->assign(data, data + count); return ConvertResult::Ok;
     case Step::Channel1To2: return convert_channel_1_to_2(data, count, output);
     case Step::Channel1To3: return convert_channel_1_to_3(data, count, output);
     case Step::Channel2To3: return convert_channel_2_to_3(data, count, output);
@@ -160,13 +160,13 @@ int convert_record_by_code(uint32_t code, const char* firmware_version, const ui
         *refusal = std::string("CONFIGURATION ") + plan.kind + " CONVERSION VERSION " + std::to_string(plan.from) +
                    " to " + std::to_string(plan.to) + " IS NOT SUPPORTED!";
       }
-      return CONVERT_REFUSED;
+      return ConvertResult::Refused;
     case Step::Refuse:
       if (refusal) *refusal = plan.reason;
-      return CONVERT_REFUSED;
+      return ConvertResult::Refused;
     case Step::MissingArgument: break;
   }
-  return CONVERT_MISSING_ARGUMENT;
+  return ConvertResult::MissingArgument;
 }
 
 bool record_passes_unchanged(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count) {

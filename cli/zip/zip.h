@@ -40,10 +40,13 @@ int zip_entry_select(ZipArchive* handle, int64_t index);
 const char* zip_entry_current_name(ZipArchive* handle);
 // 1 for a folder entry, 0 for a file, -1 without a current entry.
 int zip_entry_is_directory(ZipArchive* handle);
-// Decompresses the current entry into `out`. 0; -2 when the entry holds more
-// than `limit` bytes (nothing is inflated then); -1 on any other failure
-// (also for a folder entry).
-int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit = UINT64_MAX);
+enum class ZipRead {
+  Read,
+  TooLarge,  // the entry declares more than the limit; nothing was inflated
+  Failed,    // damaged, a folder entry, or inflating to more than it declares
+};
+// Decompresses the current entry into `out`.
+ZipRead zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit = UINT64_MAX);
 
 // Reading the current entry in order, a piece at a time, without holding it.
 struct ZipEntryStream;
