@@ -265,6 +265,11 @@ class FilesThatLie(unittest.TestCase):
                 z.writestr(entry_name, data)
         return path
 
+    def firmware(self, *options):
+        path = os.path.join(self.folder, "image.binary")
+        subprocess.run([os.path.join(BUILD_DIR, "tools", "dev", "fwmaker"), "image", path, *options], check=True)
+        return path
+
     def fifo(self, name):
         path = os.path.join(self.folder, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -279,7 +284,7 @@ class FilesThatLie(unittest.TestCase):
             done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, CLI] +
                                   [a.replace("{ip}", gw.address) for a in args], capture_output=True, cwd=self.folder)
             took = time.monotonic() - started
-            gw.wait_for_log(lambda e: e.protocol == "restore", timeout=1 if b"OK" in done.stdout else 0)
+            gw.wait_for_log(lambda e: e.protocol in ("restore", "firmware"), timeout=1 if b"OK" in done.stdout else 0)
             return (done.returncode, done.stdout, done.stderr, int(peak.read().split()[-1]) / 1024, took,
                     gateway_took(gw))
 
@@ -389,6 +394,16 @@ class FilesThatLie(unittest.TestCase):
                                          ["--reply", "dali1=" + f.write("dali1-reply.tar", tar_bytes([(
                                              "/etc/config/dali/dali1.bin", record_v3()), ("status.txt",
                                                                                           ESCAPED_STATUS)]))]),
+            "get_status model name": (["--action", "get_status", "--ip", "{ip}"], 0, "model_name=LUMARO-4\\x1b[2J\\x07",
+                                      64, (0, 0), ["--reply", "status=" + f.write("status.json", ESCAPED_STATUS)]),
+            "export_channel status.txt": (["--action", "export_channel", "--ip", "{ip}", "--channel", "1",
+                                           "--channelcsvfile", '"e1.csv"'], 0,
+                                          "backup\tfirmware version: 1.5.0\\x1b]0;x\\x07", 64, (0, 0),
+                                          ["--reply", "dali1=" + f.write("dali1-export.tar", tar_bytes([(
+                                              "/etc/config/dali/dali1.bin", record_v3(b"lamp")), ("status.txt",
+                                                                                              ESCAPED_STATUS)]))]),
+            "push_firmware information": (["--action", "push_firmware", "--ip", "{ip}", "--firmwarefile", f.firmware(
+                "--description", HOSTILE.decode())], 0, "model_description=\\x1b]0;owned\\x07\\x1b[2J*", 64, (1, 1)),
         }
         with ThreadPoolExecutor(max_workers=4) as pool:
             failed = sum(pool.map(lambda item: self.check(item[0], *item[1]), cells.items()), [])
