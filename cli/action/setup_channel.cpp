@@ -30,7 +30,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
   TarArchive archive;
   tar_memory_reader(&archive, fetched.buffer.data.data(), fetched.buffer.data.size());
   TarHeader header;
-  if (tar_find(&archive, name, &header) != TAR_SUCCESS) return false;
+  if (tar_find(&archive, name, &header) != TarStatus::Success) return false;
   *size = header.size;
   return true;
 }
@@ -41,7 +41,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
                          const ChannelLayout& expected, uint8_t* image) {
   uint32_t size = 0;
-  if (read_channel_record(reporter, &fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
+  if (read_channel_record(reporter, &fetched, channel, image) != RecordRead::Read || !channel_member_size(fetched, channel, &size)) {
     report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
     return false;
   }
@@ -136,7 +136,7 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
-  if (finish_configuration_archive(reporter, &archive) != 0 ||
+  if (finish_configuration_archive(reporter, &archive) != TarStatus::Success ||
       push_configuration_archive(gateway, reporter, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
                                  tar_written_bytes(&archive).size()) != Transfer::Done)
     return ChannelOutcome::Skipped;

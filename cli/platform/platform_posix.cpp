@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -80,6 +81,9 @@ bool write_file_replacing(const char* path, const uint8_t* data, std::size_t cou
   std::string temporary;
   const int fd = create_unique(std::string(path) + ".partial.", &temporary);
   if (fd < 0) return false;
+  // An installer's private file stays private once replaced.
+  struct stat replaced;
+  if (stat(path, &replaced) == 0 && S_ISREG(replaced.st_mode)) fchmod(fd, replaced.st_mode & 07777);
   const bool written = write_all(fd, data, count);
   if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path) != 0) {
     unlink(temporary.c_str());
@@ -93,6 +97,63 @@ bool file_size(std::FILE* file, uint64_t* size) {
   if (fstat(fileno(file), &info) != 0 || info.st_size < 0) return false;
   *size = static_cast<uint64_t>(info.st_size);
   return true;
+}
+
+FileOpen open_regular_file(const char* path, std::FILE** file) {
+  *file = nullptr;
+  if (!path) return FileOpen::Missing;
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileOpen::Missing : FileOpen::Failed;
+  struct stat info;
+  const bool known = fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return known ? FileOpen::NotRegular : FileOpen::Failed;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return FileOpen::Failed;
+  }
+  *file = fdopen(fd, "rb");
+  if (!*file) {
+    close(fd);
+    return FileOpen::Failed;
+  }
+  return FileOpen::Opened;
+}
+
+PathKind path_kind(const char* path) {
+  struct stat info;
+  if (!path || stat(path, &info) != 0) return PathKind::Missing;
+  if (S_ISREG(info.st_mode)) return PathKind::Regular;
+  return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+std::optional<std::string> canonical_path(const char* path) {
+  if (!path || !*path) return std::nullopt;
+  if (char* resolved = realpath(path, nullptr)) {
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+  }
+  const std::string text(path);
+  const std::size_t cut = text.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : text.substr(0, cut);
+  const std::string name = cut == std::string::npos ? text : text.substr(cut + 1);
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  char* resolved = realpath(folder.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string out(resolved);
+  std::free(resolved);
+  return (out == "/" ? out : out + "/") + name;
+}
+
+bool same_file(const char* a, const char* b) {
+  struct stat first, second;
+  return a && b && stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
 }
 
 }  // namespace platform
