@@ -34,4 +34,19 @@ bool write_file_replacing(const char* path, const uint8_t* data, std::size_t cou
 // Size in bytes of an open file; false when it cannot be told.
 bool file_size(std::FILE* file, uint64_t* size);
 
+// From now on an interrupt (SIGINT, SIGTERM) ends the run at once with status
+// 128 + signal, after removing the temporaries write_file_replacing has open.
+// An interrupt that was ignored when the run started stays ignored.
+void end_run_on_interrupt();
+
+// While one exists, interrupts wait and take effect when the last one ends:
+// for steps that make and remove temporaries of names nobody else knows.
+class InterruptsDeferred {
+ public:
+  InterruptsDeferred();
+  ~InterruptsDeferred();
+  InterruptsDeferred(const InterruptsDeferred&) = delete;
+  InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
+};
+
 }  // namespace platform

@@ -122,6 +122,35 @@ std::string garbage_of(std::size_t length) {
   return noise;
 }
 
+// A 302 to `location`, logged like any reply.
+void redirect_to(Gateway& gateway, const httplib::Request& request, httplib::Response& response,
+                 const std::string& location) {
+  response.status = 302;
+  response.set_header("Location", location);
+  gateway.log.write("http 302 0 %s %s", request.method.c_str(), request.target.c_str());
+}
+
+// An endless chunked body: at full speed, or `bytes_per_second` in four
+// slices a second. It ends when the client hangs up or the stand-in stops,
+// and is logged then as `kind` with the bytes that went out.
+void endless_body(Gateway& gateway, const httplib::Request& request, httplib::Response& response, const char* kind,
+                  int bytes_per_second) {
+  auto sent = std::make_shared<std::size_t>(0);
+  const std::size_t slice = bytes_per_second > 0 ? static_cast<std::size_t>(bytes_per_second / 4) : 64u << 10;
+  auto block = std::make_shared<std::string>(slice, 'x');
+  response.set_chunked_content_provider(
+      "application/octet-stream",
+      [&gateway, sent, block, bytes_per_second](std::size_t, httplib::DataSink& sink) {
+        if (gateway.stopping || !sink.write(block->data(), block->size())) return false;
+        *sent += block->size();
+        if (bytes_per_second > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        return true;
+      },
+      [&gateway, sent, kind, method = request.method, target = request.target](bool) {
+        gateway.log.write("http %s %zu %s %s", kind, *sent, method.c_str(), target.c_str());
+      });
+}
+
 void serve(Gateway& gateway, const httplib::Request& request, httplib::Response& response) {
   const Faults& faults = gateway.faults;
   Route route = route_of(request);
@@ -137,6 +166,12 @@ void serve(Gateway& gateway, const httplib::Request& request, httplib::Response&
     gateway.log.write("http closed 0 %s %s", request.method.c_str(), request.target.c_str());
     return;
   }
+  if (find_target(faults.redirect_loop, route))
+    return redirect_to(gateway, request, response, "http://" + request.get_header_value("Host") + request.target);
+  if (const std::string* other = find_fault(faults.redirect, route))
+    return redirect_to(gateway, request, response, "http://" + *other + request.target);
+  if (find_target(faults.flood, route)) return endless_body(gateway, request, response, "flood", 0);
+  if (find_target(faults.drip, route)) return endless_body(gateway, request, response, "drip", kDripBytesPerSecond);
   Reply reply;
   if (const int* status = find_fault(faults.http_status, route)) {
     reply = html_error(*status);
