@@ -120,7 +120,7 @@ void restore_backup_archive(Restore& r, ZipArchive* zip) {
       report_error(r.reporter, "put_backup: entry '%s' cannot be read\n", entry.member_name);
   });
   if (r.skipped)
-    report_error(r.reporter, "put_backup: the gateway %s does not answer; %u more configurations are not restored.\n",
+    report_error(r.reporter, "put_backup: the gateway %s does not answer; %u more configuration(s) not restored.\n",
                  r.ip, r.skipped);
   if (r.found == 0) report_error(r.reporter, "put_backup: no configuration found in the backup archive\n");
 }

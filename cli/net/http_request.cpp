@@ -29,9 +29,14 @@ std::size_t take_chunk(char* chunk, std::size_t size, std::size_t count, void* c
   if (!sink->keep) return length;
   std::vector<uint8_t>& data = *sink->keep;
   try {
-    // Doubling, but never past the limit: a reply near the limit costs little more than the limit.
-    if (data.capacity() - data.size() < length)
-      data.reserve(std::min(sink->limit, std::max(2 * data.capacity(), data.size() + length)));
+    if (data.capacity() - data.size() < length) {
+      // Doubling, but once the next step would pass the limit, straight to
+      // the limit: a reply near the limit is copied once less, and never
+      // costs more than one and a half times the limit.
+      std::size_t room = std::max(2 * data.capacity(), data.size() + length);
+      if (room > sink->limit / 2) room = sink->limit;
+      data.reserve(room);
+    }
     data.insert(data.end(), chunk, chunk + length);
   } catch (const std::bad_alloc&) {
     // The exception must not cross libcurl's C frames; what arrived so far is dropped.
@@ -131,7 +136,9 @@ Transfer run_http(const TransferSettings& settings, const char* tag, const char*
     HttpTry attempt_context{sink, &limits, static_cast<long>(std::max<decltype(left)>(left, 1)), meter};
     Attempt attempt;
     if (!perform(settings, current, configure_http, &attempt_context, &attempt)) return Transfer::Failed;
-    if (attempt.code != CURLE_OK) return report_failure(settings, url, attempt, *sink, Clock::now() >= deadline);
+    // libcurl's timers may fire a little before the deadline by our clock.
+    const bool past_deadline = Clock::now() + std::chrono::seconds(1) >= deadline;
+    if (attempt.code != CURLE_OK) return report_failure(settings, url, attempt, *sink, past_deadline);
     if (attempt.redirect.empty()) {
       if (status) *status = attempt.status;
       return Transfer::Done;
