@@ -40,6 +40,9 @@ TFTP_FAULTS = {"tftp error": ["--tftp-error", "2"], "tftp stall": ["--tftp-stall
                "tftp error 8": ["--tftp-error", "8"], "tftp big block": ["--tftp-grant-blksize", "4000"],
                "tftp options refused": ["--tftp-options", "refuse-all"]}
 SIGNALS = {"SIGINT": ["--silent", "cd1"], "SIGTERM": ["--silent", "cd1"]}  # sent while cd1 is awaited
+# An upgrade reply that would retitle the terminal and fill the console: shown escaped, its first line cut.
+NOISY = b"\x1b]0;owned\x07" + b"A" * 300 + b"\n" + b"line\n" * 1000
+REPLIES = {"noisy reply": ["--reply", "{}={reply}"]}
 # Faults whose endpoint handler never runs: the gateway does not act on such a request.
 NOT_HANDLED = {"closed", "silent", "flood", "drip", "redirect loop", "foreign redirect"}
 UNREADABLE = "status\tthe gateway's status reply could not be read: "
@@ -120,6 +123,7 @@ MATRIX = {
                              lambda f: broken_transfer(f, "dali1", (1, [], NO_STATUS_TXT)) + ((0, 0),)),
                       **trigger("restore", "OK"), **tftp("OK")},
     "push_firmware": {**trigger("firmware", "OK"), **tftp("OK"),
+                      ("noisy reply", "firmware"): (0, [], "\\x1b]0;owned\\x07" + "A" * 190 + " ...", (1, 0)),
                       ("silent gateway", ""): (1, [STALLED], None, (0, 0), {"seconds": STALL})},
     "export_channel": rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
                            lambda f: (1, broken_transfer(f, "dali1", (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
@@ -176,6 +180,8 @@ class FaultMatrix(unittest.TestCase):
             with zipfile.ZipFile(self.backups[name], "w", zipfile.ZIP_DEFLATED) as z:
                 for member in members:
                     z.writestr(member, archives[member])
+        self.noisy = os.path.join(folder, "noisy.txt")
+        pathlib.Path(self.noisy).write_bytes(NOISY)
         image = os.path.join(folder, "image.binary")
         subprocess.run([os.path.join(BUILD_DIR, "tools", "dev", "fwmaker"), "image", image, "--version", "1.6.0"],
                        check=True)
@@ -191,10 +197,11 @@ class FaultMatrix(unittest.TestCase):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""
         folder = tempfile.mkdtemp(dir=self._temp.name)
         status, errors, line, took_by_gateway, extras = (expected + ({},))[:5]
-        faults = {**HTTP_FAULTS, **TFTP_FAULTS, **SILENT_GATEWAY, **SIGNALS}.get(fault, [])
+        faults = {**HTTP_FAULTS, **TFTP_FAULTS, **SILENT_GATEWAY, **SIGNALS, **REPLIES}.get(fault, [])
         # a stalled upload must end put_backup: it gets a backup of two configurations
         backup = self.backups["two.zip" if fault == "tftp stall" else "backup.zip"]
-        with Gateway() as other, Gateway(*[o.format(target, other=other.address) for o in faults]) as gw:
+        with Gateway() as other, \
+                Gateway(*[o.format(target, other=other.address, reply=self.noisy) for o in faults]) as gw:
             if fault == NO_GATEWAY:
                 gw.stop()
             code, out, err, took, peak = run_measured(
@@ -212,6 +219,8 @@ class FaultMatrix(unittest.TestCase):
         problems += [] if code == status else ["exit status %d" % code]
         problems += [] if len(lines) == len(errors) and all(map(fnmatchcase, lines, errors)) else ["stderr %r" % lines]
         problems += [] if line in out.decode(errors="replace").splitlines() + [None] else ["no line %r" % line]
+        problems += ["a raw escape sequence or %d lines" % out.count(b"\n")] if b"\x1b]" in out + err or \
+            out.count(b"\n") > 100 else []
         problems += [] if took <= extras.get("seconds", SLOW.get(fault, QUICK)) else ["took %.1f s" % took]
         memory = CONFIGURATION_MEMORY if fault == "flood" and target == "dali1" else MEMORY
         problems += [] if peak <= memory else ["peak memory %d KiB" % peak]
