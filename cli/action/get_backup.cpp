@@ -116,8 +116,8 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     if (fetched == Transfer::Unreachable) {
       // Each of the others would wait for the same silence.
       if (name + 1 != names.end())
-        report_error(reporter, "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n",
-                     ip);
+        report_error(reporter,
+                     "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n", ip);
       complete = false;
       break;
     }

@@ -142,7 +142,8 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   const Transfer pushed = push_configuration_archive(gateway, reporter, base_url.c_str(), ip,
                                                      tar_written_bytes(&archive).data(),
                                                      tar_written_bytes(&archive).size());
-  if (pushed != Transfer::Done) return pushed == Transfer::Unreachable ? ChannelOutcome::Silent : ChannelOutcome::Skipped;
+  if (pushed == Transfer::Unreachable) return ChannelOutcome::Silent;
+  if (pushed != Transfer::Done) return ChannelOutcome::Skipped;
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;
 }

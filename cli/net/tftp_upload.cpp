@@ -105,12 +105,13 @@ Transfer report_failure(const TransferSettings& settings, const std::string& add
     return Transfer::Failed;
   }
   if (attempt.code == CURLE_TFTP_ILLEGAL && cursor.oversized) {
-    report_error(reporter, "TFTP upload to %s refused: the gateway granted blocks of %s bytes, more than the %ld asked for.\n",
+    report_error(reporter,
+                 "TFTP upload to %s refused: the gateway granted blocks of %s bytes, more than the %ld asked for.\n",
                  host.c_str(), cursor.granted.empty() ? "more" : cursor.granted.c_str(), cursor.blksize);
     return Transfer::Failed;
   }
   if (attempt.code != CURLE_OPERATION_TIMEDOUT) return net::report_curl_failure(reporter, attempt.code);
-  if (attempt.seconds >= static_cast<double>(limits.total_seconds))
+  if (attempt.seconds + 1 >= static_cast<double>(limits.total_seconds))  // libcurl may end a little early
     report_error(reporter, "TFTP upload to %s not finished within %ld s.\n", host.c_str(), limits.total_seconds);
   else if (attempt.sent == 0)
     report_error(reporter, "No answer from %s to the TFTP upload within %ld s.\n", host.c_str(),

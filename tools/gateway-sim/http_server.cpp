@@ -150,7 +150,8 @@ void endless_body(Gateway& gateway, const httplib::Request& request, httplib::Re
           std::this_thread::sleep_for(std::chrono::milliseconds(250));
           const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
               std::chrono::steady_clock::now() - started);
-          const auto due = static_cast<std::size_t>(elapsed.count()) * static_cast<std::size_t>(bytes_per_second) / 1000;
+          const auto due =
+              static_cast<std::size_t>(elapsed.count()) * static_cast<std::size_t>(bytes_per_second) / 1000;
           count = std::min(block->size(), due - std::min(due, *sent));
         }
         if (gateway.stopping || (count > 0 && !sink.write(block->data(), count))) return false;
