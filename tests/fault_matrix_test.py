@@ -121,12 +121,20 @@ MATRIX = {
                    ("silent gateway", ""): (1, [SILENCE], None, (0, 0), {"seconds": SILENT})},
     "setup_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
                              lambda f: broken_transfer(f, "dali1", (1, [], NO_STATUS_TXT)) + ((0, 0),)),
-                      **trigger("restore", "OK"), **tftp("OK")},
+                      **trigger("restore", "OK"), **tftp("OK"),
+                      # two channels: the second is not tried once the gateway stopped answering
+                      ("silent gateway", ""): (1, [SILENCE, "setup_channel\tthe gateway 127.0.0.1:* does not answer; "
+                                                           "the other channels are not set up."], None, (0, 0),
+                                               {"seconds": SILENT, "two channels": True})},
     "push_firmware": {**trigger("firmware", "OK"), **tftp("OK"),
                       ("noisy reply", "firmware"): (0, [], "\\x1b]0;owned\\x07" + "A" * 190 + " ...", (1, 0)),
                       ("silent gateway", ""): (1, [STALLED], None, (0, 0), {"seconds": STALL})},
-    "export_channel": rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
-                           lambda f: (1, broken_transfer(f, "dali1", (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
+    "export_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
+                              lambda f: (1, broken_transfer(f, "dali1", (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
+                       ("silent gateway", ""): (1, [SILENCE, NOT_EXPORTED, "export_channel\tthe gateway 127.0.0.1:* "
+                                                                           "does not answer; the other channels are "
+                                                                           "not exported."], None, (0, 0),
+                                                {"seconds": SILENT, "two channels": True})},
 }
 # Empty replies: the status or the channel's configuration, each with one line saying why.
 EMPTY_STATUS = (1, ["status\tthe gateway's status reply is empty"], None, (0, 0))
@@ -192,6 +200,9 @@ class FaultMatrix(unittest.TestCase):
                           "setup_channel": ["--channel", "1", "--channelgroupscsvfile", groups],
                           "push_firmware": ["--firmwarefile", image],
                           "export_channel": ["--channel", "1", "--channelcsvfile", '"ch1.csv"']}
+        self.two_channels = {
+            "setup_channel": ["--channel", "[1,2]", "--channelgroupscsvfile", "[%s,%s]" % (groups, groups)],
+            "export_channel": ["--channel", "[1,2]", "--channelcsvfile", '["ch1.csv","ch2.csv"]']}
 
     def run_cell(self, action, kind, fault, target, expected):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""
@@ -206,7 +217,8 @@ class FaultMatrix(unittest.TestCase):
                 gw.stop()
             code, out, err, took, peak = run_measured(
                 [CLI, "--action", action, "--ip", gw.address] +
-                [a.format(kind=kind, backup=backup) for a in self.arguments[action]], folder,
+                [a.format(kind=kind, backup=backup)
+                 for a in (self.two_channels if extras.get("two channels") else self.arguments)[action]], folder,
                 fault if fault in SIGNALS else None)
             deadline = time.monotonic() + 3  # the stand-in logs a transfer once it has ended
             while gateway_took(gw) != took_by_gateway and time.monotonic() < deadline:
