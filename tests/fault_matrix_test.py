@@ -1,14 +1,16 @@
 """Every action against a stand-in that fails in one way on one endpoint the action uses: the exit
-status, the lines that say why, the time taken, what is left on disk and what the gateway took.
+status, the lines that say why, the time taken, the tool's peak memory, what is left on disk and what the
+gateway took.
 
-Cells run side by side; the TFTP stalls take the upload's low-speed limit (60 s) and set the pace, the silent
-HTTP endpoints the requests' stall limit (30 s)."""
+Cells run side by side; the TFTP stalls take the upload's low-speed limit (60 s), the dripping replies the
+requests' overall limit (60 s) and set the pace, the silent HTTP endpoints the requests' stall limit (30 s)."""
 
 import functools
 import io
 import os
 import pathlib
 import re
+import signal
 import struct
 import subprocess
 import tarfile
@@ -23,60 +25,117 @@ from fnmatch import fnmatchcase
 from gateway import BUILD_DIR, CLI, SOURCE_DIR, Gateway, run_cli
 from records import tar_bytes
 
-# Seconds a cell may take: no limit was reached / an HTTP request's stall limit / the upload's low-speed limit.
-QUICK, SILENT, STALL = 10, 33, 80
+# Seconds a cell may take: no limit was reached / an HTTP request's stall limit / its overall limit / the upload's
+# low-speed limit.
+QUICK, SILENT, DRIP, STALL = 10, 33, 65, 70
+# Peak resident memory in KiB: any cell / a configuration flooded up to its cap of some 64 MiB.
+MEMORY, CONFIGURATION_MEMORY = 32 << 10, 100 << 10
 HTTP_FAULTS = {"error page": ["--fail", "{}=500"], "truncated": ["--body", "{}=truncate"],
                "cut": ["--body", "{}=cut"], "garbage": ["--body", "{}=garbage"], "empty": ["--body", "{}=empty"],
-               "closed": ["--close", "{}"], "silent": ["--silent", "{}"]}
+               "closed": ["--close", "{}"], "silent": ["--silent", "{}"], "flood": ["--flood", "{}"],
+               "drip": ["--drip", "{}"], "redirect loop": ["--redirect-loop", "{}"],
+               "foreign redirect": ["--redirect", "{}={other}"]}
 NO_GATEWAY = "closed port"  # a stand-in started and stopped again: nobody listens on its port
-TFTP_FAULTS = {"tftp error": ["--tftp-error", "2"], "tftp stall": ["--tftp-stall", "2"]}
+SILENT_GATEWAY = {"silent gateway": ["--silent", "http", "--tftp-stall", "0"]}  # takes everything, answers nothing
+TFTP_FAULTS = {"tftp error": ["--tftp-error", "2"], "tftp stall": ["--tftp-stall", "2"],
+               "tftp error 8": ["--tftp-error", "8"], "tftp big block": ["--tftp-grant-blksize", "4000"],
+               "tftp options refused": ["--tftp-options", "refuse-all"]}
+SIGNALS = {"SIGINT": ["--silent", "cd1"], "SIGTERM": ["--silent", "cd1"]}  # sent while cd1 is awaited
+# An upgrade reply that would retitle the terminal and fill the console: shown escaped, its first line cut.
+NOISY = b"\x1b]0;owned\x07" + b"A" * 300 + b"\n" + b"line\n" * 1000
+REPLIES = {"noisy reply": ["--reply", "{}={reply}"]}
+# Faults whose endpoint handler never runs: the gateway does not act on such a request.
+NOT_HANDLED = {"closed", "silent", "flood", "drip", "redirect loop", "foreign redirect"}
 UNREADABLE = "status\tthe gateway's status reply could not be read: "
 CURL = "curl_easy_perform() failed: "
-ACCESS, TIMEOUT = CURL + "TFTP: Access Violation", CURL + "Timeout was reached"
+ACCESS = CURL + "TFTP: Access Violation"
+STALLED = "TFTP upload to 127.0.0.1 stalled after * bytes: less than 30 bytes/s for 60 s."
+OPTIONS_REFUSED = ("TFTP upload to 127.0.0.1 refused: the gateway rejects the transfer options (TFTP error 8), also "
+                   "when none are sent.")
+BIG_BLOCK = "TFTP upload to 127.0.0.1 refused: the gateway granted blocks of 4000 bytes, more than the 1468 asked for."
 PARTIAL, NOTHING = CURL + "Transferred a partial file", CURL + "Server returned nothing (no headers, no data)"
 HTTP_500, NOT_FOUND = "request failed: HTTP 500", "backup\tbackup file not found for action get_backup."
 NO_STATUS_TXT = "backup\terror status.txt file not found."
 NOT_EXPORTED = "export_channel\tchannel 1 not exported: dali1 could not be fetched."
 SILENCE = "No answer from 127.0.0.1: less than 30 bytes/s for 30 s."
 REFUSED = CURL + "Couldn't connect to server"
+INTERRUPTED = "varnu-cli: interrupted; temporary files removed."
+
+
+def broken_transfer(fault, target, otherwise):
+    """A reply cut short, a connection closed, a silent, flooding, dripping or redirecting server fails the transfer
+    itself."""
+    flood = "The reply from 127.0.0.1 runs past %d KiB; the transfer is abandoned." % (
+        65616 if target == "dali1" else 64)
+    lines = {"cut": PARTIAL, "closed": NOTHING, "silent": SILENCE, "flood": flood,
+             "drip": "No complete answer from 127.0.0.1 within 60 s.",
+             "redirect loop": "More than 5 redirects from 127.0.0.1; the request is abandoned.",
+             "foreign redirect": "Redirect from 127.0.0.1 to 'http://127.0.0.1:*/api/v100/*' refused: it leads away "
+                                 "from the gateway."}
+    return (1, [lines[fault]], None) if fault in lines else otherwise
 
 
 def rows(target, faults, outcome):
     return {(fault, target): outcome(fault) for fault in faults}
 
 
-def broken_transfer(fault, otherwise):
-    """A reply cut short, a connection closed or a silent server fails the transfer itself."""
-    return {"cut": (1, [PARTIAL], None), "closed": (1, [NOTHING], None), "silent": (1, [SILENCE], None)}.get(
-        fault, otherwise)
-
-
 # Each cell: (exit status, standard-error lines (a prefix ends with "*"), a standard-output line,
-# (uploads, restores or upgrades the gateway took)). Left out until the tool gives them a line: empty
-# status or channel configuration replies.
+# (uploads, restores or upgrades the gateway took)[, {"left": files, "seconds": bound}]). Left out until the tool
+# gives them a line: empty status or channel configuration replies.
 STATUS = rows("status", [f for f in HTTP_FAULTS if f != "empty"],
-              lambda f: broken_transfer(f, (1, [UNREADABLE + "*"], None)) + ((0, 0),))
-UNREACHABLE = "get_backup: the gateway 127.0.0.1:* cannot be reached; the other configurations are not fetched."
-TFTP = rows("tftp", TFTP_FAULTS, lambda f: (1, [ACCESS if f == "tftp error" else TIMEOUT], None, (0, 0)))
+              lambda f: broken_transfer(f, "status", (1, [UNREADABLE + "*"], None)) + ((0, 0),))
+STOPPED = "get_backup: the gateway 127.0.0.1:* does not answer; the other configurations are not fetched."
+
+
+def backup_row(fault):
+    """A configuration that cannot be fetched is left out; a gateway that stops answering ends the backup."""
+    if fault in ("silent", "drip"):
+        return 1, broken_transfer(fault, "dali1", None)[1] + [STOPPED], None, (0, 0), {"left": ["rlc.tar"]}
+    return broken_transfer(fault, "dali1", (1, [], None))[:2] + (NOT_FOUND, (0, 0))
+
+
+def tftp(done):
+    """The upload: refused, stalled, or taken on the second try without any option."""
+    return rows("tftp", TFTP_FAULTS, lambda f: (0, [], done, (1, 1)) if f == "tftp options refused" else
+                (1, [{"tftp error": ACCESS, "tftp stall": STALLED, "tftp error 8": OPTIONS_REFUSED,
+                      "tftp big block": BIG_BLOCK}[f]], None, (0, 0)))
 
 
 def trigger(target, done):
     """The restore or upgrade request after an upload: the gateway acts unless it failed or hung up first."""
     return rows(target, HTTP_FAULTS, lambda f: (1, [HTTP_500], None, (1, 0)) if f == "error page" else
-                broken_transfer(f, (0, [], done)) + ((1, 0 if f in ("closed", "silent") else 1),))
+                broken_transfer(f, target, (0, [], done)) + ((1, 0 if f in NOT_HANDLED else 1),))
 
 
+PUSHED = "\x1b[32mbackup\tbackup push completed."
 MATRIX = {
     "get_status": {**STATUS, ("silent", "http"): (1, [SILENCE], None, (0, 0))},
-    "get_backup": {**rows("dali1", HTTP_FAULTS, lambda f: broken_transfer(f, (1, [], None))[:2] + (NOT_FOUND, (0, 0))),
-                   (NO_GATEWAY, ""): (1, [REFUSED, UNREACHABLE], None, (0, 0))},
-    "put_backup": {**STATUS, **trigger("restore", "\x1b[32mbackup\tbackup push completed."), **TFTP},
+    "get_backup": {**rows("dali1", HTTP_FAULTS, backup_row),
+                   (NO_GATEWAY, ""): (1, [REFUSED, STOPPED], None, (0, 0), {"left": []}),
+                   ("silent gateway", ""): (1, [SILENCE, STOPPED], None, (0, 0), {"left": [], "seconds": SILENT}),
+                   **rows("", SIGNALS, lambda f: (128 + getattr(signal, f), [INTERRUPTED], None, (0, 0),
+                                                  {"left": {"zip": [], "directory": ["dali1.tar", "rlc.tar"]}}))},
+    "put_backup": {**STATUS, **trigger("restore", PUSHED), **tftp(PUSHED),
+                   # a stalled upload ends the restore: the second configuration is not tried
+                   ("tftp stall", "tftp"): (1, [STALLED, "put_backup: the gateway 127.0.0.1:* does not answer; 1 more "
+                                                         "configuration(s) not restored."], None, (0, 0)),
+                   ("silent gateway", ""): (1, [SILENCE], None, (0, 0), {"seconds": SILENT})},
     "setup_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
-                             lambda f: broken_transfer(f, (1, [], NO_STATUS_TXT)) + ((0, 0),)),
-                      **trigger("restore", "OK"), **TFTP},
-    "push_firmware": {**trigger("firmware", "OK"), **TFTP},
-    "export_channel": rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
-                           lambda f: (1, broken_transfer(f, (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
+                             lambda f: broken_transfer(f, "dali1", (1, [], NO_STATUS_TXT)) + ((0, 0),)),
+                      **trigger("restore", "OK"), **tftp("OK"),
+                      # two channels: the second is not tried once the gateway stopped answering
+                      ("silent gateway", ""): (1, [SILENCE, "setup_channel\tthe gateway 127.0.0.1:* does not answer; "
+                                                           "the other channels are not set up."], None, (0, 0),
+                                               {"seconds": SILENT, "two channels": True})},
+    "push_firmware": {**trigger("firmware", "OK"), **tftp("OK"),
+                      ("noisy reply", "firmware"): (0, [], "\\x1b]0;owned\\x07" + "A" * 190 + " ...", (1, 0)),
+                      ("silent gateway", ""): (1, [STALLED], None, (0, 0), {"seconds": STALL})},
+    "export_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
+                              lambda f: (1, broken_transfer(f, "dali1", (1, []))[1] + [NOT_EXPORTED], None, (0, 0))),
+                       ("silent gateway", ""): (1, [SILENCE, NOT_EXPORTED, "export_channel\tthe gateway 127.0.0.1:* "
+                                                                           "does not answer; the other channels are "
+                                                                           "not exported."], None, (0, 0),
+                                                {"seconds": SILENT, "two channels": True})},
 }
 # Empty replies: the status or the channel's configuration, each with one line saying why.
 EMPTY_STATUS = (1, ["status\tthe gateway's status reply is empty"], None, (0, 0))
@@ -84,6 +143,7 @@ MATRIX["get_status"][("empty", "status")] = EMPTY_STATUS
 MATRIX["put_backup"][("empty", "status")] = EMPTY_STATUS
 MATRIX["setup_channel"][("empty", "dali1")] = (1, [], "setup_channel\tchannel 1 not pushed: its configuration could "
                                                      "not be fetched.", (0, 0))
+SLOW = {"tftp stall": STALL, "silent": SILENT, "drip": DRIP, "silent gateway": STALL}
 # libcurl's progress meter of uploads and requests, between the lines that matter.
 METER = re.compile(r"^\s*(% Total|Dload|\d+\s+[\d.]+[kMG]?\s+\d+\s)")
 
@@ -98,49 +158,86 @@ def gateway_took(gw):
             len([e for e in gw.log_lines() if e.protocol in ("restore", "firmware") and e.outcome == "took"]))
 
 
+def run_measured(command, cwd, interrupt=None):
+    """Runs the tool; with `interrupt` (a signal name), sends it once the tool waits for cd1. Returns (exit status,
+    stdout, stderr, seconds, peak resident KiB of the tool alone)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        started = time.monotonic()
+        cli = subprocess.Popen(command, stdout=out, stderr=err, cwd=cwd)
+        while interrupt and b"config=cd1" not in os.pread(out.fileno(), 1 << 20, 0) and cli.poll() is None:
+            time.sleep(0.02)
+        if interrupt and cli.poll() is None:
+            cli.send_signal(getattr(signal, interrupt))
+        _, status, usage = os.wait4(cli.pid, 0)
+        cli.returncode = os.waitstatus_to_exitcode(status)
+        took = time.monotonic() - started
+        out.seek(0), err.seek(0)
+        return cli.returncode, out.read(), err.read(), took, usage.ru_maxrss
+
+
 class FaultMatrix(unittest.TestCase):
     def setUp(self):
         self._temp = tempfile.TemporaryDirectory(prefix="fault-matrix-")
         self.addCleanup(self._temp.cleanup)
         folder = self._temp.name
-        backup = os.path.join(folder, "backup.zip")
-        with zipfile.ZipFile(backup, "w", zipfile.ZIP_DEFLATED) as z:
-            z.writestr("rlc.tar", tar_bytes([("/etc/config/rlc/rlc.bin", bytes(range(256)) * 12),
-                                             ("status.txt", b'{"model_name":"LUMARO-4"}')]))
+        archives = {name: tar_bytes([(path, bytes(range(256)) * 12), ("status.txt", b'{"model_name":"LUMARO-4"}')])
+                    for name, path in (("rlc.tar", "/etc/config/rlc/rlc.bin"),
+                                       ("commanders.tar", "/etc/config/cmdr/cmdr.bin"))}
+        self.backups = {}
+        for name, members in (("backup.zip", ["rlc.tar"]), ("two.zip", ["rlc.tar", "commanders.tar"])):
+            self.backups[name] = os.path.join(folder, name)
+            with zipfile.ZipFile(self.backups[name], "w", zipfile.ZIP_DEFLATED) as z:
+                for member in members:
+                    z.writestr(member, archives[member])
+        self.noisy = os.path.join(folder, "noisy.txt")
+        pathlib.Path(self.noisy).write_bytes(NOISY)
         image = os.path.join(folder, "image.binary")
         subprocess.run([os.path.join(BUILD_DIR, "tools", "dev", "fwmaker"), "image", image, "--version", "1.6.0"],
                        check=True)
         groups = '"%s"' % os.path.join(SOURCE_DIR, "examples", "groups.csv")
-        self.arguments = {"get_status": [], "put_backup": ["--backupfilein", backup],
+        self.arguments = {"get_status": [], "put_backup": ["--backupfilein", "{backup}"],
                           "get_backup": ["--backupfileouttype", "{kind}", "--backupconfig", '["rlc","dali1","cd1"]',
                                          "--backupfileout", "."],
                           "setup_channel": ["--channel", "1", "--channelgroupscsvfile", groups],
                           "push_firmware": ["--firmwarefile", image],
                           "export_channel": ["--channel", "1", "--channelcsvfile", '"ch1.csv"']}
+        self.two_channels = {
+            "setup_channel": ["--channel", "[1,2]", "--channelgroupscsvfile", "[%s,%s]" % (groups, groups)],
+            "export_channel": ["--channel", "[1,2]", "--channelcsvfile", '["ch1.csv","ch2.csv"]']}
 
     def run_cell(self, action, kind, fault, target, expected):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""
         folder = tempfile.mkdtemp(dir=self._temp.name)
-        status, errors, line, took_by_gateway = expected
-        with Gateway(*[o.format(target) for o in {**HTTP_FAULTS, **TFTP_FAULTS}.get(fault, [])]) as gw:
+        status, errors, line, took_by_gateway, extras = (expected + ({},))[:5]
+        faults = {**HTTP_FAULTS, **TFTP_FAULTS, **SILENT_GATEWAY, **SIGNALS, **REPLIES}.get(fault, [])
+        # a stalled upload must end put_backup: it gets a backup of two configurations
+        backup = self.backups["two.zip" if fault == "tftp stall" else "backup.zip"]
+        with Gateway() as other, \
+                Gateway(*[o.format(target, other=other.address, reply=self.noisy) for o in faults]) as gw:
             if fault == NO_GATEWAY:
                 gw.stop()
-            started = time.monotonic()
-            code, out, err = run_cli("--action", action, "--ip", gw.address,
-                                     *[a.format(kind=kind) for a in self.arguments[action]], cwd=folder)
-            took = time.monotonic() - started
+            code, out, err, took, peak = run_measured(
+                [CLI, "--action", action, "--ip", gw.address] +
+                [a.format(kind=kind, backup=backup)
+                 for a in (self.two_channels if extras.get("two channels") else self.arguments)[action]], folder,
+                fault if fault in SIGNALS else None)
             deadline = time.monotonic() + 3  # the stand-in logs a transfer once it has ended
             while gateway_took(gw) != took_by_gateway and time.monotonic() < deadline:
                 time.sleep(0.05)
             problems = [] if gateway_took(gw) == took_by_gateway else ["gateway took %s" % (gateway_took(gw),)]
+            problems += ["the other host was asked: %s" % other.log_lines()] if other.log_lines() else []
             if fault == "tftp stall" and not gw.wait_for_log(lambda e: e.outcome == "stalled", timeout=15):
                 problems.append("no stalled upload")
         lines = message_lines(err)
         problems += [] if code == status else ["exit status %d" % code]
         problems += [] if len(lines) == len(errors) and all(map(fnmatchcase, lines, errors)) else ["stderr %r" % lines]
         problems += [] if line in out.decode(errors="replace").splitlines() + [None] else ["no line %r" % line]
-        problems += [] if took <= {"tftp stall": STALL, "silent": SILENT}.get(fault, QUICK) else ["took %.1f s" % took]
-        return problems + self.left_on_disk(action, kind, folder, [] if fault == NO_GATEWAY else None)
+        problems += ["a raw escape sequence or %d lines" % out.count(b"\n")] if b"\x1b]" in out + err or \
+            out.count(b"\n") > 100 else []
+        problems += [] if took <= extras.get("seconds", SLOW.get(fault, QUICK)) else ["took %.1f s" % took]
+        memory = CONFIGURATION_MEMORY if fault == "flood" and target == "dali1" else MEMORY
+        problems += [] if peak <= memory else ["peak memory %d KiB" % peak]
+        return problems + self.left_on_disk(action, kind, folder, extras.get("left"))
 
     def left_on_disk(self, action, kind, folder, wanted=None):
         """Only whole files under final names: the configurations that arrived (by default rlc and cd1), nothing
@@ -149,6 +246,8 @@ class FaultMatrix(unittest.TestCase):
         if action == "get_backup" and kind == "zip" and len(names) == 1 and names[0].endswith(".zip"):
             with zipfile.ZipFile(os.path.join(folder, names[0])) as z:
                 names = z.namelist() if z.testzip() is None else ["damaged " + names[0]]
+        if isinstance(wanted, dict):
+            wanted = wanted[kind]
         if wanted is None:
             wanted = {"zip": ["rlc.tar", "cd1.tar"], "directory": ["cd1.tar", "rlc.tar"]}.get(kind, [])
         return [] if names == wanted else ["left %s" % names]
@@ -158,12 +257,11 @@ class FaultMatrix(unittest.TestCase):
                  for action, rows in MATRIX.items()
                  for kind in (("zip", "directory") if action == "get_backup" else ("",))
                  for (fault, target), expected in rows.items()]
-        cells.sort(key=lambda cell: cell[2] not in ("tftp stall", "silent"))  # the slow ones first
-        with ThreadPoolExecutor(max_workers=8) as pool:
+        cells.sort(key=lambda cell: cell[2] not in SLOW)  # the slow ones first
+        with ThreadPoolExecutor(max_workers=24) as pool:
             results = list(pool.map(lambda cell: (cell, self.run_cell(*cell)), cells))
         failed = ["%s %s: %s on %s: %s" % (a, k, f, t, "; ".join(p)) for (a, k, f, t, _), p in results if p]
         self.assertEqual(failed, [])
-
 
 
 def lying_tar(path):

@@ -66,7 +66,7 @@ std::string unusable_output(const std::vector<std::string>& paths, std::size_t i
 // The configuration `name` ("dali2") from the backup when one was read,
 // otherwise fetched from the gateway as setup_channel fetches it.
 BackupConfiguration configuration_named(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
-                                        const std::string& name) {
+                                        const std::string& name, Transfer* fetch) {
   BackupConfiguration missing;
   missing.name = name;
   if (backup) {
@@ -77,21 +77,23 @@ BackupConfiguration configuration_named(Gateway& gateway, const Reporter& report
   }
   const std::string base_url = std::string("http://") + ip;
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched) != Transfer::Done) {
+  *fetch = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched);
+  if (*fetch != Transfer::Done) {
     missing.problem = "could not be fetched";
     return missing;
   }
   return read_configuration_archive(name + ".tar", fetched.buffer.data);
 }
 
+// `fetch` tells what became of the fetch from the gateway (Done when there was none).
 bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
-                const ExportMode& mode, int32_t channel, const std::string& path) {
+                const ExportMode& mode, int32_t channel, const std::string& path, Transfer* fetch) {
   if (channel < 1 || channel > 4) {
     report_error(reporter, "%s\tchannel %d not exported: channels are 1 to 4.\n", TAG, channel);
     return false;
   }
   const std::string name = mode.configuration + std::to_string(channel);
-  const BackupConfiguration configuration = configuration_named(gateway, reporter, ip, backup, name);
+  const BackupConfiguration configuration = configuration_named(gateway, reporter, ip, backup, name, fetch);
   const CsvExport exported = configuration.problem.empty() ? mode.make(configuration.data)
                                                            : CsvExport{name + " " + configuration.problem, {}, {}};
   if (!exported.problem.empty()) {
@@ -151,7 +153,13 @@ int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, c
   bool all_written = true;
   for (std::size_t i = 0; i < channel->size(); ++i) {
     const BackupSet* source = backup ? &*backup : nullptr;
-    all_written &= export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i]);
+    Transfer fetch = Transfer::Done;
+    all_written &= export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i], &fetch);
+    if (fetch == Transfer::Unreachable) {  // the other channels would wait for the same silence
+      if (i + 1 < channel->size())
+        report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not exported.\n", TAG, ip);
+      return 1;
+    }
   }
   return all_written ? 0 : 1;
 }

@@ -75,12 +75,16 @@ struct Restore {
   const StatusReport* status;
   unsigned found = 0;   // configurations of the table met in the input
   unsigned failed = 0;  // ... of which were not restored
+  bool silent = false;  // the gateway stopped answering: nothing more is sent
+  unsigned skipped = 0;  // configurations not tried for that
 };
 
 // Uploads an archive and asks for its restore. True when both succeeded.
-bool push(const Restore& r, const std::vector<uint8_t>& archive) {
-  return push_configuration_archive(r.gateway, r.reporter, r.base_url.c_str(), r.ip, archive.data(), archive.size()) ==
-         Transfer::Done;
+bool push(Restore& r, const std::vector<uint8_t>& archive) {
+  const Transfer pushed =
+      push_configuration_archive(r.gateway, r.reporter, r.base_url.c_str(), r.ip, archive.data(), archive.size());
+  r.silent = pushed == Transfer::Unreachable;
+  return pushed == Transfer::Done;
 }
 
 void restore_configuration(Restore& r, const ConfigurationEntry& entry, const uint8_t* tar, std::size_t length) {
@@ -101,6 +105,10 @@ void restore_configuration(Restore& r, const ConfigurationEntry& entry, const ui
 void restore_backup_archive(Restore& r, ZipArchive* zip) {
   for_each_configuration_entry(zip, [&r](const ConfigurationEntry& entry, EntryRead read,
                                          const std::vector<uint8_t>& bytes) {
+    if (r.silent) {  // each of the others would wait for the same silence
+      ++r.skipped;
+      return;
+    }
     if (read == EntryRead::Read) {
       restore_configuration(r, entry, bytes.data(), bytes.size());
       return;
@@ -113,6 +121,9 @@ void restore_backup_archive(Restore& r, ZipArchive* zip) {
     else
       report_error(r.reporter, "put_backup: entry '%s' cannot be read\n", entry.member_name);
   });
+  if (r.skipped)
+    report_error(r.reporter, "put_backup: the gateway %s does not answer; %u more configuration(s) not restored.\n",
+                 r.ip, r.skipped);
   if (r.found == 0) report_error(r.reporter, "put_backup: no configuration found in the backup archive\n");
 }
 

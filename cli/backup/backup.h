@@ -17,6 +17,10 @@ constexpr uint32_t CONFIGURATION_COUNT = 22;
 // The most a backup archive's entry may inflate to. The largest configuration
 // archive is some 12 KiB; anything near this is not a backup but an attack.
 constexpr uint64_t BACKUP_ENTRY_LIMIT = uint64_t{64} << 20;
+// The most a configuration fetch may receive: a configuration file within
+// the entry limit plus the archive around it (headers, status.txt, which is a
+// status reply, and the end blocks of a record of up to 10 KiB).
+constexpr std::size_t CONFIGURATION_REPLY_LIMIT = BACKUP_ENTRY_LIMIT + REPLY_LIMIT + (16u << 10);
 
 // One row of the configuration table. The configuration name used in a fetch
 // is the member name without ".tar".

@@ -56,6 +56,7 @@ Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const c
                              FetchedConfiguration* record) {
   if (!base_url || !name || !record) return Transfer::Failed;
   record->buffer.data.clear();
+  record->buffer.limit = CONFIGURATION_REPLY_LIMIT;
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
   const Transfer fetched = gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer);

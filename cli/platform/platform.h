@@ -59,4 +59,19 @@ std::optional<std::string> canonical_path(const char* path);
 // True when both paths exist and name the same file (device and inode).
 bool same_file(const char* a, const char* b);
 
+// From now on an interrupt (SIGINT, SIGTERM) ends the run at once with status
+// 128 + signal, after removing the temporaries write_file_replacing has open.
+// An interrupt that was ignored when the run started stays ignored.
+void end_run_on_interrupt();
+
+// While one exists, interrupts wait and take effect when the last one ends:
+// for steps that make and remove temporaries of names nobody else knows.
+class InterruptsDeferred {
+ public:
+  InterruptsDeferred();
+  ~InterruptsDeferred();
+  InterruptsDeferred(const InterruptsDeferred&) = delete;
+  InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
+};
+
 }  // namespace platform

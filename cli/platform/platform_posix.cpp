@@ -1,10 +1,14 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
@@ -39,6 +43,52 @@ bool is_folder(const char* path) {
 
 namespace {
 
+// The temporaries an interrupt removes. The handler only reads these, with
+// async-signal-safe calls; they are filled while interrupts are deferred.
+struct Tracked {
+  volatile std::sig_atomic_t active = 0;
+  char path[4096];
+};
+Tracked g_tracked[4];
+
+int g_deferred = 0;  // nesting depth of InterruptsDeferred
+sigset_t g_mask_before;
+
+sigset_t interrupt_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+// A slot for `path`, or -1 when none is free or the path is too long (it is
+// then left behind by an interrupt, as before). Call with interrupts deferred.
+int track(const std::string& path) {
+  for (int slot = 0; slot < static_cast<int>(std::size(g_tracked)); ++slot) {
+    Tracked& tracked = g_tracked[slot];
+    if (tracked.active || path.size() >= sizeof tracked.path) continue;
+    std::memcpy(tracked.path, path.c_str(), path.size() + 1);
+    tracked.active = 1;
+    return slot;
+  }
+  return -1;
+}
+
+void untrack(int slot) {
+  if (slot >= 0) g_tracked[slot].active = 0;
+}
+
+extern "C" void end_on_interrupt(int signal) {
+  for (Tracked& tracked : g_tracked)
+    if (tracked.active) unlink(tracked.path);
+  static const char kLine[] = "varnu-cli: interrupted; temporary files removed.\n";
+  if (write(STDERR_FILENO, kLine, sizeof kLine - 1) < 0) {
+    // Nothing more can be said.
+  }
+  _exit(128 + signal);
+}
+
 // Creates a new file "<prefix>XXXXXX" that did not exist before (O_CREAT|O_EXCL),
 // so that no link or file planted under a guessable name is followed or
 // overwritten. The descriptor, or -1; `name` receives the name.
@@ -69,6 +119,7 @@ bool is_writable_folder(const char* path) {
   struct stat info;
   if (!path || stat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
   // Permission bits do not tell (a read-only mount, /proc): only creating a file does.
+  const InterruptsDeferred deferred;
   std::string probe;
   const int fd = create_unique(std::string(path) + "/.varnu-probe.", &probe);
   if (fd < 0) return false;
@@ -79,17 +130,22 @@ bool is_writable_folder(const char* path) {
 
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count) {
   std::string temporary;
-  const int fd = create_unique(std::string(path) + ".partial.", &temporary);
-  if (fd < 0) return false;
-  // An installer's private file stays private once replaced.
-  struct stat replaced;
-  if (stat(path, &replaced) == 0 && S_ISREG(replaced.st_mode)) fchmod(fd, replaced.st_mode & 07777);
-  const bool written = write_all(fd, data, count);
-  if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path) != 0) {
-    unlink(temporary.c_str());
-    return false;
+  int fd = -1, slot = -1;
+  {
+    const InterruptsDeferred deferred;
+    fd = create_unique(std::string(path) + ".partial.", &temporary);
+    if (fd < 0) return false;
+    slot = track(temporary);
+    // An installer's private file stays private once replaced.
+    struct stat replaced;
+    if (stat(path, &replaced) == 0 && S_ISREG(replaced.st_mode)) fchmod(fd, replaced.st_mode & 07777);
   }
-  return true;
+  const bool written = write_all(fd, data, count);
+  const InterruptsDeferred deferred;
+  const bool replaced = close(fd) == 0 && written && std::rename(temporary.c_str(), path) == 0;
+  if (!replaced) unlink(temporary.c_str());
+  untrack(slot);
+  return replaced;
 }
 
 bool file_size(std::FILE* file, uint64_t* size) {
@@ -154,6 +210,27 @@ bool same_file(const char* a, const char* b) {
   struct stat first, second;
   return a && b && stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
+}
+
+void end_run_on_interrupt() {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction action {};
+    if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action = {};
+    action.sa_handler = end_on_interrupt;
+    action.sa_mask = interrupt_signals();
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+InterruptsDeferred::InterruptsDeferred() {
+  if (g_deferred++ > 0) return;
+  const sigset_t signals = interrupt_signals();
+  sigprocmask(SIG_BLOCK, &signals, &g_mask_before);
+}
+
+InterruptsDeferred::~InterruptsDeferred() {
+  if (--g_deferred == 0) sigprocmask(SIG_SETMASK, &g_mask_before, nullptr);
 }
 
 }  // namespace platform
