@@ -1,10 +1,9 @@
 """Harness of the desktop shell's end-to-end tests: varnkit under Xvfb.
 
 Each test script calls isolate() first: where the system allows it, the script
-runs again in its own PID and network namespaces, so that the shell's process
-lookup by name and the fixed server port 7681 see only this test's processes
-(nothing else on the machine named varnkit-http-server can be adopted or
-stopped). Inside, the tests drive real X windows with xdotool, close windows
+runs again in its own PID and network namespaces, so that the fixed server
+port 7681 and the tests' checks of running processes see only this test's
+processes. Inside, the tests drive real X windows with xdotool, close windows
 the way a window manager does (WM_DELETE_WINDOW), and read and run page scripts
 through Chromium's DevTools protocol on a loopback port.
 """

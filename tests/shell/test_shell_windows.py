@@ -1,7 +1,8 @@
 """End-to-end: varnkit's windows and titles, pop-ups, the load-error page, which
-documents get the native interface, and the local web server it starts, adopts,
-checks and stops. Runs under Xvfb; pages come from the built web server, from a
-loopback test server, or from a stand-in that holds port 7681."""
+documents get the native interface, and the local web server it starts, proves
+and stops, never adopting or stopping one it did not start. Runs under Xvfb;
+pages come from the built web server, from a loopback test server, or from a
+stand-in that holds port 7681."""
 
 import json
 import os
@@ -119,15 +120,18 @@ class OriginTest(h.ShellTestCase):
         page.evaluate("""for (const src of [%s, 'data:text/html,' + encodeURIComponent(%s)]) {
             const frame = document.createElement('iframe'); frame.src = src; document.body.appendChild(frame); }"""
                       % (json.dumps(server.url("/frame")), json.dumps(REPORTER % {"port": server.port, "name": "data"})))
-        # A window opened to another origin.
-        page.evaluate("window.open(%s, 'other', 'width=300,height=200'); true" % json.dumps(server.url("/popup")))
-        self.assertEqual(self.reports(server, "popup"), [NOTHING])
+        # A window opened to another origin: its first page opens in the system browser, and the window goes.
+        popup = server.url("/popup")
+        page.evaluate("window.open(%s, 'other', 'width=300,height=200'); true" % json.dumps(popup))
+        h.wait_until(lambda: tree.system_browser_urls() == [popup], 20, what="the system browser")
         # A script that takes the main window elsewhere opens the system browser instead.
         elsewhere = server.url("/elsewhere?x=1")
         page.evaluate("location.href = %s" % json.dumps(elsewhere))
-        h.wait_until(lambda: tree.system_browser_urls() == [elsewhere], 20, what="the system browser")
+        h.wait_until(lambda: tree.system_browser_urls() == [popup, elsewhere], 20, what="the system browser")
         self.assertEqual(page.evaluate("location.href"), h.KIT_URL)
         time.sleep(1)
+        self.assertEqual(server.reported("popup"), [])
+        self.assertEqual(len(shell.windows()), 1)
         self.assertTrue(set(server.reported("frame") + server.reported("data")) <= {NOTHING})
         self.assertFalse([d for d in shell.diagnostics() if d.startswith("dialog")])
 
@@ -243,23 +247,21 @@ class ServerTest(h.ShellTestCase):
         self.assertFalse(h.process_alive(servers[0]), "the server still runs after the shell ended")
         self.assertTrue(os.path.isdir(os.path.join(tree.data_home, "KORVANE", "cuserdata")))
 
-    def test_adopts_a_server_that_already_runs_and_stops_it_at_the_end(self):
-        # A server that an earlier varnkit started: its key is the one kept in the data folder.
+    def test_a_server_it_did_not_start_is_neither_trusted_nor_stopped(self):
+        # The kit's server, started by hand with a key of its own: the window never adopts it.
         tree = self.make_tree(server="built")
-        key_file = os.path.join(tree.data_home, "KORVANE", "server-key")
-        os.makedirs(os.path.dirname(key_file))
-        open(key_file, "w").write("an earlier key")
         running = subprocess.Popen([os.path.join(tree.http, h.SERVER_NAME)], cwd=tree.http,
-                                   env=dict(os.environ, VARNKIT_SERVER_KEY="an earlier key"), stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: running.poll() is None and running.kill())
+                                   env=dict(os.environ, VARNKIT_SERVER_KEY="a key of its own"), stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (running.kill(), running.wait()))
         h.wait_until(lambda: h.accepts_connections(h.SERVER_PORT), 10, what="the server to listen")
         shell = self.start_shell(tree, "--use-views")
-        window = self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
-        self.assertEqual(shell.page(h.KIT_URL).evaluate(h.NATIVE_TYPES), KIT_TYPES)
-        self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid], "a second server was started")
+        window = self.display.wait_for_window("^varnkit: port 7681 is taken$", 30)
+        self.assertEqual(shell.page("varnkit-page://port-taken").evaluate(h.NATIVE_TYPES),
+                         " ".join(["undefined"] * len(h.NATIVE_NAMES)))
         self.display.close_window(window)
         self.assertEqual(shell.wait_exit(30), 0)
-        self.assertIsNotNone(running.wait(timeout=15))
+        self.assertIsNone(running.poll(), "the window stopped a server it did not start")
+        self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid])
 
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
         tree = self.make_tree(server="built")
