@@ -48,6 +48,9 @@ Application::Application(const std::optional<RuntimeFolders>& folders, QSize win
   profile_->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
   // A dropped link or file would replace the page with whatever it names.
   profile_->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+  // Addresses of other schemes (mailto:, ssh:, made-up ones), with or without a click, come to the
+  // pages' origin rule, which drops them (WebPage).
+  profile_->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
   profile_->installUrlSchemeHandler(kNativeScheme, native_);
   profile_->installUrlSchemeHandler(kShellPageScheme, new ShellPageHandler(profile_.get()));
   recheck_ = std::make_unique<RecheckBeforeKitDocuments>(server_);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
 
+#include "app/diagnostics.h"
 #include "browser/origin_rule.h"
 #include "browser/page_text.h"
 #include "browser/shell_page_handler.h"
@@ -28,6 +29,7 @@ class WebView : public QWebEngineView {
 
  protected:
   QWebEngineView* createWindow(QWebEnginePage::WebWindowType) override {
+    if (!static_cast<WebPage*>(page())->TakeNewWindowAllowed()) return nullptr;
     auto* window = new MainWindow(profile_, size_, origin_of(url()));
     return window->view();
   }
@@ -59,20 +61,27 @@ MainWindow::MainWindow(QWebEngineProfile* profile, QSize size, const std::string
 
   connect(page_, &QWebEnginePage::titleChanged, this, &QWidget::setWindowTitle);
   connect(page_, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+      shown_ = true;
+      return;
+    }
+    if (!loads_in_page(info.url())) {
+      // A new window sent to another scheme: its page kept it from the desktop (WebPage).
+      diagnostic("dropped " + info.url().toString());
+      if (!shown_) DropEmptyWindow();
+      return;
+    }
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
     // An HTTP error status is a response like any other: the server's page shows.
-    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-        info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain)
+    if (info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain)
       OnLoadFailed(info.errorCode(), info.errorString(), info.url());
   });
   connect(page_, &QWebEnginePage::windowCloseRequested, this, [this] {
     close_allowed_ = true;
     close();
   });
-  // A window whose first page went to the system browser, or nowhere, has nothing to show.
-  connect(page_, &WebPage::firstNavigationRefused, this, [this] {
-    close_allowed_ = true;
-    QTimer::singleShot(0, this, &QWidget::close);
-  });
+  connect(page_, &WebPage::firstNavigationRefused, this, &MainWindow::DropEmptyWindow);
   // Qt would shrink a first size to two thirds of the screen; the chosen size wins here.
   resize(size_);
   show();
@@ -105,6 +114,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // Runs end with the program, that is with the last window; closing any other window leaves them be.
   const bool last = Windows().size() == 1;
   if (!last || ConsoleWindow::ConfirmStopAll(this)) page_->triggerAction(QWebEnginePage::RequestClose);
+}
+
+void MainWindow::DropEmptyWindow() {
+  // A window whose first page went to the system browser, or nowhere, has nothing to show.
+  close_allowed_ = true;
+  QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void MainWindow::OnLoadFailed(int error_code, const QString& error_text, const QUrl& failed_url) {

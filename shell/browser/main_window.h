@@ -35,10 +35,12 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void DropEmptyWindow();
   void OnLoadFailed(int error_code, const QString& error_text, const QUrl& failed_url);
 
   QWebEngineView* view_;
   WebPage* page_;
   const QSize size_;
   bool close_allowed_ = false;  // the page agreed to close (its unload handlers ran)
+  bool shown_ = false;          // a page has loaded in the window
 };

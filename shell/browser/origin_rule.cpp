@@ -36,3 +36,8 @@ Navigation navigation_rule(const QUrl& target, const std::string& from, bool she
   if (shells_own || (!from.empty() && origin_of(target) == from)) return Navigation::Allow;
   return target.scheme() == "http" || target.scheme() == "https" ? Navigation::SystemBrowser : Navigation::Drop;
 }
+
+bool loads_in_page(const QUrl& target) {
+  static const QStringList kSchemes = {"http", "https", "data", "about", "blob", "file", kShellPageScheme};
+  return kSchemes.contains(target.scheme());
+}

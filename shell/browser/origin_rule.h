@@ -45,3 +45,8 @@ enum class Navigation {
 // (for a new window's first page, its opener's); `shells_own` marks loads the
 // shell itself makes (start page, error pages), reloads and history moves.
 Navigation navigation_rule(const QUrl& target, const std::string& from, bool shells_own);
+
+// True for the schemes the runtime loads inside a page (http, https, data,
+// about, blob, file, the shell's own pages): a frame may go there under the
+// runtime's own rules. Any other scheme would only be handed to the desktop.
+bool loads_in_page(const QUrl& target);

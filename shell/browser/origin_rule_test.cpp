@@ -59,3 +59,12 @@ TEST(NavigationRule, SameOriginGoesOtherWebAddressesGoToTheBrowserTheRestIsDropp
   for (const Case& c : cases)
     EXPECT_EQ(navigation_rule(QUrl(c.target), c.from, c.shells_own), c.expected) << c.target << " from " << c.from;
 }
+
+TEST(LoadsInPage, OnlyTheSchemesTheRuntimeShowsItself) {
+  for (const char* url : {"http://127.0.0.1:7681/", "https://example.com/", "data:text/html,x", "about:blank",
+                          "blob:http://127.0.0.1:7681/1", "file:///tmp/x.html", "varnkit-page://load-error/"})
+    EXPECT_TRUE(loads_in_page(QUrl(url))) << url;
+  for (const char* url : {"mailto:someone@example.com", "ssh://gateway/", "smb://server/share", "made-up:thing",
+                          "javascript-like:1", "varnkit-native:native_lastRun"})
+    EXPECT_FALSE(loads_in_page(QUrl(url))) << url;
+}

@@ -27,6 +27,10 @@ NOTHING = " ".join(["undefined"] * len(h.NATIVE_NAMES) + ["refused"])
 # The web user interface's title once it sees the native interface.
 KIT_TITLE = "varnkit 1.4.0"
 KIT_TYPES = " ".join(["string"] + ["function"] * (len(h.NATIVE_NAMES) - 1))
+NO_TYPES = " ".join(["undefined"] * len(h.NATIVE_NAMES))
+# A direct request to the shell's private scheme, as a foreign document could make it.
+DIRECT_REQUEST = ("(() => { try { const r = new XMLHttpRequest(); r.open('GET', 'varnkit-native:native_lastRun', false); "
+                  "r.send(); return 'answered ' + r.status; } catch (e) { return 'refused'; } })()")
 OPENER_PAGE = "<html><head><title>Opener</title></head><body>opener</body></html>"
 POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></html>"
 
@@ -172,6 +176,26 @@ class OriginTest(h.ShellTestCase):
         self.assertIsNone(holder.poll())
 
 
+    def test_other_schemes_are_dropped_with_a_line_in_the_diagnostics(self):
+        if not h.isolated() and h.accepts_connections(h.SERVER_PORT):
+            self.skipTest("something else serves port 7681 and no private network is available")
+        tree = self.make_tree(server="built")
+        shell = self.start_shell(tree)
+        page = shell.page(h.KIT_URL)
+        window = self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+        ways = {"link": "{ const a = document.createElement('a'); a.href = %s; document.body.appendChild(a); a.click(); }",
+                "new window": "window.open(%s, 'other', 'width=300,height=200'); true"}
+        for url in ("mailto:someone@example.com", "ssh://gateway.example/", "smb://server/share", "made-up:thing"):
+            for way, script in ways.items():
+                with self.subTest(url=url, way=way):
+                    seen = len(shell.diagnostics())
+                    page.evaluate(script % json.dumps(url))
+                    shell.wait_for_diagnostic("dropped " + url, after=seen)
+                    h.wait_until(lambda: shell.windows() == [window], 10, what="only the main window")
+        self.assertEqual(tree.system_browser_urls(), [])
+        self.assertEqual(page.evaluate("location.href"), h.KIT_URL)
+
+
 class LoadErrorTest(h.ShellTestCase):
 
     def error_heading(self, shell):
@@ -262,6 +286,90 @@ class ServerTest(h.ShellTestCase):
         self.assertEqual(shell.wait_exit(30), 0)
         self.assertIsNone(running.poll(), "the window stopped a server it did not start")
         self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid])
+
+    def test_another_accounts_program_on_the_port_gets_nothing_and_the_window_proves_a_new_server(self):
+        if not h.isolated():
+            self.skipTest("needs a private network to hand port 7681 to another program")
+        tree = self.make_tree(server="built")
+        shell = self.start_shell(tree)
+        page = shell.page(h.KIT_URL)
+        self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), KIT_TYPES)
+        [first] = h.processes_named(h.SERVER_NAME)
+        other = self.foreign_listener("127.0.0.1")
+        os.kill(first, signal.SIGKILL)
+        other.wait_listening()
+        shell.wait_for_diagnostic("server ended unexpectedly")
+        # The kit's page's link to the CSV formats opens a window: another account's page is in it.
+        seen = len(shell.diagnostics())
+        page.evaluate("document.querySelector('a[href=\"csv-formats.txt\"]').click()")
+        foreign = shell.page("csv-formats.txt")
+        self.assertEqual(foreign.evaluate("document.title"), "Foreign")
+        self.assertEqual(foreign.evaluate("typeof native_actionBackup"), "undefined")
+        self.assertEqual(foreign.evaluate(h.NATIVE_TYPES), NO_TYPES)
+        self.assertEqual(foreign.evaluate(DIRECT_REQUEST), "refused")
+        # The kit's page, loaded from the server that is gone, keeps its functions' names but no answers.
+        self.assertEqual(page.evaluate("native_lastRun()"), "{}")
+        self.assertIn("refused native request from http://127.0.0.1:7681", shell.diagnostics()[seen:])
+        # Once the other program is gone, the window's next server proves itself and the pages load again.
+        other.stop()
+        shell.wait_for_diagnostic("server proved again", timeout=40)
+        [second] = h.processes_named(h.SERVER_NAME)
+        self.assertNotEqual(second, first)
+        with open("/proc/%d/stat" % second) as f:
+            self.assertEqual(int(f.read().rsplit(")", 1)[1].split()[1]), shell.process.pid)
+        h.wait_until(lambda: page.evaluate(h.NATIVE_TYPES) == KIT_TYPES, 30, what="the kit's page with its functions")
+        h.wait_until(lambda: foreign.evaluate("document.title") != "Foreign", 30, what="the window to load again")
+        self.assertTrue(json.loads(page.evaluate("native_lastRun()")) == {"log": "", "archive": ""})
+
+    def test_a_listener_on_ipv6_loopback_never_gets_the_functions(self):
+        if not h.isolated():
+            self.skipTest("needs a private network to hold [::1]:7681")
+        self.foreign_listener("::1").wait_listening()
+        tree = self.make_tree(server="built")
+        # localhost is the kit's origin written as 127.0.0.1; [::1] is another program's.
+        for given, shown, title, types in (("http://[::1]:7681/", "http://[::1]:7681/", "Foreign", NO_TYPES),
+                                           ("http://localhost:7681/", h.KIT_URL, KIT_TITLE, KIT_TYPES)):
+            with self.subTest(url=given):
+                shell = self.start_shell(tree, "--url=" + given)
+                self.display.wait_for_window("^%s$" % title, 30)
+                page = shell.page(shown)
+                self.assertEqual(page.evaluate("location.href"), shown)
+                self.assertEqual(page.evaluate(h.NATIVE_TYPES), types)
+                self.assertEqual(page.evaluate(DIRECT_REQUEST), "refused")
+                shell.stop()
+
+    def test_a_second_start_hands_its_address_over_and_both_windows_keep_working(self):
+        for closed_first in ("first", "second"):
+            with self.subTest(closed_first=closed_first):
+                tree = self.make_tree(server="built")
+                shell = self.start_shell(tree)
+                pages = {"first": shell.page(h.KIT_URL)}
+                self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+                servers = h.processes_named(h.SERVER_NAME)
+                # Without an address the running window comes to the front; with one, it opens in a new window.
+                self.assertEqual(self.start_shell(tree).wait_exit(30), 0)
+                shell.wait_for_diagnostic("handed over no address")
+                self.assertEqual(len(shell.windows()), 1)
+                self.assertEqual(self.start_shell(tree, "--url=http://localhost:7681/#second").wait_exit(30), 0)
+                shell.wait_for_diagnostic("handed over http://localhost:7681/#second")
+                pages["second"] = shell.page("#second")
+                self.assertEqual(h.processes_named(h.SERVER_NAME), servers, "the second start ran a server")
+                windows = {}
+                for name, page in pages.items():
+                    page.evaluate("document.title = %s" % json.dumps(name))
+                    windows[name] = self.display.wait_for_window("^%s$" % name)
+                self.display.close_window(windows[closed_first])
+                kept = "second" if closed_first == "first" else "first"
+                h.wait_until(lambda: shell.windows() == [windows[kept]], 20, what="the other window left")
+                pages[kept].evaluate("location.reload()")
+                h.wait_until(lambda: pages[kept].evaluate("document.readyState") == "complete", 20, what="the reload")
+                self.assertEqual(pages[kept].evaluate(h.NATIVE_TYPES), KIT_TYPES)
+                self.assertEqual(json.loads(pages[kept].evaluate("native_lastRun()")), {"log": "", "archive": ""})
+                self.assertEqual(h.processes_named(h.SERVER_NAME), servers)
+                self.display.close_window(windows[kept])
+                self.assertEqual(shell.wait_exit(30), 0)
+                self.assertEqual(h.processes_named(h.SERVER_NAME), [])
 
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
         tree = self.make_tree(server="built")
