@@ -1,6 +1,5 @@
 #include "server/server_process.h"
 
-#include <QDeadlineTimer>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -35,7 +34,7 @@ ServerProcess::ServerProcess(const QString& program, const QString& folder, QObj
   prove_timer_.setInterval(kChallengeIntervalMs);
   connect(&prove_timer_, &QTimer::timeout, this, [this] {
     if (challenge_pending_) return;
-    if (QDeadlineTimer(prove_deadline_).hasExpired()) {
+    if (prove_deadline_.hasExpired()) {
       // Running but not proving itself: it goes, and the next start is scheduled once it has.
       prove_timer_.stop();
       process_->kill();
@@ -85,7 +84,7 @@ void ServerProcess::start() {
   environment.insert(kServerKeyVariable, QString::fromLatin1(key_));
   process_->setProcessEnvironment(environment);
   SetState(State::Starting);
-  prove_deadline_ = QDeadlineTimer(kProveLimitMs).deadline();
+  prove_deadline_ = QDeadlineTimer(kProveLimitMs);
   challenge_pending_ = false;
   process_->start();
   prove_timer_.start();
@@ -102,7 +101,7 @@ void ServerProcess::recheck() {
     if (ours || state_ != State::Proved) return;
     diagnostic("server did not prove itself");
     SetState(State::Starting);
-    prove_deadline_ = QDeadlineTimer(kProveLimitMs).deadline();
+    prove_deadline_ = QDeadlineTimer(kProveLimitMs);
     prove_timer_.start();
   });
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QProcess>
@@ -58,7 +59,7 @@ class ServerProcess : public QObject {
   QTimer restart_timer_;  // a new start after an unexpected end
   QByteArray key_;
   State state_ = State::Absent;
-  qint64 prove_deadline_ = 0;
+  QDeadlineTimer prove_deadline_;
   int restart_delay_ms_ = 0;
   bool settled_ = false;
   bool challenge_pending_ = false;

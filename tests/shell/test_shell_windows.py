@@ -371,6 +371,19 @@ class ServerTest(h.ShellTestCase):
                 self.assertEqual(shell.wait_exit(30), 0)
                 self.assertEqual(h.processes_named(h.SERVER_NAME), [])
 
+    def test_a_server_that_does_not_prove_itself_is_stopped_and_replaced(self):
+        # The stand-in answers every request with its page, the identity question too.
+        shell = self.start_shell(self.make_tree(server="stub"))
+        # The window opens once it has given up on the proof.
+        window = shell.first_window(timeout=30)
+        started = h.wait_until(lambda: h.processes_named(h.SERVER_NAME), 20, what="the next start")
+        h.wait_until(lambda: not set(started) & set(h.processes_named(h.SERVER_NAME)), 30,
+                     what="the unproved server to be stopped")
+        self.assertFalse([d for d in shell.diagnostics() if d.startswith("server proved")])
+        self.display.close_window(window)
+        self.assertEqual(shell.wait_exit(30), 0)
+        self.assertEqual(h.processes_named(h.SERVER_NAME), [])
+
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
         tree = self.make_tree(server="built")
         shell = self.start_shell(tree)
