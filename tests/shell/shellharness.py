@@ -1,10 +1,9 @@
 """Harness of the desktop shell's end-to-end tests: varnkit under Xvfb.
 
 Each test script calls isolate() first: where the system allows it, the script
-runs again in its own PID and network namespaces, so that the shell's process
-lookup by name and the fixed server port 7681 see only this test's processes
-(nothing else on the machine named varnkit-http-server can be adopted or
-stopped). Inside, the tests drive real X windows with xdotool, close windows
+runs again in its own PID and network namespaces, so that the fixed server
+port 7681 and the tests' checks of running processes see only this test's
+processes. Inside, the tests drive real X windows with xdotool, close windows
 the way a window manager does (WM_DELETE_WINDOW), and read and run page scripts
 through Chromium's DevTools protocol on a loopback port.
 """
@@ -479,14 +478,15 @@ FAKE_TOOL = r'''#!/usr/bin/env python3
 # Stands in for varnu-cli: records its arguments, prints a plain line, a progress line
 # redrawn after carriage returns and a green line,
 # waits while the hold file exists, and exits with the status the test chose.
-# A status query gets a gateway's answer at once; a backup to show or compare
+# A status query gets a gateway's answer at once (its model as the test chose); a backup to show or compare
 # gets a small document naming its files, a comparison's with status 1 (different);
 # the documents come after echo lines, as the tool's do.
 import json, os, sys, time
 if "--json" in sys.argv:
     sys.stdout.write("varnu-cli\nACTION=%s\n" % sys.argv[2])
 if sys.argv[1:3] == ["--action", "get_status"]:
-    sys.stdout.write(json.dumps({"model_name": "LUMARO-2", "serial_number": "SN-FAKE"}) + "\n")
+    model = os.environ.get("VARNKIT_TEST_GATEWAY_MODEL", "LUMARO-2")
+    sys.stdout.write(json.dumps({"model_name": model, "serial_number": "SN-FAKE"}) + "\n")
     sys.exit(0)
 with open(os.environ["VARNKIT_TEST_TOOL_LOG"], "a") as log:
     log.write(json.dumps(sys.argv[1:]) + "\n")
@@ -545,6 +545,12 @@ class ShellTree:
         with open(self.browser, "w") as f:
             f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> %s\n' % self.browser_log)
         os.chmod(self.browser, 0o755)
+        # Whatever reaches the desktop's opener past the shell's own rule is recorded too.
+        self.bin = os.path.join(self.root, "bin")
+        os.makedirs(self.bin)
+        with open(os.path.join(self.bin, "xdg-open"), "w") as f:
+            f.write('#!/bin/sh\nprintf "xdg-open %%s\\n" "$1" >> %s\n' % self.browser_log)
+        os.chmod(os.path.join(self.bin, "xdg-open"), 0o755)
 
     def system_browser_urls(self):
         if not os.path.exists(self.browser_log):
@@ -578,6 +584,7 @@ class Shell:
             "QTWEBENGINE_REMOTE_DEBUGGING": "127.0.0.1:%d" % self.devtools_port,
             "VARNKIT_TEST_TOOL_LOG": tree.tool_log,
             "VARNKIT_SYSTEM_BROWSER": tree.browser,
+            "PATH": tree.bin + os.pathsep + os.environ.get("PATH", ""),
         })
         environment.update(env or {})
         self.stderr_path = os.path.join(tree.root, "varnkit-stderr-%d.txt" % self.devtools_port)
@@ -597,7 +604,7 @@ class Shell:
         """The first diagnostic line starting with `prefix` among those after the first `after`."""
         try:
             return wait_until(lambda: next((d for d in self.diagnostics()[after:] if d.startswith(prefix)), None),
-                              timeout, what="diagnostic %r" % prefix)
+                              timeout, what="diagnostic %r" % (prefix,))
         except AssertionError as error:
             raise AssertionError("%s; the shell reported %r" % (error, self.diagnostics()[after:])) from None
 
@@ -677,6 +684,53 @@ class Shell:
         self._stderr.close()
 
 
+FOREIGN_SERVER = r'''
+# Another account's program: takes the address as soon as it is free and answers every GET with its own page.
+import http.server, socket, sys, time
+class Server(http.server.ThreadingHTTPServer):
+    address_family = socket.AF_INET6 if ":" in sys.argv[1] else socket.AF_INET
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = b"<html><head><title>Foreign</title></head><body>another account's page</body></html>"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+while True:
+    try:
+        server = Server((sys.argv[1], int(sys.argv[2])), Handler)
+        break
+    except OSError:
+        time.sleep(0.002)
+print("listening", flush=True)
+server.serve_forever()
+'''
+
+
+class ForeignListener:
+    """A web server of another account (nobody, when the tests run as root) on host:port; it waits
+    for the address to be free and then takes it."""
+
+    def __init__(self, host, port):
+        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+        self.process = subprocess.Popen([python, "-c", FOREIGN_SERVER, host, str(port)], stdout=subprocess.PIPE,
+                                        user=65534 if os.geteuid() == 0 else None, cwd="/")
+
+    def wait_listening(self, timeout=20):
+        ready = Background(self.process.stdout.readline)
+        if ready.result(timeout) != b"listening\n":
+            raise AssertionError("the other account's server did not start")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.process.stdout.close()
+
+
 class ShellTestCase(unittest.TestCase):
     """Starts a display per test; shells started through start_shell() are stopped afterwards."""
 
@@ -706,3 +760,8 @@ class ShellTestCase(unittest.TestCase):
         server = PageServer(pages)
         self.addCleanup(server.close)
         return server
+
+    def foreign_listener(self, host, port=SERVER_PORT):
+        listener = ForeignListener(host, port)
+        self.addCleanup(listener.stop)
+        return listener

@@ -32,6 +32,8 @@ MISSING = "notice File Path: Missing or wrong arguments."
 NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
 GREEN = (0x13, 0xA1, 0x0E)
+# Markup that, rendered, paints its text bright green and makes a link of it.
+MARKUP = "<a href='file:///usr/bin/xterm'><font color=#00ff00>LUMARO-2</font></a>"
 
 
 class BridgeTestCase(h.ShellTestCase):
@@ -92,6 +94,18 @@ class BridgeTestCase(h.ShellTestCase):
         line = self.shell.wait_for_diagnostic("console ", after=seen_before, timeout=timeout)
         status, text = line[len("console "):].split(" ", 1)
         return int(status), json.loads(text)[0]
+
+    def firmware_package(self, model, version):
+        """A firmware package made by the developer utility fwmaker."""
+        if not os.path.exists(FWMAKER):
+            self.fail("fwmaker is not built")
+        folder = tempfile.mkdtemp(prefix="varnkit-fw-")
+        self.addCleanup(shutil.rmtree, folder)
+        image, package = os.path.join(folder, "image.binary"), os.path.join(folder, "firmware package.bin")
+        subprocess.run([FWMAKER, "image", image, "--model", model, "--version", version, "--size", "1835192"],
+                       check=True)
+        subprocess.run([FWMAKER, "package", package, image], check=True)
+        return package
 
 
 class ArgumentTest(BridgeTestCase):
@@ -230,6 +244,95 @@ class ToolRunTest(BridgeTestCase):
         self.assertEqual(self.shell.wait_exit(30), 0)
         self.assertEqual(h.processes_running(tool), [], "the tool outlived the shell")
         self.assertFalse([d for d in self.shell.diagnostics() if d.startswith("question")])
+        # The stopped run still has its log.
+        [log] = glob.glob(os.path.join(self.tree.state_home, "varnkit", "logs", "*-restore-127.0.0.1_9.log"))
+        with open(log) as f:
+            logged = f.read()
+        self.assertEqual(logged.splitlines(True)[-1], "varnu-cli was stopped before the end.\n")
+
+    def test_a_tool_ended_by_a_signal_the_window_did_not_send_is_reported_and_logged(self):
+        # 200 logs of earlier runs: the oldest goes when this run's log comes.
+        hold = tempfile.NamedTemporaryFile(prefix="varnkit-hold-", delete=False).name
+        self.addCleanup(lambda: os.path.exists(hold) and os.remove(hold))
+        self.tree = self.make_tree(server="built")
+        logs = os.path.join(self.tree.state_home, "varnkit", "logs")
+        os.makedirs(logs)
+        for i in range(200):
+            open(os.path.join(logs, "20000101-%06d-backup-127.0.0.1.log" % i), "w").close()
+        self.shell = self.start_shell(self.tree, env={"VARNKIT_TEST_TOOL_HOLD": hold})
+        self.page = self.shell.page(h.KIT_URL)
+        seen = len(self.shell.diagnostics())
+        call = self.call("native_actionBackup('127.0.0.1:9')")
+        self.choose("native_actionBackup", self.tree.work, seen)
+        self.console()
+        tool = os.path.join(self.tree.root, "cli", "varnu-cli")
+        [pid] = h.wait_until(lambda: h.processes_running(tool), 10, what="the tool")
+        os.kill(pid, signal.SIGKILL)
+        self.assertEqual(call.result(20), -5)
+        status, text = self.console_result(seen)
+        self.assertEqual(status, -5)
+        self.assertEqual(text.split("\n")[-1], "varnu-cli ended unexpectedly (signal 9).")
+        run = json.loads(self.page.evaluate("native_lastRun()"))
+        self.assertEqual(sorted(os.listdir(logs))[0], "20000101-000001-backup-127.0.0.1.log")
+        self.assertEqual(len(os.listdir(logs)), 200)
+        self.assertIn(run["log"], os.listdir(logs))
+        # Only the user may enter the folders or read the log.
+        for folder in (os.path.dirname(logs), logs):
+            self.assertEqual(os.stat(folder).st_mode & 0o777, 0o700, folder)
+        self.assertEqual(os.stat(os.path.join(logs, run["log"])).st_mode & 0o777, 0o600)
+
+    def test_closing_a_window_that_runs_nothing_never_asks(self):
+        hold = self.start_with_held_tool()
+        seen = len(self.shell.diagnostics())
+        # Started as the kit's page starts it, without blocking the page (on a connection of its own).
+        call = h.Background(self.shell.page(h.KIT_URL).evaluate,
+                            "native_runAction('native_actionRestore', '127.0.0.1:9')", True)
+        self.choose("native_actionRestore", h.STUB_SERVER, seen)
+        self.console()
+        # The help pop-up of the kit's page.
+        self.page.evaluate("document.querySelector('a[href=\"csv-formats.txt\"]').click()")
+        self.shell.page("csv-formats.txt")
+        popup = [w for w in self.shell.windows() if self.display.window_name(w).endswith("csv-formats.txt")]
+        self.assertEqual(len(popup), 1)
+        self.display.close_window(popup[0])
+        h.wait_until(lambda: popup[0] not in self.shell.windows(), 20, what="the pop-up to close")
+        self.assertFalse([d for d in self.shell.diagnostics()[seen:] if d.startswith("question")])
+        self.assertFalse(call.done(), "closing the pop-up ended the restore")
+        os.remove(hold)
+        self.assertEqual(call.result(30), 0)
+
+    def test_markup_in_a_model_name_or_an_address_shows_as_written_in_every_dialog(self):
+        hold = tempfile.NamedTemporaryFile(prefix="varnkit-hold-", delete=False).name
+        self.addCleanup(lambda: os.path.exists(hold) and os.remove(hold))
+        self.start(env={"VARNKIT_TEST_GATEWAY_MODEL": MARKUP, "VARNKIT_TEST_TOOL_HOLD": hold})
+        backup = os.path.join(self.tree.work, "backup.zip")
+        open(backup, "wb").close()
+        firmware = self.firmware_package("LUMARO-3", "1.6.0")
+        address = "<font color=#00ff00>127.0.0.1:9"
+        # (call, its dialog's answer, the box, the text it must hold as written, the key that answers it)
+        cases = [("native_actionRestore('127.0.0.1:9')", backup, "^Restore the gateway\\?$", MARKUP, "Escape"),
+                 ("native_actionFirmwareUpgrade('127.0.0.1:9')", firmware, "^Firmware for another model$", MARKUP,
+                  "Return"),
+                 ("native_actionBackup(%s)" % json.dumps(address), self.tree.work, "^Stop the running action\\?$",
+                  address, "Return")]
+        for call_text, path, box_title, written, key in cases:
+            with self.subTest(box=box_title):
+                seen = len(self.shell.diagnostics())
+                call = self.call(call_text)
+                self.choose(call_text.split("(")[0], path, seen, confirm=None)
+                if box_title.startswith("^Stop"):
+                    self.display.close_window(self.console())
+                box = self.display.wait_for_window(box_title)
+                said = self.shell.wait_for_diagnostic(("question", "confirm", "refused"), after=seen)
+                self.assertIn(written, said)
+                time.sleep(0.5)
+                colours = h.image_colours(self.display.screenshot(os.path.join(self.tree.root, "box.png"), box))
+                rendered = sum(n for (r, g, b), n in colours.items() if g > 160 and r < 100 and b < 100)
+                self.assertEqual(rendered, 0, "the box rendered the markup")
+                self.display.type_into(box, "", then=key)
+                if box_title.startswith("^Stop"):
+                    os.remove(hold)
+                self.assertIn(call.result(30), (-3, -4, 0))
 
     def test_a_missing_tool_returns_minus_one(self):
         self.start(tool=None)
@@ -495,18 +598,6 @@ class RealToolTest(BridgeTestCase):
         self.assertTrue(text.endswith("\nvarnu-cli was stopped before the end."), text)
         self.assertEqual(self.display.windows("^varnu-cli: "), [console])
         self.assertLess(len(self.restores(gateway)), 22)
-
-    def firmware_package(self, model, version):
-        """A firmware package made by the developer utility fwmaker."""
-        if not os.path.exists(FWMAKER):
-            self.fail("fwmaker is not built")
-        folder = tempfile.mkdtemp(prefix="varnkit-fw-")
-        self.addCleanup(shutil.rmtree, folder)
-        image, package = os.path.join(folder, "image.binary"), os.path.join(folder, "firmware package.bin")
-        subprocess.run([FWMAKER, "image", image, "--model", model, "--version", version, "--size", "1835192"],
-                       check=True)
-        subprocess.run([FWMAKER, "package", package, image], check=True)
-        return package
 
     def backups_before_and_after_a_channel_setup(self):
         """Two backup archives of one stand-in: before and after channel 1 was set up from examples/channel.csv."""

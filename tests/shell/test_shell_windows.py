@@ -1,7 +1,8 @@
 """End-to-end: varnkit's windows and titles, pop-ups, the load-error page, which
-documents get the native interface, and the local web server it starts, adopts,
-checks and stops. Runs under Xvfb; pages come from the built web server, from a
-loopback test server, or from a stand-in that holds port 7681."""
+documents get the native interface, and the local web server it starts, proves
+and stops, never adopting or stopping one it did not start. Runs under Xvfb;
+pages come from the built web server, from a loopback test server, or from a
+stand-in that holds port 7681."""
 
 import json
 import os
@@ -26,6 +27,10 @@ NOTHING = " ".join(["undefined"] * len(h.NATIVE_NAMES) + ["refused"])
 # The web user interface's title once it sees the native interface.
 KIT_TITLE = "varnkit 1.4.0"
 KIT_TYPES = " ".join(["string"] + ["function"] * (len(h.NATIVE_NAMES) - 1))
+NO_TYPES = " ".join(["undefined"] * len(h.NATIVE_NAMES))
+# A direct request to the shell's private scheme, as a foreign document could make it.
+DIRECT_REQUEST = ("(() => { try { const r = new XMLHttpRequest(); r.open('GET', 'varnkit-native:native_lastRun', false); "
+                  "r.send(); return 'answered ' + r.status; } catch (e) { return 'refused'; } })()")
 OPENER_PAGE = "<html><head><title>Opener</title></head><body>opener</body></html>"
 POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></html>"
 
@@ -119,15 +124,18 @@ class OriginTest(h.ShellTestCase):
         page.evaluate("""for (const src of [%s, 'data:text/html,' + encodeURIComponent(%s)]) {
             const frame = document.createElement('iframe'); frame.src = src; document.body.appendChild(frame); }"""
                       % (json.dumps(server.url("/frame")), json.dumps(REPORTER % {"port": server.port, "name": "data"})))
-        # A window opened to another origin.
-        page.evaluate("window.open(%s, 'other', 'width=300,height=200'); true" % json.dumps(server.url("/popup")))
-        self.assertEqual(self.reports(server, "popup"), [NOTHING])
+        # A window opened to another origin: its first page opens in the system browser, and the window goes.
+        popup = server.url("/popup")
+        page.evaluate("window.open(%s, 'other', 'width=300,height=200'); true" % json.dumps(popup))
+        h.wait_until(lambda: tree.system_browser_urls() == [popup], 20, what="the system browser")
         # A script that takes the main window elsewhere opens the system browser instead.
         elsewhere = server.url("/elsewhere?x=1")
         page.evaluate("location.href = %s" % json.dumps(elsewhere))
-        h.wait_until(lambda: tree.system_browser_urls() == [elsewhere], 20, what="the system browser")
+        h.wait_until(lambda: tree.system_browser_urls() == [popup, elsewhere], 20, what="the system browser")
         self.assertEqual(page.evaluate("location.href"), h.KIT_URL)
         time.sleep(1)
+        self.assertEqual(server.reported("popup"), [])
+        self.assertEqual(len(shell.windows()), 1)
         self.assertTrue(set(server.reported("frame") + server.reported("data")) <= {NOTHING})
         self.assertFalse([d for d in shell.diagnostics() if d.startswith("dialog")])
 
@@ -166,6 +174,26 @@ class OriginTest(h.ShellTestCase):
         self.display.close_window(window)
         self.assertEqual(shell.wait_exit(30), 0)
         self.assertIsNone(holder.poll())
+
+
+    def test_other_schemes_are_dropped_with_a_line_in_the_diagnostics(self):
+        if not h.isolated() and h.accepts_connections(h.SERVER_PORT):
+            self.skipTest("something else serves port 7681 and no private network is available")
+        tree = self.make_tree(server="built")
+        shell = self.start_shell(tree)
+        page = shell.page(h.KIT_URL)
+        window = self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+        ways = {"link": "{ const a = document.createElement('a'); a.href = %s; document.body.appendChild(a); a.click(); }",
+                "new window": "window.open(%s, 'other', 'width=300,height=200'); true"}
+        for url in ("mailto:someone@example.com", "ssh://gateway.example/", "smb://server/share", "made-up:thing"):
+            for way, script in ways.items():
+                with self.subTest(url=url, way=way):
+                    seen = len(shell.diagnostics())
+                    page.evaluate(script % json.dumps(url))
+                    shell.wait_for_diagnostic("dropped " + url, after=seen)
+                    h.wait_until(lambda: shell.windows() == [window], 10, what="only the main window")
+        self.assertEqual(tree.system_browser_urls(), [])
+        self.assertEqual(page.evaluate("location.href"), h.KIT_URL)
 
 
 class LoadErrorTest(h.ShellTestCase):
@@ -243,23 +271,118 @@ class ServerTest(h.ShellTestCase):
         self.assertFalse(h.process_alive(servers[0]), "the server still runs after the shell ended")
         self.assertTrue(os.path.isdir(os.path.join(tree.data_home, "KORVANE", "cuserdata")))
 
-    def test_adopts_a_server_that_already_runs_and_stops_it_at_the_end(self):
-        # A server that an earlier varnkit started: its key is the one kept in the data folder.
+    def test_a_server_it_did_not_start_is_neither_trusted_nor_stopped(self):
+        # The kit's server, started by hand with a key of its own: the window never adopts it.
         tree = self.make_tree(server="built")
-        key_file = os.path.join(tree.data_home, "KORVANE", "server-key")
-        os.makedirs(os.path.dirname(key_file))
-        open(key_file, "w").write("an earlier key")
         running = subprocess.Popen([os.path.join(tree.http, h.SERVER_NAME)], cwd=tree.http,
-                                   env=dict(os.environ, VARNKIT_SERVER_KEY="an earlier key"), stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: running.poll() is None and running.kill())
+                                   env=dict(os.environ, VARNKIT_SERVER_KEY="a key of its own"), stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (running.kill(), running.wait()))
         h.wait_until(lambda: h.accepts_connections(h.SERVER_PORT), 10, what="the server to listen")
         shell = self.start_shell(tree, "--use-views")
-        window = self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
-        self.assertEqual(shell.page(h.KIT_URL).evaluate(h.NATIVE_TYPES), KIT_TYPES)
-        self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid], "a second server was started")
+        window = self.display.wait_for_window("^varnkit: port 7681 is taken$", 30)
+        self.assertEqual(shell.page("varnkit-page://port-taken").evaluate(h.NATIVE_TYPES),
+                         " ".join(["undefined"] * len(h.NATIVE_NAMES)))
         self.display.close_window(window)
         self.assertEqual(shell.wait_exit(30), 0)
-        self.assertIsNotNone(running.wait(timeout=15))
+        self.assertIsNone(running.poll(), "the window stopped a server it did not start")
+        self.assertEqual(h.processes_named(h.SERVER_NAME), [running.pid])
+
+    def test_another_accounts_program_on_the_port_gets_nothing_and_the_window_proves_a_new_server(self):
+        if not h.isolated():
+            self.skipTest("needs a private network to hand port 7681 to another program")
+        tree = self.make_tree(server="built")
+        shell = self.start_shell(tree)
+        page = shell.page(h.KIT_URL)
+        self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+        self.assertEqual(page.evaluate(h.NATIVE_TYPES), KIT_TYPES)
+        [first] = h.processes_named(h.SERVER_NAME)
+        other = self.foreign_listener("127.0.0.1")
+        os.kill(first, signal.SIGKILL)
+        other.wait_listening()
+        shell.wait_for_diagnostic("server ended unexpectedly")
+        # The kit's page's link to the CSV formats opens a window: another account's page is in it.
+        seen = len(shell.diagnostics())
+        page.evaluate("document.querySelector('a[href=\"csv-formats.txt\"]').click()")
+        foreign = shell.page("csv-formats.txt")
+        self.assertEqual(foreign.evaluate("document.title"), "Foreign")
+        self.assertEqual(foreign.evaluate("typeof native_actionBackup"), "undefined")
+        self.assertEqual(foreign.evaluate(h.NATIVE_TYPES), NO_TYPES)
+        self.assertEqual(foreign.evaluate(DIRECT_REQUEST), "refused")
+        # The kit's page, loaded from the server that is gone, keeps its functions' names but no answers.
+        self.assertEqual(page.evaluate("native_lastRun()"), "{}")
+        self.assertIn("refused native request from http://127.0.0.1:7681", shell.diagnostics()[seen:])
+        # Once the other program is gone, the window's next server proves itself and the pages load again.
+        other.stop()
+        shell.wait_for_diagnostic("server proved again", timeout=40)
+        [second] = h.processes_named(h.SERVER_NAME)
+        self.assertNotEqual(second, first)
+        with open("/proc/%d/stat" % second) as f:
+            self.assertEqual(int(f.read().rsplit(")", 1)[1].split()[1]), shell.process.pid)
+        h.wait_until(lambda: page.evaluate(h.NATIVE_TYPES) == KIT_TYPES, 30, what="the kit's page with its functions")
+        h.wait_until(lambda: foreign.evaluate("document.title") != "Foreign", 30, what="the window to load again")
+        self.assertTrue(json.loads(page.evaluate("native_lastRun()")) == {"log": "", "archive": ""})
+
+    def test_a_listener_on_ipv6_loopback_never_gets_the_functions(self):
+        if not h.isolated():
+            self.skipTest("needs a private network to hold [::1]:7681")
+        self.foreign_listener("::1").wait_listening()
+        tree = self.make_tree(server="built")
+        # localhost is the kit's origin written as 127.0.0.1; [::1] is another program's.
+        for given, shown, title, types in (("http://[::1]:7681/", "http://[::1]:7681/", "Foreign", NO_TYPES),
+                                           ("http://localhost:7681/", h.KIT_URL, KIT_TITLE, KIT_TYPES)):
+            with self.subTest(url=given):
+                shell = self.start_shell(tree, "--url=" + given)
+                self.display.wait_for_window("^%s$" % title, 30)
+                page = shell.page(shown)
+                self.assertEqual(page.evaluate("location.href"), shown)
+                self.assertEqual(page.evaluate(h.NATIVE_TYPES), types)
+                self.assertEqual(page.evaluate(DIRECT_REQUEST), "refused")
+                shell.stop()
+
+    def test_a_second_start_hands_its_address_over_and_both_windows_keep_working(self):
+        for closed_first in ("first", "second"):
+            with self.subTest(closed_first=closed_first):
+                tree = self.make_tree(server="built")
+                shell = self.start_shell(tree)
+                pages = {"first": shell.page(h.KIT_URL)}
+                self.display.wait_for_window("^%s$" % KIT_TITLE, 30)
+                servers = h.processes_named(h.SERVER_NAME)
+                # Without an address the running window comes to the front; with one, it opens in a new window.
+                self.assertEqual(self.start_shell(tree).wait_exit(30), 0)
+                shell.wait_for_diagnostic("handed over no address")
+                self.assertEqual(len(shell.windows()), 1)
+                self.assertEqual(self.start_shell(tree, "--url=http://localhost:7681/#second").wait_exit(30), 0)
+                shell.wait_for_diagnostic("handed over http://localhost:7681/#second")
+                pages["second"] = shell.page("#second")
+                self.assertEqual(h.processes_named(h.SERVER_NAME), servers, "the second start ran a server")
+                windows = {}
+                for name, page in pages.items():
+                    page.evaluate("document.title = %s" % json.dumps(name))
+                    windows[name] = self.display.wait_for_window("^%s$" % name)
+                self.display.close_window(windows[closed_first])
+                kept = "second" if closed_first == "first" else "first"
+                h.wait_until(lambda: shell.windows() == [windows[kept]], 20, what="the other window left")
+                pages[kept].evaluate("location.reload()")
+                h.wait_until(lambda: pages[kept].evaluate("document.readyState") == "complete", 20, what="the reload")
+                self.assertEqual(pages[kept].evaluate(h.NATIVE_TYPES), KIT_TYPES)
+                self.assertEqual(json.loads(pages[kept].evaluate("native_lastRun()")), {"log": "", "archive": ""})
+                self.assertEqual(h.processes_named(h.SERVER_NAME), servers)
+                self.display.close_window(windows[kept])
+                self.assertEqual(shell.wait_exit(30), 0)
+                self.assertEqual(h.processes_named(h.SERVER_NAME), [])
+
+    def test_a_server_that_does_not_prove_itself_is_stopped_and_replaced(self):
+        # The stand-in answers every request with its page, the identity question too.
+        shell = self.start_shell(self.make_tree(server="stub"))
+        # The window opens once it has given up on the proof.
+        window = shell.first_window(timeout=30)
+        started = h.wait_until(lambda: h.processes_named(h.SERVER_NAME), 20, what="the next start")
+        h.wait_until(lambda: not set(started) & set(h.processes_named(h.SERVER_NAME)), 30,
+                     what="the unproved server to be stopped")
+        self.assertFalse([d for d in shell.diagnostics() if d.startswith("server proved")])
+        self.display.close_window(window)
+        self.assertEqual(shell.wait_exit(30), 0)
+        self.assertEqual(h.processes_named(h.SERVER_NAME), [])
 
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
         tree = self.make_tree(server="built")

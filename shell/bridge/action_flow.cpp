@@ -1,0 +1,65 @@
+#include "bridge/action_flow.h"
+
+#include "bridge/path_picker.h"
+#include "bridge/readers.h"
+#include "runs/confirmation.h"
+#include "runs/console_window.h"
+#include "runs/message_boxes.h"
+#include "runs/quiet_run.h"
+
+namespace {
+
+constexpr char kNoticeCaption[] = "File Path";
+constexpr char kMissingArguments[] = "Missing or wrong arguments.";
+constexpr char kNoFolderSelected[] = "No folder selected.";
+
+// Asks before a restore or an upgrade writes, beside the gateway's status; `proceed` runs only when the user agreed.
+void Confirm(NativeAction action, const std::string& gateway, const std::string& path,
+             const std::function<void(int)>& reply, const std::function<void()>& proceed) {
+  QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
+    const bool restore = action == NativeAction::Restore;
+    const Confirmation confirmation = restore ? restore_confirmation(path, read_backup_origin(path), gateway, status)
+                                              : upgrade_confirmation(path, read_package_info(path), gateway, status);
+    AskBeforeWriting(confirmation, restore, [=](bool agreed) {
+      if (agreed) {
+        proceed();
+      } else {
+        reply(confirmation.refused ? kResultRefused : kResultDeclined);
+      }
+    });
+  });
+}
+
+}  // namespace
+
+void RunAction(NativeAction action, const std::optional<QString>& address, const std::optional<ChannelChoice>& choice,
+               const std::function<void(int)>& reply) {
+  if (!address || (needs_channel(action) && !choice)) {
+    ShowNotice(kNoticeCaption, kMissingArguments, [reply] { reply(kResultNotRun); });
+    return;
+  }
+  if (address->isEmpty()) {
+    reply(kResultNotRun);
+    return;
+  }
+  const std::string gateway = address->toStdString();
+  const ChannelChoice setup = choice.value_or(ChannelChoice{});
+  PickPath(path_pick(action), path_dialog(action, gateway, setup), [=](const QString& path) {
+    if (path.isEmpty()) {
+      ShowNotice(kNoticeCaption, kNoFolderSelected, [reply] { reply(kResultNotRun); });
+      return;
+    }
+    const auto run = [=] {
+      QStringList arguments;
+      for (const std::string& argument : tool_arguments(action, gateway, path.toStdString(), setup))
+        arguments << QString::fromStdString(argument);
+      ConsoleWindow::Run(ConsoleToolPath(), arguments, action, gateway, reply);
+    };
+    // Only a restore and an upgrade write over the gateway's configuration or firmware.
+    if (action == NativeAction::Restore || action == NativeAction::FirmwareUpgrade) {
+      Confirm(action, gateway, path.toStdString(), reply, run);
+    } else {
+      run();
+    }
+  });
+}

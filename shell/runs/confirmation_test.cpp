@@ -1,0 +1,63 @@
+#include "runs/confirmation.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+GatewayStatus gateway(const std::string& model, const std::string& serial, const std::string& firmware) {
+  return {{{"model_name", model}, {"serial_number", serial}, {"firmware_version", firmware}}, ""};
+}
+
+FirmwareInfo package(const std::string& model, const std::string& version) {
+  FirmwareInfo info;
+  info.model_name = model;
+  info.version_string = version;
+  info.version_date = "2026-01-02";
+  return info;
+}
+
+}  // namespace
+
+TEST(CompareVersions, NumericPartsByValue) {
+  struct Case { const char* a; const char* b; int order; };
+  for (const Case& c : {Case{"1.6.0", "1.5.0", 1}, Case{"1.10.0", "1.9.0", 1}, Case{"1.5", "1.5.0", 0},
+                        Case{"1.5.0", "1.5.0", 0}, Case{"1.5.0-rc", "1.5.0-rd", -1}, Case{"2", "10", -1}})
+    EXPECT_EQ(compare_versions(c.a, c.b), c.order) << c.a << " " << c.b;
+}
+
+TEST(RestoreConfirmation, WarnsOnAnotherModelOrSerial) {
+  const BackupOrigin same{"LUMARO-2", "1.5.0", "S1"};
+  std::string text = restore_confirmation("b.zip", same, "gw", gateway("LUMARO-2", "S1", "1.5.0")).text;
+  EXPECT_EQ(text, "Restore b.zip onto the gateway at gw?\n\nGateway: LUMARO-2, serial number S1, firmware 1.5.0.\n"
+                  "Backup: from LUMARO-2, serial number S1, firmware 1.5.0.\n");
+  const Confirmation other =
+      restore_confirmation("b.zip", BackupOrigin{"LUMARO-4", "1.5.0", "S9"}, "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+  EXPECT_TRUE(other.warned);
+  text = other.text;
+  EXPECT_NE(text.find("Warning: this backup comes from another model (LUMARO-4)."), std::string::npos);
+  EXPECT_NE(text.find("Warning: this backup comes from another gateway (serial number S9)."), std::string::npos);
+  // What the gateway does not tell is not warned about.
+  text = restore_confirmation("b.zip", same, "gw", GatewayStatus{{{"model_name", "LUMARO-2"}}, ""}).text;
+  EXPECT_EQ(text.find("Warning"), std::string::npos);
+  EXPECT_NE(text.find("serial number unknown"), std::string::npos);
+  const Confirmation unread = restore_confirmation("b.zip", std::nullopt, "gw", GatewayStatus{{}, "No answer"});
+  EXPECT_FALSE(unread.refused);
+  EXPECT_TRUE(unread.warned);
+}
+
+TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
+  const Confirmation refused = upgrade_confirmation("fw.bin", package("LUMARO-3", "1.6.0"), "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+  EXPECT_TRUE(refused.refused);
+  EXPECT_EQ(refused.text, "fw.bin is firmware for LUMARO-3, but the gateway at gw is a LUMARO-2. Nothing was sent.");
+  struct Case { const char* version; const char* warning; };
+  for (const Case& c : {Case{"1.6.0", nullptr}, Case{"1.4.9", "(a downgrade)"}, Case{"1.5.0", "already runs version 1.5.0"}}) {
+    const Confirmation asked = upgrade_confirmation("fw.bin", package("LUMARO-2", c.version), "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+    EXPECT_FALSE(asked.refused);
+    EXPECT_NE(asked.text.find(std::string("Package: LUMARO-2, version ") + c.version + " of 2026-01-02."), std::string::npos);
+    EXPECT_EQ(asked.text.find("Warning") != std::string::npos, c.warning != nullptr) << c.version;
+    EXPECT_EQ(asked.warned, c.warning != nullptr) << c.version;
+    if (c.warning) {
+      EXPECT_NE(asked.text.find(c.warning), std::string::npos) << c.version;
+    }
+  }
+}

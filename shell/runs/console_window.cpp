@@ -1,0 +1,202 @@
+#include "runs/console_window.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QList>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+#include "app/diagnostics.h"
+#include "runs/message_boxes.h"
+#include "runs/run_log.h"
+
+namespace {
+
+// The colours of a standard console.
+const QColor kBackground(0x0C, 0x0C, 0x0C);
+const QColor kText(0xCC, 0xCC, 0xCC);
+const QColor kGreen(0x13, 0xA1, 0x0E);
+
+// How long a tool may take to end after it was asked to, before it is killed.
+constexpr int kStopGraceMs = 3000;
+
+RunRecord& last_run() {
+  static RunRecord record;
+  return record;
+}
+
+QList<QPointer<ConsoleWindow>>& all_windows() {
+  static QList<QPointer<ConsoleWindow>> windows;
+  return windows;
+}
+
+}  // namespace
+
+void ConsoleWindow::Run(const QString& program, const QStringList& arguments, NativeAction action,
+                        const std::string& gateway, const Done& done) {
+  auto* window = new ConsoleWindow(action, gateway, done);
+  window->show();
+  window->process_->start(program, arguments);
+}
+
+bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
+  QList<QPointer<ConsoleWindow>> running;
+  QStringList questions;
+  for (const QPointer<ConsoleWindow>& window : all_windows()) {
+    if (window && window->Running()) {
+      running << window;
+      questions << window->question_;
+    }
+  }
+  if (running.isEmpty()) return true;
+  if (!AskToStop(parent, questions.join("\n"))) return false;
+  for (const QPointer<ConsoleWindow>& window : running) {
+    if (window) window->Stop();
+  }
+  return true;
+}
+
+const RunRecord& ConsoleWindow::LastRun() { return last_run(); }
+
+QString ConsoleWindow::CurrentProgress() {
+  for (auto window = all_windows().crbegin(); window != all_windows().crend(); ++window) {
+    if (*window && (*window)->Running())
+      return QString::fromStdString(run_progress((*window)->action_, (*window)->text_->toPlainText().toStdString()));
+  }
+  return {};
+}
+
+ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
+    : text_(new QPlainTextEdit(this)),
+      stop_button_(new QPushButton("&Stop", this)),
+      process_(new QProcess(this)),
+      action_(action),
+      question_(QString::fromStdString(stop_question(action, gateway))),
+      log_name_(QString::fromStdString(
+          log_file_name(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString(), action, gateway))),
+      done_(done) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QString::fromStdString("varnu-cli: " + run_name(action, gateway)));
+  text_->setReadOnly(true);
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  QPalette colours = text_->palette();
+  colours.setColor(QPalette::Base, kBackground);
+  colours.setColor(QPalette::Text, kText);
+  text_->setPalette(colours);
+  cursor_ = QTextCursor(text_->document());
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(stop_button_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 6);
+  layout->addWidget(text_);
+  layout->addLayout(buttons);
+  resize(760, 460);
+  all_windows() << this;
+
+  connect(stop_button_, &QPushButton::clicked, this, [this] {
+    if (Running() && AskToStop(this, question_)) Stop();
+  });
+  process_->setProcessChannelMode(QProcess::MergedChannels);
+  process_->setStandardInputFile(QProcess::nullDevice());
+  connect(process_, &QProcess::readyReadStandardOutput, this, [this] { Append(process_->readAllStandardOutput()); });
+  connect(process_, &QProcess::finished, this, [this](int exit_code, QProcess::ExitStatus status) {
+    Append(process_->readAllStandardOutput());
+    if (stop_requested_) {
+      Finish(kResultStopped, "varnu-cli was stopped before the end.");
+    } else if (status != QProcess::NormalExit) {
+      // After a crash, QProcess reports the number of the signal that ended the tool as its exit code.
+      Finish(kResultEndedUnexpectedly, QString("varnu-cli ended unexpectedly (signal %1).").arg(exit_code));
+    } else {
+      Finish(exit_code, QString("varnu-cli ended with exit status %1.").arg(exit_code));
+    }
+  });
+  connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart)
+      Finish(kResultNotRun, "varnu-cli could not be started: " + process_->errorString());
+  });
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  all_windows().removeAll(this);
+  // Only reached with the tool still running when the program ends: the run is stopped and still logged.
+  if (Running()) {
+    process_->disconnect(this);
+    Stop();
+    Finish(kResultStopped, "varnu-cli was stopped before the end.");
+  }
+}
+
+bool ConsoleWindow::Running() const { return process_->state() != QProcess::NotRunning; }
+
+void ConsoleWindow::Stop() {
+  stop_requested_ = true;
+  process_->terminate();
+  if (!process_->waitForFinished(kStopGraceMs)) {
+    process_->kill();
+    process_->waitForFinished(kStopGraceMs);
+  }
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+  // A stopped run keeps its window, with its last lines, until the user closes it again.
+  if (Running()) {
+    if (AskToStop(this, question_)) Stop();
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void ConsoleWindow::Append(const QByteArray& output) {
+  for (const ConsoleSegment& segment : filter_console_output(filter_, std::string_view(output.data(), output.size()))) {
+    if (segment.line_start) cursor_.movePosition(QTextCursor::StartOfBlock);
+    Write(decoder_.decode(QByteArrayView(segment.text.data(), static_cast<qsizetype>(segment.text.size()))),
+          segment.green ? kGreen : kText);
+  }
+}
+
+void ConsoleWindow::Write(const QString& text, const QColor& colour) {
+  QTextCharFormat format;
+  format.setForeground(colour);
+  const QStringList lines = text.split('\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (i > 0) {
+      cursor_.movePosition(QTextCursor::End);
+      cursor_.insertText("\n", format);
+    }
+    if (lines[i].isEmpty()) continue;
+    // Only the last line is ever rewritten, so what lies after the cursor is the rest of that line.
+    const int rest = cursor_.block().length() - 1 - cursor_.positionInBlock();
+    cursor_.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor,
+                         std::min(rest, static_cast<int>(lines[i].size())));
+    cursor_.insertText(lines[i], format);
+  }
+  text_->moveCursor(QTextCursor::End);
+  text_->ensureCursorVisible();
+}
+
+void ConsoleWindow::Finish(int result, const QString& last_line) {
+  if (std::exchange(finished_, true)) return;
+  stop_button_->setEnabled(false);
+  cursor_.movePosition(QTextCursor::End);
+  Write((text_->document()->isEmpty() ? "" : "\n") + last_line, kText);
+  const QString console_text = text_->toPlainText();
+  diagnostic(QString("console %1 %2").arg(result).arg(
+      QString::fromUtf8(QJsonDocument(QJsonArray{console_text}).toJson(QJsonDocument::Compact))));
+  // The console text outlives its window in the user's state folder.
+  const QString logged = WriteRunLog(log_name_, console_text.toUtf8() + "\n");
+  if (logged.isEmpty()) diagnostic("log not written: " + LogFolder() + log_name_);
+  last_run() = {logged, QString::fromStdString(saved_archive(console_text.toStdString() + "\n"))};
+  if (done_) std::exchange(done_, nullptr)(result);
+}

@@ -1,0 +1,75 @@
+#include "runs/message_boxes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/diagnostics.h"
+#include "runs/confirmation.h"
+
+namespace {
+
+QMessageBox* NewBox(QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget* parent = nullptr) {
+  auto* box = new QMessageBox(icon, caption, text, QMessageBox::NoButton, parent);
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
+// One line per event, whatever the text holds.
+QString quoted(const QString& text) {
+  return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
+}
+
+}  // namespace
+
+void ShowNotice(const QString& caption, const QString& text, const std::function<void()>& done) {
+  diagnostic(QString("notice %1: %2").arg(caption, text));
+  QMessageBox* box = NewBox(QMessageBox::NoIcon, caption, text);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->addButton(QMessageBox::Ok);
+  QObject::connect(box, &QMessageBox::finished, box, [done] { done(); });
+  box->show();
+}
+
+void AskBeforeWriting(const Confirmation& confirmation, bool restore, const std::function<void(bool)>& done) {
+  const QString text = QString::fromStdString(confirmation.text);
+  if (confirmation.refused) {
+    diagnostic("refused " + quoted(text));
+    QMessageBox* box = NewBox(QMessageBox::Critical, "Firmware for another model", text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->addButton(QMessageBox::Ok);
+    QObject::connect(box, &QMessageBox::finished, box, [done] { done(false); });
+    box->show();
+    return;
+  }
+  diagnostic("confirm " + quoted(text));
+  QMessageBox* box = NewBox(confirmation.warned ? QMessageBox::Warning : QMessageBox::Question,
+                            restore ? "Restore the gateway?" : "Upgrade the gateway?", text);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* go = box->addButton(restore ? "&Restore" : "&Upgrade", QMessageBox::AcceptRole);
+  QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
+  // Writing over a gateway is never the answer to a stray Enter.
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  QObject::connect(box, &QMessageBox::finished, box, [box, go, done] {
+    const bool agreed = box->clickedButton() == go;
+    diagnostic(agreed ? "answer go" : "answer cancel");
+    done(agreed);
+  });
+  box->show();
+}
+
+bool AskToStop(QWidget* parent, const QString& question) {
+  diagnostic("question " + question);
+  QMessageBox* box = NewBox(QMessageBox::Warning, "Stop the running action?", question, parent);
+  QPushButton* keep = box->addButton("&Keep running", QMessageBox::RejectRole);
+  QPushButton* stop = box->addButton("&Stop", QMessageBox::DestructiveRole);
+  box->setDefaultButton(keep);
+  box->setEscapeButton(keep);
+  box->exec();
+  const bool stopping = box->clickedButton() == stop;
+  delete box;
+  diagnostic(stopping ? "answer stop" : "answer keep running");
+  return stopping;
+}

@@ -1,0 +1,181 @@
+#include "runs/tool_command.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+
+// `text` as a JSON string: the tool reads its CSV file lists as JSON.
+std::string json_string(const std::string& text) {
+  const QByteArray array = QJsonDocument(QJsonArray{QString::fromStdString(text)}).toJson(QJsonDocument::Compact);
+  return array.mid(1, array.size() - 2).toStdString();
+}
+
+}  // namespace
+
+std::optional<NativeAction> native_action_by_name(std::string_view function_name) {
+  if (function_name == "native_actionBackup") return NativeAction::Backup;
+  if (function_name == "native_actionRestore") return NativeAction::Restore;
+  if (function_name == "native_actionFirmwareUpgrade") return NativeAction::FirmwareUpgrade;
+  if (function_name == "native_actionSetupChannel") return NativeAction::SetupChannel;
+  if (function_name == "native_actionExportChannel") return NativeAction::ExportChannel;
+  return std::nullopt;
+}
+
+std::optional<ChannelChoice> channel_choice(std::string_view channel, std::string_view kind) {
+  if (channel.size() != 1 || channel[0] < '1' || channel[0] > '4') return std::nullopt;
+  if (kind != "gear" && kind != "groups" && kind != "inputs") return std::nullopt;
+  return ChannelChoice{channel[0] - '0', std::string(kind)};
+}
+
+PathPick path_pick(NativeAction action) {
+  if (action == NativeAction::Backup) return PathPick::Folder;
+  return action == NativeAction::ExportChannel ? PathPick::SaveFile : PathPick::OpenFile;
+}
+
+bool needs_channel(NativeAction action) {
+  return action == NativeAction::SetupChannel || action == NativeAction::ExportChannel;
+}
+
+PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice) {
+  const std::string all = "All files (*)";
+  switch (action) {
+    case NativeAction::Backup: return {"Choose the folder for the backup of " + address, {}, "backup-folder"};
+    case NativeAction::Restore: return {"Choose a backup to restore", {"Backups (*.zip *.tar)", all}, "backup"};
+    case NativeAction::FirmwareUpgrade:
+      return {"Choose a firmware package", {"Firmware packages (*.bin *.binary)", all}, "firmware"};
+    case NativeAction::SetupChannel:
+      return {"Choose the CSV file for channel " + std::to_string(choice.channel), {"CSV files (*.csv)", all}, "csv"};
+    case NativeAction::ExportChannel:
+      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV", {"CSV files (*.csv)", all},
+              "csv"};
+  }
+  return {};
+}
+
+std::vector<std::string> tool_arguments(NativeAction action, const std::string& address, const std::string& path,
+                                        const ChannelChoice& choice) {
+  switch (action) {
+    case NativeAction::Backup:
+      return {"--action=get_backup", "--ip=" + address, "--backupfileouttype=zip", "--backupfileout=" + path};
+    case NativeAction::Restore:
+      return {"--action", "put_backup", "--ip", address, "--backupfilein=" + path};
+    case NativeAction::FirmwareUpgrade:
+      return {"--action", "push_firmware", "--ip", address, "--firmwarefile=" + path};
+    case NativeAction::SetupChannel:
+    case NativeAction::ExportChannel: {
+      const char* list = choice.kind == "groups"   ? "--channelgroupscsvfile="
+                         : choice.kind == "inputs" ? "--channelinputscsvfile="
+                                                   : "--channelcsvfile=";
+      return {"--action", action == NativeAction::ExportChannel ? "export_channel" : "setup_channel", "--ip", address,
+              "--channel=" + std::to_string(choice.channel), list + json_string(path)};
+    }
+  }
+  return {};
+}
+
+std::string run_name(NativeAction action, const std::string& address) {
+  switch (action) {
+    case NativeAction::Backup: return "backup of " + address;
+    case NativeAction::Restore: return "restore onto " + address;
+    case NativeAction::FirmwareUpgrade: return "firmware upgrade of " + address;
+    case NativeAction::SetupChannel: return "channel setup of " + address;
+    case NativeAction::ExportChannel: return "CSV export from " + address;
+  }
+  return {};
+}
+
+std::string stop_question(NativeAction action, const std::string& address) {
+  const char* consequence = "";
+  switch (action) {
+    case NativeAction::Backup: consequence = "Stopping it leaves no backup archive."; break;
+    case NativeAction::Restore: consequence = "Stopping it may leave the gateway partly restored."; break;
+    case NativeAction::FirmwareUpgrade: consequence = "Stopping it may leave the gateway partly upgraded."; break;
+    case NativeAction::SetupChannel: consequence = "Stopping it may leave the channel partly set up."; break;
+    case NativeAction::ExportChannel: consequence = "Stopping it leaves the CSV file as it was."; break;
+  }
+  return "A " + run_name(action, address) + " is running. " + consequence;
+}
+
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
+  static const char* const kinds[] = {"backup", "restore", "firmware", "channel", "export"};
+  std::string safe = address;
+  for (char& c : safe) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return when + "-" + kinds[static_cast<int>(action)] + "-" + safe + ".log";
+}
+
+bool is_log_file_name(const std::string& name) {
+  return name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0 && name.find('/') == std::string::npos &&
+         name[0] != '.';
+}
+
+std::vector<std::string> logs_to_prune(std::vector<RunLogFile> logs) {
+  std::sort(logs.begin(), logs.end(), [](const RunLogFile& a, const RunLogFile& b) { return a.name > b.name; });
+  std::vector<std::string> pruned;
+  std::uint64_t bytes = 0;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    bytes += logs[i].size;
+    if (i > 0 && (i >= kKeptRunLogs || bytes > kKeptRunLogBytes)) pruned.push_back(logs[i].name);
+  }
+  return pruned;
+}
+
+std::string saved_archive(const std::string& console_text) {
+  static const std::string kStart = "backup\tsaved '";
+  const std::size_t at = console_text.rfind(kStart);
+  if (at == std::string::npos) return {};
+  const std::size_t begin = at + kStart.size();
+  const std::size_t end = console_text.find("'\n", begin);
+  return end == std::string::npos ? std::string() : console_text.substr(begin, end - begin);
+}
+
+namespace {
+
+std::size_t count_lines_starting(const std::string& text, const std::string& start) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+    if (at == 0 || text[at - 1] == '\n') ++count;
+  }
+  return count;
+}
+
+// The total percentage of the last line of curl's meter after the upload's announcement.
+std::string upload_percent(const std::string& text) {
+  const std::size_t start = text.rfind("firmware_push_tftp\tpushing");
+  if (start == std::string::npos) return {};
+  std::string last;
+  std::size_t line = text.find('\n', start);
+  while (line != std::string::npos) {
+    const std::size_t end = text.find('\n', line + 1);
+    const std::string row = text.substr(line + 1, end == std::string::npos ? std::string::npos : end - line - 1);
+    const std::size_t digits = row.find_first_not_of(' ');
+    const std::size_t after = digits == std::string::npos ? digits : row.find_first_not_of("0123456789", digits);
+    if (after != std::string::npos && after > digits && after - digits <= 3 && row[after] == ' ')
+      last = row.substr(digits, after - digits) + "%";
+    line = end;
+  }
+  return last;
+}
+
+}  // namespace
+
+std::string run_progress(NativeAction action, const std::string& console_text) {
+  std::size_t done = 0;
+  switch (action) {
+    case NativeAction::Backup:
+      done = count_lines_starting(console_text, "backup\tbackup file OK") +
+             count_lines_starting(console_text, "backup\tbackup file not found");
+      break;
+    case NativeAction::Restore: done = count_lines_starting(console_text, "backup\tpush backup file '"); break;
+    case NativeAction::FirmwareUpgrade: return upload_percent(console_text);
+    case NativeAction::SetupChannel:
+    case NativeAction::ExportChannel: return {};
+  }
+  return done == 0 ? std::string() : std::to_string(done) + " of 22";
+}
