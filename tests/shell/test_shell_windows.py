@@ -31,6 +31,19 @@ NO_TYPES = " ".join(["undefined"] * len(h.NATIVE_NAMES))
 # A direct request to the shell's private scheme, as a foreign document could make it.
 DIRECT_REQUEST = ("(() => { try { const r = new XMLHttpRequest(); r.open('GET', 'varnkit-native:native_lastRun', false); "
                   "r.send(); return 'answered ' + r.status; } catch (e) { return 'refused'; } })()")
+# Another account's clients that open connections and send a request's head one byte a second.
+SLOW_CLIENTS = r"""
+import socket, sys, time
+connections = [socket.create_connection(("127.0.0.1", int(sys.argv[1]))) for _ in range(int(sys.argv[2]))]
+print("connected", flush=True)
+while True:
+    for c in connections:
+        try:
+            c.send(b"G")
+        except OSError:
+            pass
+    time.sleep(1)
+"""
 OPENER_PAGE = "<html><head><title>Opener</title></head><body>opener</body></html>"
 POPUP_PAGE = "<html><head><title>Popup Page</title></head><body>pop-up</body></html>"
 
@@ -383,6 +396,24 @@ class ServerTest(h.ShellTestCase):
         self.display.close_window(window)
         self.assertEqual(shell.wait_exit(30), 0)
         self.assertEqual(h.processes_named(h.SERVER_NAME), [])
+
+    def test_the_page_loads_within_2_s_while_another_account_holds_50_slow_connections(self):
+        # Relies on the server's own limits on connections and read time (http/server).
+        if not h.isolated():
+            self.skipTest("needs a private network for the slow connections")
+        shell = self.start_shell(self.make_tree(server="built"))
+        page = shell.page(h.KIT_URL)
+        slow = subprocess.Popen(["/usr/bin/python3", "-c", SLOW_CLIENTS, str(h.SERVER_PORT), "50"],
+                                stdout=subprocess.PIPE, user=65534 if os.geteuid() == 0 else None, cwd="/")
+        self.addCleanup(lambda: (slow.kill(), slow.wait(), slow.stdout.close()))
+        self.assertEqual(h.Background(slow.stdout.readline).result(30), b"connected\n")
+        started = time.monotonic()
+        # An address never loaded before: the page comes from the server, not from a cache.
+        page.evaluate("location.href = '/?under-load'")
+        loaded = "location.search == '?under-load' && document.readyState == 'complete' && typeof native_actionBackup"
+        h.wait_until(lambda: page.evaluate(loaded) == "function", 10, interval=0.02, what="the page to load again")
+        self.assertLess(time.monotonic() - started, 2.0)
+        self.assertFalse([d for d in shell.diagnostics() if d.startswith("server")])
 
     def test_a_termination_signal_ends_the_program_and_stops_the_server(self):
         tree = self.make_tree(server="built")
