@@ -79,6 +79,9 @@ struct FetchedConfiguration {
 // first) and checks it.
 Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
                              FetchedConfiguration* record);
+// Why a fetch_configuration that returned `fetched` did not bring a usable
+// archive, in a few words for summaries ("HTTP 500", "no tar archive").
+std::string fetch_failure_reason(Transfer fetched, const FetchedConfiguration& record);
 // Lists the archive, reads status.txt into the four values and prints them.
 // 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
 // members; a negative tar status when the listing stopped on a damaged header

@@ -94,6 +94,8 @@ void read_folder(BackupSet& set) {
       set.configurations.push_back(read_configuration_archive(file, bytes));
   }
   if (set.configurations.empty()) set.problem = "no configuration archive (.tar) of the gateway in the folder";
+  if (std::vector<uint8_t> bytes; read_whole_file(set.source + platform::path_separator() + MANIFEST_NAME, &bytes))
+    set.manifest = read_manifest(bytes);
 }
 
 void read_zip(BackupSet& set) {
@@ -108,7 +110,12 @@ void read_zip(BackupSet& set) {
     if (zip_entry_select(zip.get(), i) != 0 || zip_entry_is_directory(zip.get()) != 0) continue;
     const std::string name = zip_entry_current_name(zip.get());
     std::vector<uint8_t> bytes;
-    if (zip_entry_read_all(zip.get(), &bytes, BACKUP_ENTRY_LIMIT) != 0) {
+    const bool read = zip_entry_read_all(zip.get(), &bytes, BACKUP_ENTRY_LIMIT) == 0;
+    if (read && name == MANIFEST_NAME) {
+      set.manifest = read_manifest(bytes);
+      continue;
+    }
+    if (!read) {
       BackupConfiguration unreadable;
       unreadable.name = name;
       unreadable.problem = "entry cannot be read";

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "backup/manifest.h"
+
 struct ConfigurationEntry;
 
 // The gateway as a configuration archive's status.txt describes it.
@@ -31,6 +33,7 @@ struct BackupConfiguration {
 
 struct BackupSet {
   std::string source;   // the path it was read from
+  std::optional<BackupManifest> manifest;  // what the backup says it asked for and missed; absent in older ones
   std::string kind;     // "archive", "configuration" or "folder"
   std::string problem;  // why nothing could be read; empty when it could
   GatewayInfo gateway;  // from the first configuration archive with a status.txt

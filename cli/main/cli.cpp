@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "action/action.h"
@@ -10,6 +11,7 @@
 #include "main/options.h"
 #include "net/net.h"
 #include "platform/platform.h"
+#include "util/events.h"
 
 namespace {
 
@@ -38,17 +40,20 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   if (!line.action) return 0;
   const std::string& action = *line.action;
   CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
+  event_start(reporter, action.c_str(), text(line.ip));
   if (action == "get_backup") {
     return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
                                   text(line.backupfileouttype), list(line.backupconfig)));
   }
-  if (action == "put_backup") return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein)));
+  if (action == "put_backup")
+    return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein), line.plan,
+                                  line.json));
   if (action == "setup_channel") {
     return exit_status(setup_channel(gateway, reporter, text(line.ip), list(line.channel), list(line.channelcsvfile),
                                      list(line.channelgroupscsvfile), list(line.channelinputscsvfile)));
   }
   if (action == "push_firmware")
-    return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
+    return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile), line.verify));
   if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip), line.json));
   if (action == "show_backup") return show_backup(reporter, text(line.backupfilein), line.json);
   if (action == "diff_backup") return diff_backup(reporter, text(line.backupfilein), text(line.with), line.json);
@@ -60,11 +65,30 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   return 2;
 }
 
+// The run with its events: the start line, the action's own, the summary.
+int dispatch_with_events(const CommandLine& line, Reporter reporter, const char* program) {
+  if (!line.events_fd || !line.action) return dispatch(line, reporter, program);
+  EventLog log;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(platform::open_descriptor_for_writing(*line.events_fd),
+                                                          std::fclose);
+  if (!stream) {
+    report_error(reporter, "%s: --events %d: the descriptor is not open for writing\n", program, *line.events_fd);
+    return 2;
+  }
+  log.file = stream.get();
+  reporter.events = &log;
+  const int status = dispatch(line, reporter, program);
+  event_summary(reporter, status);
+  return status;
+}
+
 }  // namespace
 
 int run_cli(int argc, char** argv) {
   prepare_console();
-  const Reporter reporter{stdout, stderr};
+  // With --json standard output holds the action's document alone.
+  const bool json = asks_for_json(argc, argv);
+  const Reporter reporter{json ? stderr : stdout, stderr, nullptr, stdout};
   report(reporter, "varnu-cli\n");
   curl_global_init(CURL_GLOBAL_ALL);
   const std::string program = program_name(argc, argv);
@@ -73,7 +97,7 @@ int run_cli(int argc, char** argv) {
   {
     CommandLine line;
     outcome = parse_command_line(argc, argv, program.c_str(), &line, reporter);
-    if (outcome == ParseOutcome::Run) status = dispatch(line, reporter, program.c_str());
+    if (outcome == ParseOutcome::Run) status = dispatch_with_events(line, reporter, program.c_str());
     if (outcome == ParseOutcome::UsageError) status = 2;
   }
   curl_global_cleanup();

@@ -31,10 +31,12 @@ void configure_fetch(CURL* handle, void* context) {
 Transfer CurlGateway::fetch_to_buffer(const char* tag, const char* url, ReceiveBuffer* buffer) {
   if (!tag || !url || !buffer) return Transfer::Failed;
   std::vector<uint8_t>().swap(buffer->data);
+  buffer->http_status = 0;
   std::string text = url;
   if (text.empty()) return Transfer::Failed;
   const Transfer result =
-      net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer, nullptr, &settings_.http);
+      net::run_transfer(settings_, tag, "fetching", text, configure_fetch, buffer, &buffer->http_status,
+                        &settings_.http);
   if (result != Transfer::Done) return result;
   report(settings_.reporter, "%s\treceived %llu bytes.\n", tag, static_cast<unsigned long long>(buffer->count()));
   return Transfer::Done;

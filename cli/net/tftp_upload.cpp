@@ -3,6 +3,7 @@
 
 #include "net/net.h"
 #include "net/transfer.h"
+#include "util/events.h"
 
 namespace {
 
@@ -14,7 +15,14 @@ struct UploadCursor {
   const uint8_t* next;
   std::size_t remaining;
   long blksize;
+  const Reporter* events;  // the reporter whose event log receives the progress; nullptr: libcurl's meter
 };
+
+int tell_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  const auto* cursor = static_cast<const UploadCursor*>(context);
+  event_progress(*cursor->events, static_cast<uint64_t>(sent), cursor->count);
+  return 0;
+}
 
 std::size_t read_chunk(char* room, std::size_t size, std::size_t count, void* context) {
   auto* cursor = static_cast<UploadCursor*>(context);
@@ -38,6 +46,10 @@ void configure_upload(CURL* handle, void* context) {
   curl_easy_setopt(handle, CURLOPT_READDATA, cursor);
   curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(cursor->remaining));
   if (cursor->blksize) curl_easy_setopt(handle, CURLOPT_TFTP_BLKSIZE, cursor->blksize);
+  if (cursor->events) {
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, tell_progress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, cursor);
+  }
 }
 
 // A gateway that refuses the options (TFTP error 8, which libcurl reports as
@@ -45,7 +57,7 @@ void configure_upload(CURL* handle, void* context) {
 bool retry_with_defaults(CURLcode code, void* context) {
   auto* cursor = static_cast<UploadCursor*>(context);
   if (code != CURLE_ABORTED_BY_CALLBACK || cursor->blksize == 0) return false;
-  *cursor = UploadCursor{cursor->start, cursor->count, cursor->start, cursor->count, 0};
+  *cursor = UploadCursor{cursor->start, cursor->count, cursor->start, cursor->count, 0, cursor->events};
   return true;
 }
 
@@ -55,7 +67,8 @@ Transfer CurlGateway::tftp_upload(const char* address, const UploadSource* sourc
   if (!address || !source || !source->data || source->count == 0) return Transfer::Failed;
   auto url = format_text("tftp://%s/flashraw.bin", address);
   if (!url) return Transfer::Failed;
-  UploadCursor cursor{source->data, source->count, source->data, source->count, settings_.tftp_blksize};
+  UploadCursor cursor{source->data, source->count, source->data, source->count, settings_.tftp_blksize,
+                      settings_.reporter.events ? &settings_.reporter : nullptr};
   return net::run_transfer(settings_, "firmware_push_tftp", "pushing", *url, configure_upload, &cursor, nullptr, nullptr,
                            retry_with_defaults);
 }

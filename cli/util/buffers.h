@@ -8,6 +8,7 @@
 // Sink of a fetch: the received bytes, exactly as many as arrived (no terminator).
 struct ReceiveBuffer {
   std::vector<uint8_t> data;
+  long http_status = 0;  // of the reply, 0 when none arrived
   uint64_t count() const { return data.size(); }
 };
 
