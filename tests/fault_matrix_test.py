@@ -19,7 +19,7 @@ import zlib
 from concurrent.futures import ThreadPoolExecutor
 from fnmatch import fnmatchcase
 
-from gateway import BUILD_DIR, CLI, SOURCE_DIR, Gateway, run_cli
+from gateway import BUILD_DIR, CLI, SOURCE_DIR, Gateway, run_cli, run_cli_events
 from records import tar_bytes
 
 # Seconds a cell may take: no limit was reached / an HTTP request's stall limit / the upload's low-speed limit.
@@ -65,9 +65,20 @@ def trigger(target, done):
                 broken_transfer(f, (0, [], done)) + ((1, 0 if f in ("closed", "silent") else 1),))
 
 
+# Why a backup names dali1 missing, by fault.
+MISSING = {"error page": "HTTP 500", "truncated": "not a valid configuration archive", "cut": "transfer broke off",
+           "garbage": "not a valid configuration archive", "empty": "empty reply", "closed": "transfer broke off",
+           "silent": "transfer broke off"}
+
+
+def incomplete_backup(fault):
+    status, errors = broken_transfer(fault, (1, []))[:2]
+    return status, errors + ["Backup incomplete: dali1 missing (%s)" % MISSING[fault]], NOT_FOUND, (0, 0)
+
+
 MATRIX = {
     "get_status": {**STATUS, ("silent", "http"): (1, [SILENCE], None, (0, 0))},
-    "get_backup": {**rows("dali1", HTTP_FAULTS, lambda f: broken_transfer(f, (1, [], None))[:2] + (NOT_FOUND, (0, 0))),
+    "get_backup": {**rows("dali1", HTTP_FAULTS, incomplete_backup),
                    (NO_GATEWAY, ""): (1, [REFUSED, UNREACHABLE], None, (0, 0))},
     "put_backup": {**STATUS, **trigger("restore", "\x1b[32mbackup\tbackup push completed."), **TFTP},
     "setup_channel": {**rows("dali1", [f for f in HTTP_FAULTS if f != "empty"],
@@ -125,8 +136,8 @@ class FaultMatrix(unittest.TestCase):
             if fault == NO_GATEWAY:
                 gw.stop()
             started = time.monotonic()
-            code, out, err = run_cli("--action", action, "--ip", gw.address,
-                                     *[a.format(kind=kind) for a in self.arguments[action]], cwd=folder)
+            code, out, err, events = run_cli_events("--action", action, "--ip", gw.address,
+                                                    *[a.format(kind=kind) for a in self.arguments[action]], cwd=folder)
             took = time.monotonic() - started
             deadline = time.monotonic() + 3  # the stand-in logs a transfer once it has ended
             while gateway_took(gw) != took_by_gateway and time.monotonic() < deadline:
@@ -139,7 +150,24 @@ class FaultMatrix(unittest.TestCase):
         problems += [] if len(lines) == len(errors) and all(map(fnmatchcase, lines, errors)) else ["stderr %r" % lines]
         problems += [] if line in out.decode(errors="replace").splitlines() + [None] else ["no line %r" % line]
         problems += [] if took <= {"tftp stall": STALL, "silent": SILENT}.get(fault, QUICK) else ["took %.1f s" % took]
+        problems += self.events_agree(action, events, code, took_by_gateway, (fault, target))
         return problems + self.left_on_disk(action, kind, folder, [] if fault == NO_GATEWAY else None)
+
+    @staticmethod
+    def events_agree(action, events, code, took_by_gateway, cell):
+        """The events start and end the run, their summary has its exit status, and the steps done are what the
+        stand-in took: configurations saved, or restores and upgrades (none when the gateway acted and its reply
+        was lost or refused)."""
+        summary = events[-1] if events else {}
+        done = sum(c.get("done", 0) for c in summary.get("counts", {}).values())
+        lost_reply = code != 0 and cell[1] in ("restore", "firmware")
+        expected = {"get_backup": 2 if cell[0] != NO_GATEWAY else 0, "get_status": 0,
+                    "export_channel": 0}.get(action, 0 if lost_reply else took_by_gateway[1])
+        steps = sum(1 for e in events if e["event"] == "step" and e["outcome"] == "done")
+        agree = (events[0] == {"event": "start", "action": action, "gateway": events[0]["gateway"]}
+                 and summary.get("exit_status") == code and (summary.get("result") == "done") == (code == 0)
+                 and done == steps == expected)
+        return [] if agree else ["events %s" % [events[0], summary] if events else "no events"]
 
     def left_on_disk(self, action, kind, folder, wanted=None):
         """Only whole files under final names: the configurations that arrived (by default rlc and cd1), nothing
@@ -149,7 +177,8 @@ class FaultMatrix(unittest.TestCase):
             with zipfile.ZipFile(os.path.join(folder, names[0])) as z:
                 names = z.namelist() if z.testzip() is None else ["damaged " + names[0]]
         if wanted is None:
-            wanted = {"zip": ["rlc.tar", "cd1.tar"], "directory": ["cd1.tar", "rlc.tar"]}.get(kind, [])
+            wanted = {"zip": ["rlc.tar", "cd1.tar", "manifest.json"],
+                      "directory": ["cd1.tar", "manifest.json", "rlc.tar"]}.get(kind, [])
         return [] if names == wanted else ["left %s" % names]
 
     def test_every_action_against_every_fault(self):
@@ -241,7 +270,7 @@ class FilesThatLie(unittest.TestCase):
             code, _, _ = run_cli("--action", "get_backup", "--ip", gw.address, "--backupfileouttype", "directory",
                                  "--backupconfig", '["rlc"]', "--backupfileout", folder)
             self.assertEqual((code, (folder / "victim").read_text()), (0, "mine"))
-            self.assertEqual(sorted(os.listdir(folder)), ["rlc.tar", "rlc.tar.partial", "victim"])
+            self.assertEqual(sorted(os.listdir(folder)), ["manifest.json", "rlc.tar", "rlc.tar.partial", "victim"])
             self.assertTrue(tarfile.is_tarfile(folder / "rlc.tar"))
 
 

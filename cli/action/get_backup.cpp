@@ -126,29 +126,26 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     }
   }
 
-  bool complete = true;
   std::size_t stored = 0;
   bool unreachable = false;
-  BackupManifest manifest{ip, names, {}, {}};
+  BackupManifest manifest{ip, names, {}, {}};  // its missing list decides the exit status
   for (std::size_t index = 0; index < names.size(); ++index) {
     const std::string& name = names[index];
-    Step step{"configuration", name, index + 1, names.size(), "done", ""};
     if (unreachable) {
       manifest.missing.push_back({name, "not fetched"});
       event_step(reporter, {"configuration", name, index + 1, names.size(), "skipped", "not fetched"});
       continue;
     }
+    Step step{"configuration", name, index + 1, names.size(), "done", ""};
     FetchedConfiguration record;
     const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
     if (fetched == Transfer::Unreachable) {
       // Each of the others would wait for the same silence.
       report_error(reporter,
                    "get_backup: the gateway %s cannot be reached; the other configurations are not fetched.\n", ip);
-      complete = false;
       unreachable = true;
     } else if (fetched != Transfer::Done) {
       report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
-      complete = false;
     } else {
       report(reporter, "\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
       if (store(reporter, zip.get(), folder, name, record.buffer.data)) {
@@ -156,7 +153,6 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
         manifest.saved.push_back(name);
         if (!zip) event_file(reporter, "configuration", join_path(folder, name + ".tar"));
       } else {
-        complete = false;
         step.reason = "could not be written";
       }
       release_fetched_configuration(&record);
@@ -183,5 +179,5 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     report_error(reporter, "%s\n", incomplete.c_str());
     event_warning(reporter, incomplete);
   }
-  return complete ? 0 : 1;
+  return manifest.missing.empty() ? 0 : 1;
 }

@@ -90,6 +90,10 @@ std::string configuration_name(const ConfigurationEntry& entry) {
   return member.substr(0, member.size() - 4);  // without ".tar"
 }
 
+void note_not_restored(Restore& r, const std::string& name, const std::string& why) {
+  r.not_restored += (r.not_restored.empty() ? "" : ", ") + name + " (" + why + ")";
+}
+
 // One configuration of the plan: a line, an event and its place in the JSON document.
 void tell_plan(Restore& r, const ConfigurationEntry& entry, const UploadPlan& plan) {
   const std::string name = configuration_name(entry);
@@ -143,7 +147,7 @@ void restore_configuration(Restore& r, const ConfigurationEntry& entry, const ui
       step.reason = "the upload or the restore request failed";
     }
   }
-  if (!step.reason.empty()) r.not_restored += (r.not_restored.empty() ? "" : ", ") + step.name + " (" + step.reason + ")";
+  if (!step.reason.empty()) note_not_restored(r, step.name, step.reason);
   event_step(r.reporter, step);
 }
 
@@ -188,7 +192,7 @@ void restore_backup_archive(Restore& r, ZipArchive* zip) {
       plan.reason = "the entry cannot be read";
     }
     if (r.plan_only) return tell_plan(r, entry, plan);
-    r.not_restored += (r.not_restored.empty() ? "" : ", ") + configuration_name(entry) + " (" + plan.reason + ")";
+    note_not_restored(r, configuration_name(entry), plan.reason);
     event_step(r.reporter, {"configuration", configuration_name(entry), r.found, r.total, "refused", plan.reason});
   });
   if (r.found == 0) report_error(r.reporter, "put_backup: no configuration found in the backup archive\n");
@@ -260,11 +264,8 @@ int restore_single_tar(Restore& r, const char* path) {
   bool convert = false;
   for (const ConfigurationEntry* entry : present) convert = convert || needs_conversion(r, *entry, tar);
   r.total = present.size();
-  if (!convert && r.plan_only) {
-    for (const ConfigurationEntry* entry : present) tell_plan(r, *entry, UploadPlan{"unchanged", is_record(*entry), 0, 0, ""});
-    return 0;
-  }
-  if (!convert) {
+  // A plan asks each member, which for such an archive says "unchanged" with its versions.
+  if (!convert && !r.plan_only) {
     // Nothing to change: the archive goes to the gateway byte for byte.
     const bool pushed = push(r, tar);
     for (std::size_t i = 0; i < present.size(); ++i)

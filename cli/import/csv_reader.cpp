@@ -69,10 +69,11 @@ void on_row_end(int, void* data) {
   const CsvFormat& format = *context.format;
   if (!context.comment) {
     const std::string why = row_problem(context);
+    const uint32_t index = context.applied + static_cast<uint32_t>(context.skipped.size()) + 1;
     if (why.empty())
       ++context.applied;
     else
-      context.skipped.push_back({context.row_line, context.applied + static_cast<uint32_t>(context.skipped.size()) + 1, why});
+      context.skipped.push_back({context.row_line, index, why});
   }
   format.clear_row(context);
   ++context.rows;
@@ -133,8 +134,8 @@ ImportOutcome import_csv_file(const CsvFormat& format, void* row, const FetchedC
     first = false;
     // Line by line, so that the callbacks know the line they are on.
     while (!ended && start < count) {
-      const void* newline = std::memchr(chunk + start, '\n', count - start);
-      const std::size_t end = newline ? static_cast<std::size_t>(static_cast<const unsigned char*>(newline) - chunk) + 1 : count;
+      const auto* newline = static_cast<const unsigned char*>(std::memchr(chunk + start, '\n', count - start));
+      const std::size_t end = newline ? static_cast<std::size_t>(newline - chunk) + 1 : count;
       ended = parse_chunk(parser.get(), context, chunk + start, end - start);
       if (newline) ++context.line;
       start = end;
