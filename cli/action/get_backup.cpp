@@ -63,8 +63,11 @@ void store_manifest(const Reporter& reporter, ZipArchive* zip, const std::string
       report_error(reporter, "get_backup: could not add '%s' to the backup archive.\n", MANIFEST_NAME);
     return;
   }
-  if (!platform::write_file_replacing(join_path(folder, MANIFEST_NAME).c_str(), bytes, text.size()))
-    report_error(reporter, "get_backup: could not write '%s'.\n", join_path(folder, MANIFEST_NAME).c_str());
+  const std::string path = join_path(folder, MANIFEST_NAME);
+  if (platform::write_file_replacing(path.c_str(), bytes, text.size()))
+    event_file(reporter, "manifest", path);
+  else
+    report_error(reporter, "get_backup: could not write '%s'.\n", path.c_str());
 }
 
 }  // namespace
