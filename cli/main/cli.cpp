@@ -75,6 +75,8 @@ int dispatch_with_events(const CommandLine& line, Reporter reporter, const char*
     report_error(reporter, "%s: --events %d: the descriptor is not open for writing\n", program, *line.events_fd);
     return 2;
   }
+  // A window that stops reading its events must not cut a restore short.
+  platform::ignore_broken_pipes();
   log.file = stream.get();
   reporter.events = &log;
   const int status = dispatch(line, reporter, program);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -25,6 +26,8 @@ bool local_time(std::time_t when, std::tm* out) { return localtime_r(&when, out)
 char path_separator() { return '/'; }
 
 std::FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+void ignore_broken_pipes() { std::signal(SIGPIPE, SIG_IGN); }
 
 std::FILE* open_descriptor_for_writing(int fd) {
   const int flags = fcntl(fd, F_GETFL);

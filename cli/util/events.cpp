@@ -13,9 +13,11 @@ Event::~Event() {
   if (!log_) return;
   json_end_object(writer_);
   writer_.out += '\n';
-  // Unbuffered in effect: a reader sees each event when it happens.
-  std::fwrite(writer_.out.data(), 1, writer_.out.size(), log_->file);
-  std::fflush(log_->file);
+  // Unbuffered in effect: a reader sees each event when it happens. A reader
+  // that went away gets no more events; the action itself goes on.
+  if (std::fwrite(writer_.out.data(), 1, writer_.out.size(), log_->file) != writer_.out.size() ||
+      std::fflush(log_->file) != 0)
+    log_->file = nullptr;
 }
 
 Event& Event::text(const char* key, std::string_view value) {

@@ -16,7 +16,7 @@
 #include "util/reporter.h"
 
 struct EventLog {
-  std::FILE* file = nullptr;
+  std::FILE* file = nullptr;  // nullptr once a write failed
   // Steps so far: kind -> outcome -> count; the summary carries them.
   std::map<std::string, std::map<std::string, uint64_t>> counts;
   uint64_t warnings = 0;
