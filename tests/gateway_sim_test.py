@@ -324,7 +324,10 @@ class StateAndLifecycle(unittest.TestCase):
     def test_command_line_errors(self):
         for args in (["--model", "LUMARO-5"], ["--fail", "nowhere=500"], ["--body", "status=sideways"],
                      ["--port", "x"], ["--frobnicate", "1"], ["--delay"], ["--silent", "nowhere"],
-                     ["--tftp-options", "maybe"], ["--tftp-ack-delay-ms", "-1"]):
+                     ["--tftp-options", "maybe"], ["--tftp-ack-delay-ms", "-1"], ["--flood", "nowhere"],
+                     ["--tftp-grant-blksize", "7"], ["--redirect", "status=127.0.0.1"],
+                     # a redirect never sends a client off this machine
+                     ["--redirect", "status=192.0.2.1:80"], ["--redirect", "status=128.0.0.1:80"]):
             with self.subTest(args=args):
                 run = subprocess.run([GATEWAY_SIM] + args, capture_output=True, timeout=10)
                 self.assertEqual(run.returncode, 2)

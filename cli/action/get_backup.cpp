@@ -135,8 +135,8 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
   for (std::size_t index = 0; index < names.size(); ++index) {
     const std::string& name = names[index];
     if (unreachable) {
-      manifest.missing.push_back({name, "not fetched"});
-      event_step(reporter, {"configuration", name, index + 1, names.size(), "skipped", "not fetched"});
+      manifest.missing.push_back({name, "not fetched: the gateway does not answer"});
+      event_step(reporter, {"configuration", name, index + 1, names.size(), "skipped", "not fetched: the gateway does not answer"});
       continue;
     }
     Step step{"configuration", name, index + 1, names.size(), "done", ""};
@@ -144,8 +144,9 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
     if (fetched == Transfer::Unreachable) {
       // Each of the others would wait for the same silence.
-      report_error(reporter,
-                   "get_backup: the gateway %s cannot be reached; the other configurations are not fetched.\n", ip);
+      if (index + 1 != names.size())
+        report_error(reporter,
+                     "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n", ip);
       unreachable = true;
     } else if (fetched != Transfer::Done) {
       report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
@@ -170,6 +171,9 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
   if (stored > 0) store_manifest(reporter, zip.get(), folder, manifest);
 
   // The archive appears under its name only complete; with nothing in it, not at all.
+  // The archive is written to a temporary that only the zip library knows by
+  // name: an interrupt must wait until it is renamed or removed.
+  const platform::InterruptsDeferred deferred;
   if (zip && stored > 0 && zip_archive_close(std::move(zip)) != 0) {
     report_error(reporter, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
     return 1;

@@ -4,13 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 struct ConfigurationEntry;
 struct StatusReport;
-struct ZipArchive;
 struct Reporter;
 
 // What a restore does with one configuration; the plan shows it, the run acts on it.
@@ -28,16 +26,3 @@ struct UploadPlan {
 // (when given) receives the decision either way.
 int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, const StatusReport& status,
                    const uint8_t* tar, std::size_t length, std::vector<uint8_t>* upload, UploadPlan* plan = nullptr);
-
-enum class EntryRead {
-  Read,        // the bytes are the entry's
-  Unreadable,  // damaged, or empty
-  TooLarge,    // it would inflate beyond BACKUP_ENTRY_LIMIT; nothing was inflated
-};
-
-// Calls `visit` for each entry of a backup archive, in stored order, whose name
-// is exactly a configuration's member name; folders and other names are passed
-// over. `bytes` is empty unless the entry was read.
-void for_each_configuration_entry(
-    ZipArchive* zip,
-    const std::function<void(const ConfigurationEntry&, EntryRead, const std::vector<uint8_t>& bytes)>& visit);

@@ -32,7 +32,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
   TarArchive archive;
   tar_memory_reader(&archive, fetched.buffer.data.data(), fetched.buffer.data.size());
   TarHeader header;
-  if (tar_find(&archive, name, &header) != TAR_SUCCESS) return false;
+  if (tar_find(&archive, name, &header) != TarStatus::Success) return false;
   *size = header.size;
   return true;
 }
@@ -43,7 +43,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
                          const ChannelLayout& expected, uint8_t* image, std::string* why) {
   uint32_t size = 0;
-  if (read_channel_record(reporter, &fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
+  if (read_channel_record(reporter, &fetched, channel, image) != RecordRead::Read || !channel_member_size(fetched, channel, &size)) {
     report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
     *why = "its record could not be read";
     return false;
@@ -84,6 +84,7 @@ enum class ChannelOutcome {
   Pushed,   // pushed, and the restore request succeeded
   Skipped,  // nothing worth pushing, or the push failed (reported)
   Stopped,  // a condition that ends the whole run (reported)
+  Silent,   // the gateway did not answer (reported): the other channels would wait the same
 };
 
 // Imports `path` and writes the record into `archive`; Skipped (with one line
@@ -148,9 +149,14 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched) != Transfer::Done) {
+  if (const Transfer got = fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched);
+      got != Transfer::Done) {
     // A summary, also after an empty reply, which nothing below reports.
     report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
+    if (got == Transfer::Unreachable) {
+      *why = "the gateway does not answer";
+      return ChannelOutcome::Silent;
+    }
     *why = "its configuration could not be fetched";
     return ChannelOutcome::Skipped;
   }
@@ -170,11 +176,16 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive, why);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
-  if (finish_configuration_archive(reporter, &archive) != 0 ||
-      push_configuration_archive(gateway, reporter, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
-                                 tar_written_bytes(&archive).size()) != Transfer::Done) {
-    *why = "the upload or the restore request failed";
+  if (finish_configuration_archive(reporter, &archive) != TarStatus::Success) {
+    *why = "the record archive does not list cleanly";
     return ChannelOutcome::Skipped;
+  }
+  const Transfer pushed = push_configuration_archive(gateway, reporter, base_url.c_str(), ip,
+                                                     tar_written_bytes(&archive).data(),
+                                                     tar_written_bytes(&archive).size());
+  if (pushed != Transfer::Done) {
+    *why = pushed == Transfer::Unreachable ? "the gateway does not answer" : "the upload or the restore request failed";
+    return pushed == Transfer::Unreachable ? ChannelOutcome::Silent : ChannelOutcome::Skipped;
   }
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;
@@ -211,6 +222,14 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
     event_step(reporter, {"channel", std::to_string((*channel)[i]), i + 1, total,
                           outcome == ChannelOutcome::Pushed ? "done" : "failed", why});
     if (outcome == ChannelOutcome::Stopped) return 1;
+    if (outcome == ChannelOutcome::Silent) {
+      if (i + 1 < total && (*channel)[i + 1] != 0)
+        report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not set up.\n", TAG, ip);
+      for (std::size_t rest = i + 1; rest < total && (*channel)[rest] != 0; ++rest)
+        event_step(reporter, {"channel", std::to_string((*channel)[rest]), rest + 1, total, "skipped",
+                              "not tried: the gateway does not answer"});
+      return 1;
+    }
     // A pushed channel with a reason had rows skipped: part of its file did not reach the gateway.
     if (outcome != ChannelOutcome::Pushed || !why.empty()) all_as_asked = false;
   }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
+#include <string>
 
 namespace platform {
 
@@ -34,9 +36,47 @@ bool is_folder(const char* path);
 bool is_writable_folder(const char* path);
 // Writes `count` bytes as the file `path`, replacing an existing one only once
 // every byte is written: a new temporary of a name nobody could plant is made
-// beside it and renamed. Links are never followed. False on failure.
+// beside it and renamed. Links are never followed. A file replaced keeps its
+// permissions. False on failure.
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count);
 // Size in bytes of an open file; false when it cannot be told.
 bool file_size(std::FILE* file, uint64_t* size);
+
+// ---- Files taken from the user --------------------------------------------
+
+enum class FileOpen {
+  Opened,
+  Missing,     // nothing of that name
+  NotRegular,  // a folder, FIFO, device or socket: refused without waiting for it
+  Failed,      // it exists but cannot be opened
+};
+// Opens an existing regular file for reading ("rb"). A FIFO or device is never
+// waited on: it is opened without blocking and refused on what it is.
+FileOpen open_regular_file(const char* path, std::FILE** file);
+
+// What is at a path, the last link followed.
+enum class PathKind { Missing, Regular, Folder, Other };
+PathKind path_kind(const char* path);
+// The path made absolute with every link, "." and ".." resolved; for a
+// missing last part, its folder resolved and the name appended. None when
+// the folder cannot be resolved.
+std::optional<std::string> canonical_path(const char* path);
+// True when both paths exist and name the same file (device and inode).
+bool same_file(const char* a, const char* b);
+
+// From now on an interrupt (SIGINT, SIGTERM) ends the run at once with status
+// 128 + signal, after removing the temporaries write_file_replacing has open.
+// An interrupt that was ignored when the run started stays ignored.
+void end_run_on_interrupt();
+
+// While one exists, interrupts wait and take effect when the last one ends:
+// for steps that make and remove temporaries of names nobody else knows.
+class InterruptsDeferred {
+ public:
+  InterruptsDeferred();
+  ~InterruptsDeferred();
+  InterruptsDeferred(const InterruptsDeferred&) = delete;
+  InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
+};
 
 }  // namespace platform
