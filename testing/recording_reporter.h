@@ -10,7 +10,7 @@
 
 class RecordingReporter {
  public:
-  Reporter reporter() const { return {out_.get(), err_.get()}; }
+  Reporter reporter() const { return {out_.get(), err_.get(), nullptr, out_.get()}; }
   std::string out() const { return read(out_.get()); }
   std::string err() const { return read(err_.get()); }
 

@@ -2,6 +2,7 @@
 lists, damaged answers and the refusals before the first fetch."""
 
 import io
+import json
 import os
 import re
 import subprocess
@@ -11,7 +12,7 @@ import time
 import unittest
 import zipfile
 
-from gateway import CLI, Gateway, run_cli
+from gateway import CLI, Gateway, run_cli, run_cli_events
 from records import tar_bytes
 
 DEFAULT_ORDER = [
@@ -106,7 +107,8 @@ class BackupTest(unittest.TestCase):
         self.assertEqual(tested.returncode, 0, tested.stdout)
         with zipfile.ZipFile(path) as z:
             infos = z.infolist()
-            self.assertEqual([i.filename for i in infos], [n + ".tar" for n in DEFAULT_ORDER])
+            self.assertEqual([i.filename for i in infos], [n + ".tar" for n in DEFAULT_ORDER] + ["manifest.json"])
+            self.assertEqual(json.loads(z.read("manifest.json"))["saved"], DEFAULT_ORDER)
             for info, config in zip(infos, DEFAULT_ORDER):
                 self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED)
                 self.assertEqual(info.external_attr, 0)
@@ -134,7 +136,7 @@ class BackupTest(unittest.TestCase):
                                            "--backupfileouttype", "directory")
             sizes = self.backup_sizes(gw)
         self.assertEqual(code, 0, stderr)
-        self.assertEqual(sorted(os.listdir(self.out)), sorted(n + ".tar" for n in DEFAULT_ORDER))
+        self.assertEqual(sorted(os.listdir(self.out)), sorted([n + ".tar" for n in DEFAULT_ORDER] + ["manifest.json"]))
         for config in DEFAULT_ORDER:
             with open(os.path.join(self.out, config + ".tar"), "rb") as f:
                 data = f.read()
@@ -148,7 +150,7 @@ class BackupTest(unittest.TestCase):
                                       "--backupfileouttype", "zip", '--backupconfig=["dali2","cd2"]')
             self.assertEqual(code, 0, stderr)
             with zipfile.ZipFile(os.path.join(self.out, self.only_archive())) as z:
-                self.assertEqual(z.namelist(), ["dali2.tar", "cd2.tar"])
+                self.assertEqual(z.namelist(), ["dali2.tar", "cd2.tar", "manifest.json"])
                 self.check_configuration_tar("cd2", z.read("cd2.tar"))
             # No type given: folder output. An empty list means the default list.
             folder = os.path.join(self.temp, "folder")
@@ -156,7 +158,7 @@ class BackupTest(unittest.TestCase):
             code, _, stderr = run_cli("--action=get_backup", "--ip", gw.address, "--backupfileout", folder,
                                       "--backupconfig=[]")
             self.assertEqual(code, 0, stderr)
-            self.assertEqual(len(os.listdir(folder)), 22)
+            self.assertEqual(len(os.listdir(folder)), 23)
 
     def test_damaged_answers_are_left_out(self):
         only_config = os.path.join(self.temp, "only_config.tar")
@@ -167,13 +169,32 @@ class BackupTest(unittest.TestCase):
             f.write(tar_bytes([("status.txt", b'{"model_name":"LUMARO-4","mac":"aa"}')]))
         with self.gateway("--fail", "dali1=404", "--body", "dali3=truncate", "--reply", "cd1=" + only_config,
                           "--reply", "cd2=" + only_status, "--close", "rlc") as gw:
-            code, stdout, stderr = run_cli("--action=get_backup", "--ip", gw.address, "--backupfileout", self.out,
-                                           "--backupfileouttype", "zip")
+            code, stdout, stderr, events = run_cli_events("--action=get_backup", "--ip", gw.address,
+                                                          "--backupfileout", self.out, "--backupfileouttype", "zip")
         self.assertEqual(code, 1)
         self.assertIn(b"curl_easy_perform() failed", stderr)
         missing = {"dali1", "dali3", "cd1", "cd2", "rlc"}
-        with zipfile.ZipFile(os.path.join(self.out, self.only_archive())) as z:
-            self.assertEqual(z.namelist(), [n + ".tar" for n in DEFAULT_ORDER if n not in missing])
+        archive = os.path.join(self.out, self.only_archive())
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.namelist(), [n + ".tar" for n in DEFAULT_ORDER if n not in missing] + ["manifest.json"])
+            manifest = json.loads(z.read("manifest.json"))
+        # The backup, its events, show_backup and a restore all name what is missing.
+        reasons = {"dali1": "HTTP 404", "dali3": "not a valid configuration archive", "rlc": "transfer broke off",
+                   "cd1": "not a valid configuration archive", "cd2": "not a valid configuration archive"}
+        self.assertEqual({m["name"]: m["reason"] for m in manifest["missing"]}, reasons)
+        self.assertEqual((manifest["complete"], manifest["requested"]), (False, DEFAULT_ORDER))
+        failed = {e["name"]: e["reason"] for e in events if e["event"] == "step" and e["outcome"] == "failed"}
+        self.assertEqual(failed, reasons)
+        self.assertEqual(events[-1]["counts"], {"configuration": {"done": 17, "failed": 5}})
+        self.assertEqual([e["path"] for e in events if e["event"] == "file"], [archive])
+        incomplete = "Backup incomplete: " + ", ".join("%s missing (%s)" % (n, reasons[n]) for n in DEFAULT_ORDER
+                                                       if n in missing)
+        self.assertEqual(stderr.decode().splitlines()[-1], incomplete)
+        _, shown, _ = run_cli("--action=show_backup", "--backupfilein", archive)
+        self.assertIn(incomplete, shown.decode().splitlines())
+        with self.gateway() as gw:
+            code, _, stderr = run_cli("--action=put_backup", "--ip", gw.address, "--backupfilein", archive)
+        self.assertEqual((code, stderr.decode().splitlines()[0]), (0, incomplete))
         parts = sections(stdout)
         for config in DEFAULT_ORDER:
             self.assertEqual(parts[config].endswith(NOT_FOUND_LINE), config in missing, config)

@@ -7,6 +7,7 @@ requests' overall limit (60 s) and set the pace, the silent HTTP endpoints the r
 
 import functools
 import io
+import json
 import os
 import pathlib
 import re
@@ -87,11 +88,23 @@ STATUS = rows("status", [f for f in HTTP_FAULTS if f != "empty"],
 STOPPED = "get_backup: the gateway 127.0.0.1:* does not answer; the other configurations are not fetched."
 
 
+# Why a backup names dali1 missing, by fault.
+MISSING = {"error page": "HTTP 500", "truncated": "not a valid configuration archive", "cut": "transfer broke off",
+           "garbage": "not a valid configuration archive", "empty": "empty reply", "closed": "transfer broke off",
+           "flood": "transfer broke off", "redirect loop": "transfer broke off",
+           "foreign redirect": "transfer broke off"}
+SILENT_MISSING = ("Backup incomplete: dali1 missing (the gateway does not answer), cd1 missing (not fetched: the "
+                  "gateway does not answer)")
+
+
 def backup_row(fault):
-    """A configuration that cannot be fetched is left out; a gateway that stops answering ends the backup."""
+    """A configuration that cannot be fetched is left out and named missing; a gateway that stops answering ends
+    the backup."""
     if fault in ("silent", "drip"):
-        return 1, broken_transfer(fault, "dali1", None)[1] + [STOPPED], None, (0, 0), {"left": ["rlc.tar"]}
-    return broken_transfer(fault, "dali1", (1, [], None))[:2] + (NOT_FOUND, (0, 0))
+        return 1, broken_transfer(fault, "dali1", None)[1] + [STOPPED, SILENT_MISSING], None, (0, 0), \
+            {"left": {"zip": ["rlc.tar", "manifest.json"], "directory": ["manifest.json", "rlc.tar"]}}
+    status, errors = broken_transfer(fault, "dali1", (1, [], None))[:2]
+    return status, errors + ["Backup incomplete: dali1 missing (%s)" % MISSING[fault]], NOT_FOUND, (0, 0)
 
 
 def tftp(done):
@@ -159,11 +172,12 @@ def gateway_took(gw):
 
 
 def run_measured(command, cwd, interrupt=None):
-    """Runs the tool; with `interrupt` (a signal name), sends it once the tool waits for cd1. Returns (exit status,
-    stdout, stderr, seconds, peak resident KiB of the tool alone)."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+    """Runs the tool with --events; with `interrupt` (a signal name), sends it once the tool waits for cd1. Returns
+    (exit status, stdout, stderr, seconds, peak resident KiB of the tool alone, the parsed events)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, tempfile.TemporaryFile() as events:
         started = time.monotonic()
-        cli = subprocess.Popen(command, stdout=out, stderr=err, cwd=cwd)
+        cli = subprocess.Popen(command[:1] + ["--events", str(events.fileno())] + command[1:], stdout=out, stderr=err,
+                               cwd=cwd, pass_fds=(events.fileno(),))
         while interrupt and b"config=cd1" not in os.pread(out.fileno(), 1 << 20, 0) and cli.poll() is None:
             time.sleep(0.02)
         if interrupt and cli.poll() is None:
@@ -171,8 +185,9 @@ def run_measured(command, cwd, interrupt=None):
         _, status, usage = os.wait4(cli.pid, 0)
         cli.returncode = os.waitstatus_to_exitcode(status)
         took = time.monotonic() - started
-        out.seek(0), err.seek(0)
-        return cli.returncode, out.read(), err.read(), took, usage.ru_maxrss
+        out.seek(0), err.seek(0), events.seek(0)
+        return (cli.returncode, out.read(), err.read(), took, usage.ru_maxrss,
+                [json.loads(line) for line in events.read().decode().splitlines()])
 
 
 class FaultMatrix(unittest.TestCase):
@@ -216,7 +231,7 @@ class FaultMatrix(unittest.TestCase):
                 Gateway(*[o.format(target, other=other.address, reply=self.noisy) for o in faults]) as gw:
             if fault == NO_GATEWAY:
                 gw.stop()
-            code, out, err, took, peak = run_measured(
+            code, out, err, took, peak, events = run_measured(
                 [CLI, "--action", action, "--ip", gw.address] +
                 [a.format(kind=kind, backup=backup)
                  for a in (self.two_channels if extras.get("two channels") else self.arguments)[action]], folder,
@@ -237,7 +252,32 @@ class FaultMatrix(unittest.TestCase):
         problems += [] if took <= extras.get("seconds", SLOW.get(fault, QUICK)) else ["took %.1f s" % took]
         memory = CONFIGURATION_MEMORY if fault == "flood" and target == "dali1" else MEMORY
         problems += [] if peak <= memory else ["peak memory %d KiB" % peak]
+        problems += self.events_agree(action, events, code, took_by_gateway, (fault, target), errors)
         return problems + self.left_on_disk(action, kind, folder, extras.get("left"))
+
+    @staticmethod
+    def events_agree(action, events, code, took_by_gateway, cell, errors):
+        """The events start and end the run, their summary has its exit status, and the steps done are what the
+        stand-in took: configurations saved, or restores and upgrades (none when the gateway acted and its reply
+        was lost or refused). A gateway that stopped answering leaves the steps not tried skipped, saying why. An
+        interrupted run ends without a summary."""
+        if not events or events[0] != {"event": "start", "action": action, "gateway": events[0]["gateway"]}:
+            return ["events start %s" % events[:1]]
+        if cell[0] in SIGNALS:
+            return [] if all(e["event"] != "summary" for e in events) else ["a summary after an interrupt"]
+        summary = events[-1]
+        done = sum(c.get("done", 0) for c in summary.get("counts", {}).values())
+        lost_reply = code != 0 and cell[1] in ("restore", "firmware")
+        saved = 0 if cell[0] in (NO_GATEWAY, "silent gateway") else 1 if cell[0] in ("silent", "drip") else 2
+        expected = {"get_backup": saved, "get_status": 0, "export_channel": 0,
+                    "push_firmware": int(code == 0)}.get(action, 0 if lost_reply else took_by_gateway[1])
+        steps = sum(1 for e in events if e["event"] == "step" and e["outcome"] == "done")
+        stopped = any("does not answer;" in line for line in errors)
+        skipped = any(e["event"] == "step" and e["outcome"] == "skipped" and "does not answer" in (e.get("reason") or "")
+                      for e in events)
+        agree = (summary.get("exit_status") == code and (summary.get("result") == "done") == (code == 0)
+                 and done == steps == expected and skipped == stopped)
+        return [] if agree else ["events %s" % [events[0], summary, skipped]]
 
     def left_on_disk(self, action, kind, folder, wanted=None):
         """Only whole files under final names: the configurations that arrived (by default rlc and cd1), nothing
@@ -249,7 +289,8 @@ class FaultMatrix(unittest.TestCase):
         if isinstance(wanted, dict):
             wanted = wanted[kind]
         if wanted is None:
-            wanted = {"zip": ["rlc.tar", "cd1.tar"], "directory": ["cd1.tar", "rlc.tar"]}.get(kind, [])
+            wanted = {"zip": ["rlc.tar", "cd1.tar", "manifest.json"],
+                      "directory": ["cd1.tar", "manifest.json", "rlc.tar"]}.get(kind, [])
         return [] if names == wanted else ["left %s" % names]
 
     def test_every_action_against_every_fault(self):
@@ -551,7 +592,7 @@ class FilesThatLie(unittest.TestCase):
             code, _, _ = run_cli("--action", "get_backup", "--ip", gw.address, "--backupfileouttype", "directory",
                                  "--backupconfig", '["rlc"]', "--backupfileout", folder)
             self.assertEqual((code, (folder / "victim").read_text()), (0, "mine"))
-            self.assertEqual(sorted(os.listdir(folder)), ["rlc.tar", "rlc.tar.partial", "victim"])
+            self.assertEqual(sorted(os.listdir(folder)), ["manifest.json", "rlc.tar", "rlc.tar.partial", "victim"])
             self.assertTrue(tarfile.is_tarfile(folder / "rlc.tar"))
 
 

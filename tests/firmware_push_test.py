@@ -11,7 +11,7 @@ import unittest
 import urllib.error
 import urllib.request
 
-from gateway import BUILD_DIR, Gateway, run_cli
+from gateway import BUILD_DIR, Gateway, run_cli, run_cli_events
 
 FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
 PASSWORD = "5e0a7c91d2b84f36a1c9e07b3d58f2a6c4e19b70"
@@ -37,7 +37,7 @@ def success_tail(address, model, version, digest, size):
             + f"firmware_push_tftp\tpushing URL 'tftp://{address}/flashraw.bin'.\nOK\n"
             + f"firmware\tpushing URL '{address}/api/v100/status.ssi?action=firmwareupgrade"
             + f"&hash={digest}&size={size}'.\n"
-            + '{"result":"upgrade started"}\nOK\n')
+            + '{"result":"upgrade started"}\nOK\nKeep the gateway powered: it installs the firmware and restarts.\n')
 
 
 def reported_version(gateway):
@@ -83,6 +83,30 @@ class Upgrade(FirmwareFiles):
             self.assertEqual([(e.outcome, e.size, e.options["sha256"]) for e in tftp], [("ok", SMALLEST, digest)])
             self.assertEqual([e.outcome for e in gw.log_lines("firmware")], ["took"])
             self.assertEqual(reported_version(gw), "1.6.0")
+
+    def test_verified_upgrade_waits_for_the_new_version(self):
+        image_path, _ = self.image("img.binary", model="LUMARO-2", version="1.6.0")
+        cases = {  # stand-in options: (exit status, last line, outcome of the firmware step)
+            (): (0, "upgraded 1.5.0 \u2192 1.6.0", "done"),
+            ("--upgrade-restart-ms", "4000"): (0, "upgraded 1.5.0 \u2192 1.6.0", "done"),
+            ("--upgrade-restart-ms", "1000", "--upgrade-keeps-version"):
+                (1, "push_firmware: the gateway restarted with firmware 1.5.0, not 1.6.0.", "failed"),
+        }
+        for options, (status, line, outcome) in cases.items():
+            with self.subTest(options=options), Gateway("--model", "LUMARO-2", "--firmware-version", "1.5.0",
+                                                        *options) as gw:
+                code, out, err, events = run_cli_events("--action", "push_firmware", "--verify", "--ip", gw.address,
+                                                        "--firmwarefile", image_path, timeout=60)
+                self.assertEqual(code, status, err)
+                self.assertIn(line, (out + err).decode().splitlines())
+                steps = [e for e in events if e["event"] == "step"]
+                self.assertEqual([(s["kind"], s["outcome"]) for s in steps], [("firmware", outcome)])
+                self.assertEqual(events[-1]["result"], "done" if status == 0 else "failed")
+                self.assertIn({"event": "notice", "text": "Keep the gateway powered: it installs the firmware and "
+                               "restarts."}, events)
+                progress = [e["bytes"] for e in events if e["event"] == "progress"]
+                self.assertEqual((progress[0], progress[-1]), (0, SMALLEST))
+                self.assertEqual(progress, sorted(progress))
 
     def test_7z_package_with_upper_case_header(self):
         image_path, image = self.image("varnu.binary")

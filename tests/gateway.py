@@ -7,6 +7,7 @@
 Everything talks to 127.0.0.1 only.
 """
 
+import json
 import os
 import signal
 import socket
@@ -130,6 +131,16 @@ def run_cli(*args, timeout=CLI_TIMEOUT, cwd=None):
     """Runs varnu-cli with these arguments; returns (exit status, stdout bytes, stderr bytes)."""
     result = subprocess.run([CLI] + [str(a) for a in args], capture_output=True, timeout=timeout, cwd=cwd)
     return result.returncode, result.stdout, result.stderr
+
+
+def run_cli_events(*args, timeout=CLI_TIMEOUT, cwd=None):
+    """Runs varnu-cli with --events to a file; returns (exit status, stdout, stderr, the parsed events)."""
+    with tempfile.TemporaryFile() as events:
+        result = subprocess.run([CLI, "--events", str(events.fileno())] + [str(a) for a in args], cwd=cwd,
+                                capture_output=True, timeout=timeout, pass_fds=(events.fileno(),))
+        events.seek(0)
+        lines = events.read().decode().splitlines()
+    return result.returncode, result.stdout, result.stderr, [json.loads(line) for line in lines]
 
 
 def free_udp_port():

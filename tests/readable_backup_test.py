@@ -10,6 +10,8 @@ import json
 import os
 import random
 import struct
+import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -86,9 +88,9 @@ def gear_in_use(record):
 
 
 def json_document(stdout):
-    """The JSON document that follows the tool's echo lines."""
-    text_out = stdout.decode()
-    return json.loads(text_out[text_out.index("\n{") + 1:])
+    """With --json standard output is the document alone: python3 -m json.tool must read it as it is."""
+    subprocess.run([sys.executable, "-m", "json.tool"], input=stdout, capture_output=True, check=True)
+    return json.loads(stdout)
 
 
 class ReadableBackups(unittest.TestCase):

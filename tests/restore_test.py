@@ -4,13 +4,14 @@ The records are read back from the receiving stand-in's state folder and
 checked here with this file's own reading of the record layouts.
 """
 
+import json
 import os
 import struct
 import tempfile
 import unittest
 import zipfile
 
-from gateway import Gateway, run_cli
+from gateway import Gateway, run_cli, run_cli_events
 from records import LAYOUT, INPUT_LENGTH, crc_is_valid, gear_names, group_names, header, member_names, tar_bytes, tar_member
 
 DALI = ["/etc/config/dali/dali%d.bin" % c for c in range(1, 5)]
@@ -85,7 +86,7 @@ class FirmwareUpgrade(RestoreCase):
                     log = gw.log_lines()
                 self.check_restored_records(state, source_zip, version)
                 with zipfile.ZipFile(source_zip) as z:
-                    expected = [member_names(z.read(n))[0] for n in z.namelist()]
+                    expected = [member_names(z.read(n))[0] for n in z.namelist() if n.endswith(".tar")]
                 # One upload and one restore per configuration, in the archive's order: each
                 # restore applied the upload just before it. (The stand-in logs a TFTP transfer
                 # after its last acknowledgement, so log order alone cannot show the alternation.)
@@ -161,6 +162,29 @@ class Refusals(RestoreCase):
         self.assertEqual(len(took), 18)
         self.assertEqual(took[-1], "/etc/config/nvp/cmdrnamenvp.bin")
         self.assertFalse(set(DALI) & set(took))
+
+    def test_the_plan_names_the_refusals_before_anything_is_written(self):
+        source_zip = self.backup_of("--firmware-version", "1.5.0")
+        for firmware, refused in (("1.3.1", ["dali1", "dali2", "dali3", "dali4"]), ("1.5.0", [])):
+            with self.subTest(firmware=firmware), Gateway("--firmware-version", firmware) as gw:
+                code, out, err, events = run_cli_events("--action", "put_backup", "--plan", "--json", "--ip",
+                                                        gw.address, "--backupfilein", source_zip)
+                self.assertEqual((code, gw.log_lines("tftp"), self.restore_lines(gw)), (1 if refused else 0, [], []))
+                plan = json.loads(out)  # standard output is the plan document alone
+                self.assertEqual([c["name"] for c in plan["configurations"] if c["outcome"] == "refused"], refused)
+                self.assertEqual(plan["refused"], len(refused))
+                self.assertEqual([e["configuration"] for e in events if e.get("outcome") == "refused"], refused)
+                if refused:
+                    self.assertEqual(plan["configurations"][5]["reason"],
+                                     "record version 3 cannot go down to version 2 of firmware 1.3.1")
+                code, out, _, events = run_cli_events("--action", "put_backup", "--ip", gw.address, "--backupfilein",
+                                                      source_zip)
+                steps = [e for e in events if e["event"] == "step"]
+                self.assertEqual([s["name"] for s in steps if s["outcome"] == "refused"], refused)
+                self.assertEqual(len(self.restore_lines(gw, "took")), 22 - len(refused))
+                self.assertEqual(events[-1]["counts"]["configuration"].get("done"), 22 - len(refused))
+                self.assertEqual(events[-1]["result"], "failed" if refused else "done")
+                self.assertIn("restore\t%d of 22 configurations restored" % (22 - len(refused)), out.decode())
 
     def test_stand_in_refuses_a_damaged_record(self):
         source_zip = self.backup_of("--firmware-version", "1.5.0")

@@ -11,7 +11,7 @@ import struct
 import tempfile
 import unittest
 
-from gateway import Gateway, run_cli
+from gateway import Gateway, run_cli, run_cli_events
 from records import INPUT_LENGTH, LAYOUT, crc_is_valid, group_names, header, tar_bytes, text
 
 
@@ -223,24 +223,48 @@ class SetupChannel(unittest.TestCase):
             self.assertEqual(gw.log_lines(), [])
 
     def test_csv_files_that_install_nothing_push_nothing(self):
-        cases = {
-            "missing": os.path.join(self.dir, "missing.csv"),
-            "no header": write(self.dir, "plain.csv", CHANNEL_CSV.split("\n", 1)[1].format(n=1)),
-            "version 2": write(self.dir, "v2.csv", CHANNEL_CSV.replace("version: 1", "version: 2").format(n=1)),
-            "short rows": write(self.dir, "short.csv", "#dali-channel-csv-version: 1\n1,2,3\n"),
-            "field too long": write(self.dir, "long.csv", '#dali-channel-csv-version: 1\n1,5,0,"%s",,0,0,0,0,1,0,\n'
-                                    % ("n" * 100000)),
+        cases = {  # the file, and the line that names its skipped row
+            "missing": (os.path.join(self.dir, "missing.csv"), None),
+            "no header": (write(self.dir, "plain.csv", CHANNEL_CSV.split("\n", 1)[1].format(n=1)),
+                          'line 2 of \'{}\' skipped: no version line "#dali-channel-csv-version: 1" before it'),
+            "version 2": (write(self.dir, "v2.csv", CHANNEL_CSV.replace("version: 1", "version: 2").format(n=1)),
+                          "line 3 of '{}' skipped: the file's version 2 is not read (1 is)"),
+            "short rows": (write(self.dir, "short.csv", "#dali-channel-csv-version: 1\n1,2,3\n"),
+                           "line 2 of '{}' skipped: 3 fields, 12 expected."),
+            "semicolons": (write(self.dir, "semi.csv", CHANNEL_CSV.format(n=1).replace(",", ";")),
+                           "line 3 of '{}' skipped: 1 fields, 12 expected (separated by ';'"),
+            "field too long": (write(self.dir, "long.csv", '#dali-channel-csv-version: 1\n1,5,0,"%s",,0,0,0,0,1,0,\n'
+                                     % ("n" * 100000)), None),
         }
-        for case, path in cases.items():
+        for case, (path, skipped) in cases.items():
             with self.subTest(case=case), self.gateway() as gw:
                 code, out, err = self.setup(gw, "--channel=1", "--channelcsvfile=" + quoted(path))
                 self.assertEqual(code, 1)
                 reports = [line for line in err.splitlines() if line.startswith("setup_channel\t")]
-                self.assertEqual(len(reports), 1, err)
-                self.assertIn("channel 1 not pushed", reports[0])
-                self.assertIn(path, reports[0])
+                self.assertEqual(len(reports), 2 if skipped else 1, err)
+                if skipped:
+                    self.assertIn("channel 1: " + skipped.format(path), reports[0])
+                self.assertIn("channel 1 not pushed", reports[-1])
+                self.assertIn(path, reports[-1])
                 self.assertEqual(gw.log_lines("tftp"), [])
                 self.assertNotIn("OK\n", out.split("\nFILE=")[1])
+
+    def test_skipped_rows_are_named_and_the_run_ends_with_warnings(self):
+        rows = CHANNEL_CSV.format(n=1) + '9,64,1,Slot 64,,0,0,0,0,1,0,\n9,4,1,Short\n9,5,13,Desk 5,"[2]",1,1,1,1,1,1,\n'
+        path = write(self.dir, "mixed.csv", rows)
+        with self.gateway() as gw:
+            code, out, err, events = run_cli_events("--action", "setup_channel", "--ip", gw.address, "--channel=1",
+                                                    "--channelcsvfile=" + quoted(path))
+            self.assertEqual(len([e for e in gw.log_lines("restore") if e.outcome == "took"]), 1)
+        self.assertEqual(code, 1)
+        self.assertIn("applied 2 of 4 rows, 2 skipped", out.decode().splitlines())
+        self.assertEqual([line.split(": ", 1)[1] for line in err.decode().splitlines() if "skipped:" in line],
+                         ["line 4 of '%s' skipped: slot not within 0-63." % path,
+                          "line 5 of '%s' skipped: 4 fields, 12 expected." % path])
+        steps = [(e["kind"], e["name"], e["index"], e["total"], e["outcome"]) for e in events if e["event"] == "step"]
+        self.assertEqual(steps, [("row", "4", 2, 4, "skipped"), ("row", "5", 3, 4, "skipped"),
+                                 ("channel", "1", 1, 1, "done")])
+        self.assertEqual((events[-1]["result"], events[-1]["exit_status"]), ("warnings", 1))
 
     def test_channels_whose_record_cannot_be_patched_are_refused(self):
         path = write(self.dir, "a.csv", CHANNEL_CSV.format(n=1))

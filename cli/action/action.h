@@ -18,17 +18,22 @@ int get_status(Gateway& gateway, const Reporter& reporter, const char* ip, bool 
 // 0 when every configuration was stored.
 int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfileout,
                const char* backupfileouttype, const std::vector<std::string>* backupconfig);
-// Action "put_backup": restores a backup archive or a single tar onto the gateway.
-int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein);
+// Action "put_backup": restores a backup archive or a single tar onto the gateway;
+// with `plan`, tells per configuration what a restore would do and writes
+// nothing (with `json` also as one JSON document). 1 when any would be refused.
+int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein,
+               bool plan = false, bool json = false);
 // Action "setup_channel": a 0 in `channel` ends it. 0 when every channel
 // handled was pushed and restored, 1 when any was skipped or failed or the
 // run was stopped.
 int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const std::vector<int32_t>* channel,
                   const std::vector<std::string>* channelcsvfile, const std::vector<std::string>* channelgroupscsvfile,
                   const std::vector<std::string>* channelinputscsvfile);
-// Action "push_firmware": 0 when uploaded and the upgrade was accepted, 2 without
+// Action "push_firmware": 0 when uploaded and the upgrade was accepted (with
+// `verify`: and the gateway came back running the image's version), 2 without
 // an address or a firmware file.
-int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile);
+int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile,
+                  bool verify = false);
 // Action "show_backup": a backup archive, configuration archive or backup
 // folder as text, or as one JSON document with `json`.
 int show_backup(const Reporter& reporter, const char* backupfilein, bool json);

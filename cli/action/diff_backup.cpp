@@ -16,6 +16,9 @@ int diff_backup(const Reporter& reporter, const char* backupfilein, const char* 
     }
   }
   const BackupDiff diff = diff_backups(old_set, new_set);
-  report(reporter, "%s", (json ? render_diff_json(diff) : render_diff_text(diff)).c_str());
+  if (json)
+    report_document(reporter, render_diff_json(diff));
+  else
+    report(reporter, "%s", render_diff_text(diff).c_str());
   return diff.different ? 1 : 0;
 }

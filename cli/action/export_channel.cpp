@@ -9,6 +9,7 @@
 #include "backup/backup.h"
 #include "inspect/inspect.h"
 #include "platform/platform.h"
+#include "util/events.h"
 
 namespace {
 
@@ -85,11 +86,14 @@ BackupConfiguration configuration_named(Gateway& gateway, const Reporter& report
   return read_configuration_archive(name + ".tar", fetched.buffer.data);
 }
 
-// `fetch` tells what became of the fetch from the gateway (Done when there was none).
+// Writes one channel's file; false, with `why` set, when it could not. `fetch`
+// tells what became of the fetch from the gateway (Done when there was none).
 bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
-                const ExportMode& mode, int32_t channel, const std::string& path, Transfer* fetch) {
+                const ExportMode& mode, int32_t channel, const std::string& path, std::string* why,
+                Transfer* fetch) {
   if (channel < 1 || channel > 4) {
     report_error(reporter, "%s\tchannel %d not exported: channels are 1 to 4.\n", TAG, channel);
+    *why = "channels are 1 to 4";
     return false;
   }
   const std::string name = mode.configuration + std::to_string(channel);
@@ -98,6 +102,7 @@ bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, cons
                                                            : CsvExport{name + " " + configuration.problem, {}, {}};
   if (!exported.problem.empty()) {
     report_error(reporter, "%s\tchannel %d not exported: %s.\n", TAG, channel, exported.problem.c_str());
+    *why = exported.problem;
     return false;
   }
   if (!exported.notes.empty()) {
@@ -107,9 +112,11 @@ bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, cons
   const auto* bytes = reinterpret_cast<const uint8_t*>(exported.csv.data());
   if (!platform::write_file_replacing(path.c_str(), bytes, exported.csv.size())) {
     report_error(reporter, "%s\tchannel %d not exported: '%s' could not be written.\n", TAG, channel, path.c_str());
+    *why = "the file could not be written";
     return false;
   }
   report(reporter, "CH=%d\nFILE=%s\nOK\n", channel, path.c_str());
+  event_file(reporter, "csv", path);
   return true;
 }
 
@@ -153,11 +160,20 @@ int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, c
   bool all_written = true;
   for (std::size_t i = 0; i < channel->size(); ++i) {
     const BackupSet* source = backup ? &*backup : nullptr;
+    std::string why;
     Transfer fetch = Transfer::Done;
-    all_written &= export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i], &fetch);
+    const bool written =
+        export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i], &why, &fetch);
+    if (fetch == Transfer::Unreachable) why = "the gateway does not answer";
+    event_step(reporter, {"channel", std::to_string((*channel)[i]), i + 1, channel->size(), written ? "done" : "failed",
+                          why});
+    all_written &= written;
     if (fetch == Transfer::Unreachable) {  // the other channels would wait for the same silence
       if (i + 1 < channel->size())
         report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not exported.\n", TAG, ip);
+      for (std::size_t rest = i + 1; rest < channel->size(); ++rest)
+        event_step(reporter, {"channel", std::to_string((*channel)[rest]), rest + 1, channel->size(), "skipped",
+                              "not tried: the gateway does not answer"});
       return 1;
     }
   }

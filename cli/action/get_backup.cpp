@@ -6,7 +6,9 @@
 #include "action/action.h"
 #include "action/backup_name.h"
 #include "backup/backup.h"
+#include "backup/manifest.h"
 #include "platform/platform.h"
+#include "util/events.h"
 #include "zip/zip.h"
 
 namespace {
@@ -47,6 +49,25 @@ bool store(const Reporter& reporter, ZipArchive* zip, const std::string& folder,
   if (platform::write_file_replacing(path.c_str(), data.data(), data.size())) return true;
   report_error(reporter, "get_backup: could not write '%s'.\n", path.c_str());
   return false;
+}
+
+// The manifest beside the configurations: the last entry of the archive, or
+// a file in the folder that describes the configurations written there last.
+void store_manifest(const Reporter& reporter, ZipArchive* zip, const std::string& folder,
+                    const BackupManifest& manifest) {
+  const std::string text = manifest_json(manifest);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  if (zip) {
+    if (zip_entry_begin(zip, MANIFEST_NAME) != 0 || zip_entry_append(zip, bytes, text.size()) != 0 ||
+        zip_entry_finish(zip) != 0)
+      report_error(reporter, "get_backup: could not add '%s' to the backup archive.\n", MANIFEST_NAME);
+    return;
+  }
+  const std::string path = join_path(folder, MANIFEST_NAME);
+  if (platform::write_file_replacing(path.c_str(), bytes, text.size()))
+    event_file(reporter, "manifest", path);
+  else
+    report_error(reporter, "get_backup: could not write '%s'.\n", path.c_str());
 }
 
 }  // namespace
@@ -108,31 +129,46 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     }
   }
 
-  bool complete = true;
   std::size_t stored = 0;
-  for (auto name = names.begin(); name != names.end(); ++name) {
-    FetchedConfiguration record;
-    const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name->c_str(), &record);
-    if (fetched == Transfer::Unreachable) {
-      // Each of the others would wait for the same silence.
-      if (name + 1 != names.end())
-        report_error(reporter,
-                     "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n", ip);
-      complete = false;
-      break;
-    }
-    if (fetched != Transfer::Done) {
-      report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
-      complete = false;
+  bool unreachable = false;
+  BackupManifest manifest{ip, names, {}, {}};  // its missing list decides the exit status
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    const std::string& name = names[index];
+    if (unreachable) {
+      manifest.missing.push_back({name, "not fetched: the gateway does not answer"});
+      event_step(reporter, {"configuration", name, index + 1, names.size(), "skipped", "not fetched: the gateway does not answer"});
       continue;
     }
-    report(reporter, "\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
-    if (store(reporter, zip.get(), folder, *name, record.buffer.data))
-      ++stored;
-    else
-      complete = false;
-    release_fetched_configuration(&record);
+    Step step{"configuration", name, index + 1, names.size(), "done", ""};
+    FetchedConfiguration record;
+    const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
+    if (fetched == Transfer::Unreachable) {
+      // Each of the others would wait for the same silence.
+      if (index + 1 != names.size())
+        report_error(reporter,
+                     "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n", ip);
+      unreachable = true;
+    } else if (fetched != Transfer::Done) {
+      report(reporter, "%s\tbackup file not found for action get_backup.\r\n\r\n", TAG);
+    } else {
+      report(reporter, "\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
+      if (store(reporter, zip.get(), folder, name, record.buffer.data)) {
+        ++stored;
+        manifest.saved.push_back(name);
+        if (!zip) event_file(reporter, "configuration", join_path(folder, name + ".tar"));
+      } else {
+        step.reason = "could not be written";
+      }
+      release_fetched_configuration(&record);
+    }
+    if (fetched != Transfer::Done) step.reason = fetch_failure_reason(fetched, record);
+    if (!step.reason.empty()) {
+      step.outcome = "failed";
+      manifest.missing.push_back({name, step.reason});
+    }
+    event_step(reporter, step);
   }
+  if (stored > 0) store_manifest(reporter, zip.get(), folder, manifest);
 
   // The archive appears under its name only complete; with nothing in it, not at all.
   // The archive is written to a temporary that only the zip library knows by
@@ -142,6 +178,13 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     report_error(reporter, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
     return 1;
   }
-  if (to_zip && stored > 0) report(reporter, "%s\tsaved '%s'\n", TAG, zip_path.c_str());
-  return complete ? 0 : 1;
+  if (to_zip && stored > 0) {
+    report(reporter, "%s\tsaved '%s'\n", TAG, zip_path.c_str());
+    event_file(reporter, "backup", zip_path);
+  }
+  if (const std::string incomplete = incomplete_text(manifest); stored > 0 && !incomplete.empty()) {
+    report_error(reporter, "%s\n", incomplete.c_str());
+    event_warning(reporter, incomplete);
+  }
+  return manifest.missing.empty() ? 0 : 1;
 }

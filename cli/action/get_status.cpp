@@ -1,5 +1,5 @@
 #include "action/action.h"
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 #include "status/status.h"
 #include "util/text.h"
 
@@ -23,7 +23,7 @@ int get_status(Gateway& gateway, const Reporter& reporter, const char* ip, bool 
       json_string(writer, value);
     }
     json_end_object(writer);
-    report(reporter, "%s\n", writer.out.c_str());
+    report_document(reporter, writer.out + "\n");
     return 0;
   }
   report(reporter, "model_name=%s\r\n", escape_bytes(*status.model_name).c_str());

@@ -1,10 +1,21 @@
 // The push_firmware action: read and check a firmware file, upload the image
 // by TFTP and ask the gateway to install it.
+#include <chrono>
+
 #include "action/action.h"
 #include "firmware/firmware.h"
+#include "platform/platform.h"
+#include "status/status.h"
+#include "util/events.h"
 #include "util/text.h"
 
 namespace {
+
+// How long --verify waits for the gateway to come back with the new version,
+// and how often it asks meanwhile. Installing and restarting takes a gateway
+// one to three minutes; ten leaves room for a slow flash.
+constexpr auto VERIFY_LIMIT = std::chrono::minutes(10);
+constexpr unsigned VERIFY_POLL_MS = 3000;
 
 // The text after the last dot, unless that dot opens the path.
 std::string path_extension(const std::string& path) {
@@ -14,6 +25,7 @@ std::string path_extension(const std::string& path) {
 }
 
 int not_valid(const Reporter& reporter, int result) {
+  event_step(reporter, {"firmware", "", 1, 1, "refused", "the firmware file is not valid"});
   report(reporter, "FIRMWARE FILE IS NOT VALID!");
   return result;
 }
@@ -74,9 +86,45 @@ void report_info(const Reporter& reporter, const FirmwareInfo& info) {
   report(reporter, "== ==\r\n\r\n");
 }
 
+void firmware_step(const Reporter& reporter, const FirmwareImage& image, const char* outcome, const std::string& why) {
+  event_step(reporter, {"firmware", image.path, 1, 1, outcome, why});
+}
+
+// Asks for the status until the gateway reports `version`. A gateway that
+// restarted (its boot count changed) with another version has not taken the
+// image: no use waiting for it.
+int wait_for_version(Gateway& gateway, const Reporter& reporter, const char* ip, const FirmwareImage& image,
+                     const StatusReport& before, const std::string& version) {
+  const std::string old_version = escape_bytes(before.firmware_version.value_or("an unknown version"));
+  report(reporter, "Waiting for the gateway to restart with %s (up to 10 minutes).\n", escape_bytes(version).c_str());
+  const auto deadline = std::chrono::steady_clock::now() + VERIFY_LIMIT;
+  while (std::chrono::steady_clock::now() < deadline) {
+    platform::sleep_ms(VERIFY_POLL_MS);
+    StatusReport now;
+    if (!query_status(gateway, ip, &now).read) continue;
+    const std::string running = now.firmware_version.value_or("");
+    if (running == version) {
+      report(reporter, "upgraded %s \u2192 %s\n", old_version.c_str(), escape_bytes(version).c_str());
+      firmware_step(reporter, image, "done", "");
+      return 0;
+    }
+    if (before.boot_count && now.boot_count && *before.boot_count != *now.boot_count) {
+      const std::string why = "the gateway restarted with firmware " + escape_bytes(running) + ", not " +
+                              escape_bytes(version);
+      report_error(reporter, "push_firmware: %s.\n", why.c_str());
+      firmware_step(reporter, image, "failed", why);
+      return 1;
+    }
+  }
+  const std::string why = "the gateway did not come back with firmware " + escape_bytes(version) + " within 10 minutes";
+  report_error(reporter, "push_firmware: %s.\n", why.c_str());
+  firmware_step(reporter, image, "failed", why);
+  return 1;
+}
+
 }  // namespace
 
-int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile) {
+int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, const char* firmwarefile, bool verify) {
   if (!ip) {
     report(reporter, "Missing arguments for action push_firmware.");
     return 2;
@@ -109,10 +157,24 @@ int push_firmware(Gateway& gateway, const Reporter& reporter, const char* ip, co
   if (!checked.ok()) return report_failure(reporter, checked);
   report_info(reporter, info);
 
+  // The version running now, to tell a restart with the old one from the wait for the new one.
+  StatusReport before;
+  if (verify) query_status(gateway, ip, &before);
   const UploadSource source{image.data.data(), image.data.size()};
-  if (gateway.tftp_upload(ip, &source) != Transfer::Done) return 1;
+  if (gateway.tftp_upload(ip, &source) != Transfer::Done) {
+    firmware_step(reporter, image, "failed", "the upload failed");
+    return 1;
+  }
   report(reporter, "OK\n");
-  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != Transfer::Done) return 1;
+  if (gateway.request_firmware_upgrade(ip, digest.data(), image.data.size()) != Transfer::Done) {
+    firmware_step(reporter, image, "failed", "the gateway did not accept the upgrade");
+    return 1;
+  }
   report(reporter, "OK\n");
+  const char* powered = "Keep the gateway powered: it installs the firmware and restarts.";
+  report(reporter, "%s\n", powered);
+  Event(reporter, "notice").text("text", powered);
+  if (verify) return wait_for_version(gateway, reporter, ip, image, before, info.version_string);
+  firmware_step(reporter, image, "done", "");
   return 0;
 }

@@ -1,5 +1,6 @@
 // The setup_channel action: per channel, fetch the gateway's current channel
 // configuration, apply one CSV file to its record, and push the result back.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 #include "backup/backup.h"
 #include "import/import.h"
 #include "tar/tar.h"
+#include "util/events.h"
 #include "util/text.h"
 
 namespace {
@@ -39,10 +41,11 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 // makes sense on a record in the layout the firmware expects: a zero image or
 // another layout would wipe or corrupt the channel on the gateway.
 bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
-                         const ChannelLayout& expected, uint8_t* image) {
+                         const ChannelLayout& expected, uint8_t* image, std::string* why) {
   uint32_t size = 0;
   if (read_channel_record(reporter, &fetched, channel, image) != RecordRead::Read || !channel_member_size(fetched, channel, &size)) {
     report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
+    *why = "its record could not be read";
     return false;
   }
   const RecordHeader header = read_record_header(image);
@@ -53,9 +56,27 @@ bool load_current_record(const Reporter& reporter, const FetchedConfiguration& f
                  "bytes.\n",
                  TAG, channel, header.version, size, escape_bytes(*fetched.firmware_version).c_str(), expected.version,
                  expected.length);
+    *why = "its record is not in the layout of the gateway's firmware";
     return false;
   }
   return true;
+}
+
+// One line per skipped row, the rows' summary, and their events.
+void report_rows(const Reporter& reporter, unsigned channel, const char* path, const ImportOutcome& imported) {
+  const auto total = imported.applied + imported.skipped.size();
+  for (const SkippedRow& row : imported.skipped) {
+    report_error(reporter, "%s\tchannel %u: line %u of '%s' skipped: %s.\n", TAG, channel, row.line, path,
+                 row.reason.c_str());
+    event_step(reporter, {"row", std::to_string(row.line), row.index, total, "skipped", row.reason});
+  }
+  report(reporter, "applied %u of %zu rows, %zu skipped\n", imported.applied, total, imported.skipped.size());
+  Event(reporter, "rows")
+      .number("channel", channel)
+      .text("file", path)
+      .number("applied", imported.applied)
+      .number("total", static_cast<int64_t>(total))
+      .number("skipped", static_cast<int64_t>(imported.skipped.size()));
 }
 
 // What became of one channel.
@@ -69,36 +90,46 @@ enum class ChannelOutcome {
 // Imports `path` and writes the record into `archive`; Skipped (with one line
 // on standard error) when there is nothing worth pushing.
 ChannelOutcome build_record(const Reporter& reporter, const SetupMode& mode, const FetchedConfiguration& fetched,
-                            unsigned channel, const char* path, SetupWorkArea* area, TarArchive* archive) {
+                            unsigned channel, const char* path, SetupWorkArea* area, TarArchive* archive,
+                            std::string* why) {
   const ChannelLayout& layout = *channel_layout(channel_record_version(fetched.firmware_version->c_str()));
-  if (!mode.input_record && !load_current_record(reporter, fetched, channel, layout, area->channel_image))
+  if (!mode.input_record && !load_current_record(reporter, fetched, channel, layout, area->channel_image, why))
     return ChannelOutcome::Skipped;
   const ImportOutcome imported = mode.import(&fetched, path, area);
   switch (imported.result) {
     case ImportResult::Read:
       report(reporter, "%lu fields, %lu rows\n", static_cast<unsigned long>(imported.fields),
              static_cast<unsigned long>(imported.rows));
+      report_rows(reporter, channel, path, imported);
+      if (!imported.skipped.empty())
+        *why = std::to_string(imported.skipped.size()) + " of " +
+               std::to_string(imported.applied + imported.skipped.size()) + " rows skipped";
       break;
     case ImportResult::Skipped: break;
     case ImportResult::ParseFailed:
       report_error(reporter, "Error while parsing file: %s\n", imported.parser_error.c_str());
+      *why = "the CSV file could not be parsed: " + imported.parser_error;
       return ChannelOutcome::Stopped;
     case ImportResult::VersionRefused:
       report(reporter, "importcsv_cd\terror version %s not supported.\r\n",
              escape_bytes(*fetched.firmware_version).c_str());
+      *why = "input devices need firmware 1.5.0 or later";
       return ChannelOutcome::Stopped;
     case ImportResult::FieldTooLong:
       report_error(reporter, "%s\tchannel %u not pushed: row %lu of '%s' has a field longer than %zu bytes.\n", TAG,
                    channel, static_cast<unsigned long>(imported.rows) + 1, path, MAX_CSV_FIELD);
+      *why = "the CSV file has a field longer than 64 KiB";
       return ChannelOutcome::Skipped;
     case ImportResult::Unreadable:
     case ImportResult::NoParser:
       report_error(reporter, "%s\tchannel %u not pushed: '%s' could not be %s.\n", TAG, channel, path,
                    imported.result == ImportResult::Unreadable ? "read" : "parsed");
+      *why = "the CSV file could not be read";
       return ChannelOutcome::Skipped;
   }
   if (imported.applied == 0) {
     report_error(reporter, "%s\tchannel %u not pushed: no row of '%s' was applied.\n", TAG, channel, path);
+    *why = "no row of the CSV file was applied";
     return ChannelOutcome::Skipped;
   }
   // The writers stamp the true length, version and CRC. A write that failed
@@ -106,13 +137,14 @@ ChannelOutcome build_record(const Reporter& reporter, const SetupMode& mode, con
   const RecordWrite written = mode.input_record
                                   ? write_input_record(reporter, archive, &fetched, channel, area->input_image)
                                   : write_channel_record(reporter, archive, &fetched, channel, area->channel_image);
+  if (written != RecordWrite::Written) *why = "the record could not be written";
   if (written == RecordWrite::VersionRefused) return ChannelOutcome::Stopped;
   return written == RecordWrite::Written ? ChannelOutcome::Pushed : ChannelOutcome::Skipped;
 }
 
 // Handles one channel from fetch to restore request.
 ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, const char* ip, const SetupMode& mode,
-                                  unsigned channel, const std::string& path, SetupWorkArea* area) {
+                                  unsigned channel, const std::string& path, SetupWorkArea* area, std::string* why) {
   const std::string base_url = std::string("http://") + ip;
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
@@ -121,7 +153,12 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
       got != Transfer::Done) {
     // A summary, also after an empty reply, which nothing below reports.
     report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
-    return got == Transfer::Unreachable ? ChannelOutcome::Silent : ChannelOutcome::Skipped;
+    if (got == Transfer::Unreachable) {
+      *why = "the gateway does not answer";
+      return ChannelOutcome::Silent;
+    }
+    *why = "its configuration could not be fetched";
+    return ChannelOutcome::Skipped;
   }
 
   report(reporter, "OK\n");
@@ -133,17 +170,23 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
 
   if (!fetched.firmware_version) {
     report_error(reporter, "%s\tchannel %u refused: the gateway reported no firmware version.\n", TAG, channel);
+    *why = "the gateway reported no firmware version";
     return ChannelOutcome::Skipped;
   }
-  const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive);
+  const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive, why);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
-  if (finish_configuration_archive(reporter, &archive) != TarStatus::Success) return ChannelOutcome::Skipped;
+  if (finish_configuration_archive(reporter, &archive) != TarStatus::Success) {
+    *why = "the record archive does not list cleanly";
+    return ChannelOutcome::Skipped;
+  }
   const Transfer pushed = push_configuration_archive(gateway, reporter, base_url.c_str(), ip,
                                                      tar_written_bytes(&archive).data(),
                                                      tar_written_bytes(&archive).size());
-  if (pushed == Transfer::Unreachable) return ChannelOutcome::Silent;
-  if (pushed != Transfer::Done) return ChannelOutcome::Skipped;
+  if (pushed != Transfer::Done) {
+    *why = pushed == Transfer::Unreachable ? "the gateway does not answer" : "the upload or the restore request failed";
+    return pushed == Transfer::Unreachable ? ChannelOutcome::Silent : ChannelOutcome::Skipped;
+  }
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;
 }
@@ -170,17 +213,25 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
   if (no_channel) return 0;
 
   auto area = std::make_unique<SetupWorkArea>();
-  bool all_pushed = true;
-  for (std::size_t i = 0; i < channel->size() && i < mode.paths->size() && (*channel)[i] != 0; ++i) {
+  bool all_as_asked = true;
+  const std::size_t total = std::min(channel->size(), mode.paths->size());
+  for (std::size_t i = 0; i < total && (*channel)[i] != 0; ++i) {
+    std::string why;
     const ChannelOutcome outcome = set_up_one_channel(gateway, reporter, ip, mode, static_cast<unsigned>((*channel)[i]),
-                                                      (*mode.paths)[i], area.get());
+                                                      (*mode.paths)[i], area.get(), &why);
+    event_step(reporter, {"channel", std::to_string((*channel)[i]), i + 1, total,
+                          outcome == ChannelOutcome::Pushed ? "done" : "failed", why});
     if (outcome == ChannelOutcome::Stopped) return 1;
     if (outcome == ChannelOutcome::Silent) {
-      if (i + 1 < channel->size() && i + 1 < mode.paths->size() && (*channel)[i + 1] != 0)
+      if (i + 1 < total && (*channel)[i + 1] != 0)
         report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not set up.\n", TAG, ip);
+      for (std::size_t rest = i + 1; rest < total && (*channel)[rest] != 0; ++rest)
+        event_step(reporter, {"channel", std::to_string((*channel)[rest]), rest + 1, total, "skipped",
+                              "not tried: the gateway does not answer"});
       return 1;
     }
-    if (outcome == ChannelOutcome::Skipped) all_pushed = false;
+    // A pushed channel with a reason had rows skipped: part of its file did not reach the gateway.
+    if (outcome != ChannelOutcome::Pushed || !why.empty()) all_as_asked = false;
   }
-  return all_pushed ? 0 : 1;
+  return all_as_asked ? 0 : 1;
 }

@@ -13,6 +13,9 @@ int show_backup(const Reporter& reporter, const char* backupfilein, bool json) {
     report_error(reporter, "show_backup\t'%s': %s.\n", backupfilein, set.problem.c_str());
     return 1;
   }
-  report(reporter, "%s", (json ? render_show_json(set) : render_show_text(set)).c_str());
+  if (json)
+    report_document(reporter, render_show_json(set));
+  else
+    report(reporter, "%s", render_show_text(set).c_str());
   return 0;
 }

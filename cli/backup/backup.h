@@ -83,6 +83,10 @@ struct FetchedConfiguration {
 // first) and checks it.
 Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
                              FetchedConfiguration* record);
+// Why a fetch_configuration that returned `fetched` did not bring a usable
+// archive, in a few words for summaries ("HTTP 500", "no tar archive").
+std::string fetch_failure_reason(Transfer fetched, const FetchedConfiguration& record);
+
 enum class ArchiveCheck {
   Passed,
   Empty,          // no record, or no bytes in it

@@ -1,4 +1,5 @@
 #include "backup/backup.h"
+#include "backup/manifest.h"
 #include "testing/fake_gateway.h"
 
 #include <gtest/gtest.h>
@@ -253,6 +254,24 @@ TEST(ConfigurationTable, RowsAndFetchOrderAgree) {
   for (const char* miss : {"dali1.tar", "dali", "Dali1", "", "dali11"})
     EXPECT_EQ(find_configuration_by_name(miss), nullptr) << miss;
   EXPECT_EQ(find_configuration_by_member(nullptr), nullptr);
+}
+
+// A manifest reads back as written, whatever its texts hold; anything else is no manifest.
+TEST(BackupManifest, ReadsBackAsWrittenAndRefusesOtherBytes) {
+  const BackupManifest written{"192.0.2.1:80", {"rlc", "dali2", "cd1"}, {"rlc"},
+                               {{"dali2", "HTTP 500"}, {"cd1", "a \"quoted\", \\ and\nbroken"}}};
+  const std::string json = manifest_json(written);
+  const std::optional<BackupManifest> read = read_manifest({reinterpret_cast<const uint8_t*>(json.data()), json.size()});
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->gateway, written.gateway);
+  EXPECT_EQ(read->requested, written.requested);
+  EXPECT_EQ(read->saved, written.saved);
+  ASSERT_EQ(read->missing.size(), 2u);
+  EXPECT_EQ(read->missing[1].reason, written.missing[1].reason);
+  EXPECT_EQ(incomplete_text(*read),
+            "Backup incomplete: dali2 missing (HTTP 500), cd1 missing (a \"quoted\", \\ and\nbroken)");
+  for (const std::string& other : std::vector<std::string>{"", "{", "[1,2]", "{\"requested\":[]}", json.substr(0, 40)})
+    EXPECT_FALSE(read_manifest({reinterpret_cast<const uint8_t*>(other.data()), other.size()})) << other;
 }
 
 }  // namespace

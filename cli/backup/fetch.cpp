@@ -64,6 +64,14 @@ Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const c
   return check_configuration_archive(reporter, record) == ArchiveCheck::Passed ? Transfer::Done : Transfer::Failed;
 }
 
+std::string fetch_failure_reason(Transfer fetched, const FetchedConfiguration& record) {
+  if (fetched == Transfer::Unreachable) return "the gateway does not answer";
+  if (record.buffer.http_status >= 400) return "HTTP " + std::to_string(record.buffer.http_status);
+  if (record.buffer.http_status == 0) return "transfer broke off";
+  if (record.buffer.data.empty()) return "empty reply";
+  return "not a valid configuration archive";
+}
+
 ArchiveCheck check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {
   if (!record || record->buffer.data.empty()) return ArchiveCheck::Empty;
   const std::vector<uint8_t>& body = record->buffer.data;

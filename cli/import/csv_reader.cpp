@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "backup/backup.h"
 #include "import/csv_cells.h"
@@ -35,6 +36,8 @@ void on_field(void* text, std::size_t length, void* data) {
   }
   const CsvFormat& format = *context.format;
   const char* field = text ? static_cast<const char*>(text) : "";
+  if (context.column == 0) context.row_line = context.line;
+  context.semicolon = context.semicolon || std::strchr(field, ';');
   if (field[0] == '#') {
     context.comment = true;
     if (std::strstr(field, format.header)) context.file_version = leading_integer(field + std::strlen(format.header));
@@ -45,17 +48,37 @@ void on_field(void* text, std::size_t length, void* data) {
   ++context.column;
 }
 
+// Applies the row that just ended; why it was not, or "" when it was.
+std::string row_problem(ImportContext& context) {
+  const CsvFormat& format = *context.format;
+  if (context.file_version == 0)
+    return std::string("no version line \"") + format.header + "1\" before it (the file's first line)";
+  if (context.file_version != 1)
+    return "the file's version " + std::to_string(context.file_version) + " is not read (1 is)";
+  if (context.column != format.columns) {
+    std::string why = std::to_string(context.column) + " fields, " + std::to_string(format.columns) + " expected";
+    if (context.column == 1 && context.semicolon) why += " (separated by ';': the file must use commas)";
+    return why;
+  }
+  return format.apply_row(context) ? "" : format.refused_row;
+}
+
 void on_row_end(int, void* data) {
   ImportContext& context = *static_cast<ImportContext*>(data);
   if (context.stop) return;
   const CsvFormat& format = *context.format;
-  if (!context.comment && context.file_version == 1 && context.column == format.columns &&
-      format.apply_row(context)) {
-    ++context.applied;
+  if (!context.comment) {
+    const std::string why = row_problem(context);
+    const uint32_t index = context.applied + static_cast<uint32_t>(context.skipped.size()) + 1;
+    if (why.empty())
+      ++context.applied;
+    else
+      context.skipped.push_back({context.row_line, index, why});
   }
   format.clear_row(context);
   ++context.rows;
   context.comment = false;
+  context.semicolon = false;
   context.column = 0;
 }
 
@@ -109,7 +132,14 @@ ImportOutcome import_csv_file(const CsvFormat& format, void* row, const FetchedC
       start = sizeof UTF8_BOM;
     }
     first = false;
-    ended = parse_chunk(parser.get(), context, chunk + start, count - start);
+    // Line by line, so that the callbacks know the line they are on.
+    while (!ended && start < count) {
+      const auto* newline = static_cast<const unsigned char*>(std::memchr(chunk + start, '\n', count - start));
+      const std::size_t end = newline ? static_cast<std::size_t>(newline - chunk) + 1 : count;
+      ended = parse_chunk(parser.get(), context, chunk + start, end - start);
+      if (newline) ++context.line;
+      start = end;
+    }
   }
   if (!ended && std::ferror(file.get())) return outcome;
   if (!ended) {
@@ -121,5 +151,6 @@ ImportOutcome import_csv_file(const CsvFormat& format, void* row, const FetchedC
   if (ended == ImportResult::ParseFailed) outcome.parser_error = csv_strerror(csv_error(parser.get()));
   outcome.result = ended.value_or(ImportResult::Read);
   if (!ended) outcome.applied = context.applied;
+  if (!ended) outcome.skipped = std::move(context.skipped);
   return outcome;
 }

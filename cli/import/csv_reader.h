@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "import/import.h"
 
@@ -21,6 +22,8 @@ struct CsvFormat {
   bool (*apply_row)(ImportContext& context);
   // Sets the row values back to their start state.
   void (*clear_row)(ImportContext& context);
+  // Why apply_row refused a row ("slot not within 0-63").
+  const char* refused_row;
 };
 
 struct ImportContext {
@@ -33,6 +36,10 @@ struct ImportContext {
   uint32_t record_version = 0;  // channel record version of the fetched firmware
   int64_t file_version = 0;     // set only by version header fields
   uint32_t applied = 0;         // rows that wrote into the work area
+  uint32_t line = 1;            // line of the file being read
+  uint32_t row_line = 0;        // line on which the current row started
+  bool semicolon = false;       // the current row has a field holding ';'
+  std::vector<SkippedRow> skipped;
   // Set by a row that met a condition which ends the run; the reader stops
   // as soon as the parser returns, and every later callback does nothing.
   std::optional<ImportResult> stop;

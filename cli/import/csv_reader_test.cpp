@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "import/import.h"
 #include "testing/import_support.h"
@@ -157,5 +159,29 @@ TEST_P(GroupImport, LongNamesAreCutAndTheLastNameWins) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, GroupImport, testing::Values(V1, V2, V3),
                          layout_name);
+
+// Skipped rows are named by the line they start on, across quoted line
+// breaks, CRLF, empty lines and the reader's chunk boundaries.
+TEST_F(CsvReading, SkippedRowsAreNamedByTheirLine) {
+  const std::string long_comment = "# " + std::string(3000, 'x') + "\n";
+  const struct {
+    std::string csv;
+    std::vector<std::pair<uint32_t, std::string>> skipped;
+  } rows[] = {
+      {HEADER + "0,1,a\n0,2\n\n0,16,b\n", {{3, "2 fields, 3 expected"}, {5, "group not within 0-15"}}},
+      {"\xEF\xBB\xBF" + HEADER + "0,1,\"two\nlines\"\r\n0;2;c\r\n",
+       {{4, "1 fields, 3 expected (separated by ';': the file must use commas)"}}},
+      {long_comment + HEADER + long_comment + "1,2,3,4\n", {{4, "4 fields, 3 expected"}}},
+      {"0,1,a\n" + HEADER,
+       {{1, "no version line \"#dali-channel-groups-csv-version: 1\" before it (the file's first line)"}}},
+      {"#dali-channel-groups-csv-version: 2\n0,1,a\n", {{2, "the file's version 2 is not read (1 is)"}}},
+  };
+  for (const auto& row : rows) {
+    import(row.csv);
+    std::vector<std::pair<uint32_t, std::string>> skipped;
+    for (const SkippedRow& s : outcome.skipped) skipped.emplace_back(s.line, s.reason);
+    EXPECT_EQ(skipped, row.skipped) << row.csv.substr(0, 80);
+  }
+}
 
 }  // namespace

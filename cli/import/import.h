@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "backup/backup.h"
 #include "records/records.h"
@@ -37,11 +38,19 @@ enum class ImportResult {
   VersionRefused,  // an input-device row met firmware without input records of version 3: the run ends
 };
 
+// A data row that was not applied: its line in the file and why.
+struct SkippedRow {
+  uint32_t line = 0;
+  uint32_t index = 0;  // 1-based among the file's data rows, applied and skipped
+  std::string reason;
+};
+
 struct ImportOutcome {
   ImportResult result = ImportResult::Skipped;
   uint32_t fields = 0;   // fields seen in the whole file
   uint32_t rows = 0;     // rows ended, comment and rejected rows included
   uint32_t applied = 0;  // rows that wrote into the image (0 unless Read)
+  std::vector<SkippedRow> skipped;  // data rows not applied, in file order (comment rows are none)
   std::string parser_error;
 };
 

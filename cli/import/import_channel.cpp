@@ -105,7 +105,7 @@ bool apply_channel_row(ImportContext& context) {
 void clear_channel_row(ImportContext& context) { *static_cast<ChannelRow*>(context.row) = ChannelRow{}; }
 
 const CsvFormat CHANNEL_FORMAT{"importcsv", csv_format::CHANNEL_HEADER, csv_format::CHANNEL_COLUMNS,
-                               read_channel_field, apply_channel_row, clear_channel_row};
+                               read_channel_field, apply_channel_row, clear_channel_row, "slot not within 0-63"};
 
 }  // namespace
 

@@ -38,7 +38,7 @@ bool apply_group_row(ImportContext& context) {
 void clear_group_row(ImportContext& context) { *static_cast<GroupRow*>(context.row) = GroupRow{}; }
 
 const CsvFormat GROUP_FORMAT{"importcsv_groups", csv_format::GROUP_HEADER, csv_format::GROUP_COLUMNS,
-                             read_group_field, apply_group_row, clear_group_row};
+                             read_group_field, apply_group_row, clear_group_row, "group not within 0-15"};
 
 }  // namespace
 

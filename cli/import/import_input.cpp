@@ -102,7 +102,7 @@ bool apply_input_row(ImportContext& context) {
 void clear_input_row(ImportContext& context) { *static_cast<InputRow*>(context.row) = InputRow{}; }
 
 const CsvFormat INPUT_FORMAT{"importcsv_cd", csv_format::INPUT_HEADER, csv_format::INPUT_COLUMNS,
-                             read_input_field, apply_input_row, clear_input_row};
+                             read_input_field, apply_input_row, clear_input_row, "slot not within 0-31"};
 
 }  // namespace
 

@@ -18,6 +18,8 @@ namespace {
 constexpr const char* TAR_SUFFIX = ".tar";
 // A status.txt is some 200 bytes.
 constexpr uint64_t STATUS_LIMIT = 64 * 1024;
+// A manifest names at most the table's configurations.
+constexpr uint64_t MANIFEST_LIMIT = 64 * 1024;
 
 using Piece = std::function<void(std::span<const uint8_t>)>;
 using FilePointer = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -146,6 +148,17 @@ std::string open_archive_file(const std::string& path, FilePointer* file, uint64
   return "";
 }
 
+// Reads a regular file of at most MANIFEST_LIMIT bytes whole.
+bool read_small_file(const std::string& path, std::vector<uint8_t>* out) {
+  std::FILE* opened = nullptr;
+  if (platform::open_regular_file(path.c_str(), &opened) != platform::FileOpen::Opened) return false;
+  FilePointer file(opened, std::fclose);
+  uint64_t size = 0;
+  if (!platform::file_size(opened, &size) || size > MANIFEST_LIMIT) return false;
+  out->assign(static_cast<std::size_t>(size), 0);
+  return std::fread(out->data(), 1, out->size(), opened) == out->size();
+}
+
 BackupConfiguration read_archive_file(const std::string& name, const std::string& path, uint64_t keep,
                                       const Piece& piece = {}) {
   FilePointer file(nullptr, std::fclose);
@@ -202,6 +215,8 @@ void read_folder(BackupSet& set) {
     add(set, read_archive_file(file, path, CONFIGURATION_KEPT_LIMIT));
   }
   if (set.configurations.empty()) set.problem = "no configuration archive (.tar) of the gateway in the folder";
+  if (std::vector<uint8_t> bytes; read_small_file(set.source + platform::path_separator() + MANIFEST_NAME, &bytes))
+    set.manifest = read_manifest(bytes);
 }
 
 void read_zip(BackupSet& set) {
@@ -214,6 +229,11 @@ void read_zip(BackupSet& set) {
   const int64_t count = zip_archive_entry_count(zip.get());
   for (int64_t i = 0; i < count; ++i) {
     if (zip_entry_select(zip.get(), i) != 0 || zip_entry_is_directory(zip.get()) != 0) continue;
+    if (zip_entry_current_name(zip.get()) == std::string(MANIFEST_NAME)) {
+      std::vector<uint8_t> bytes;
+      if (zip_entry_read_all(zip.get(), &bytes, MANIFEST_LIMIT) == ZipRead::Read) set.manifest = read_manifest(bytes);
+      continue;
+    }
     add(set, read_zip_entry(zip.get(), i, CONFIGURATION_KEPT_LIMIT));
   }
   zip_archive_close(std::move(zip));

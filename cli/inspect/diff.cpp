@@ -6,7 +6,7 @@
 #include "backup/backup.h"
 #include "inspect/fields.h"
 #include "inspect/inspect.h"
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 #include "records/decode.h"
 #include "util/text.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 
 namespace {
 

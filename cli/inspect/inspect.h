@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "backup/manifest.h"
+
 struct ConfigurationEntry;
 
 // The gateway as a configuration archive's status.txt describes it.
@@ -43,6 +45,7 @@ constexpr uint64_t CONFIGURATION_KEPT_LIMIT = uint64_t{1} << 20;
 
 struct BackupSet {
   std::string source;   // the path it was read from
+  std::optional<BackupManifest> manifest;  // what the backup says it asked for and missed; absent in older ones
   std::string kind;     // "archive", "configuration" or "folder"
   std::string problem;  // why nothing could be read; empty when it could
   GatewayInfo gateway;  // from the first configuration archive with a status.txt

@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "testing/inspect_support.h"
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 #include "json/json.h"
 #include "zip/zip.h"
 

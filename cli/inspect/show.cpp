@@ -5,7 +5,7 @@
 #include "backup/backup.h"
 #include "inspect/fields.h"
 #include "inspect/inspect.h"
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 #include "records/decode.h"
 #include "util/text.h"
 
@@ -285,6 +285,7 @@ void write_configuration(JsonWriter& w, const BackupConfiguration& c) {
 std::string render_show_text(const BackupSet& set) {
   std::string out = "Backup " + set.source + " (" + (set.kind.empty() ? "unread" : set.kind) + ")\n";
   if (!set.problem.empty()) return out + "  " + set.problem + "\n";
+  if (set.manifest && !set.manifest->missing.empty()) out += incomplete_text(*set.manifest) + "\n";
   render_gateway(out, set.gateway);
   render_configuration_list(out, set);
   for (const BackupConfiguration& c : set.configurations) render_record_text(out, c);
@@ -299,6 +300,24 @@ std::string render_show_json(const BackupSet& set) {
   json_key(w, "kind");
   json_string(w, set.kind);
   write_problem(w, set.problem);
+  // Known only from a backup's manifest: null for backups without one.
+  json_key(w, "complete");
+  set.manifest ? json_bool(w, set.manifest->missing.empty()) : json_null(w);
+  json_key(w, "missing");
+  if (set.manifest) {
+    json_begin_array(w);
+    for (const MissingConfiguration& missing : set.manifest->missing) {
+      json_begin_object(w);
+      json_key(w, "name");
+      json_string(w, missing.name);
+      json_key(w, "reason");
+      json_string(w, missing.reason);
+      json_end_object(w);
+    }
+    json_end_array(w);
+  } else {
+    json_null(w);
+  }
   json_key(w, "gateway");
   write_gateway(w, set.gateway);
   json_key(w, "configurations");

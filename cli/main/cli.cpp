@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "action/action.h"
@@ -10,6 +11,7 @@
 #include "main/options.h"
 #include "net/net.h"
 #include "platform/platform.h"
+#include "util/events.h"
 
 namespace {
 
@@ -48,7 +50,8 @@ const ActionRow kActions[] = {
      }},
     {"put_backup",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
-       return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein)));
+       return exit_status(
+           put_backup(gateway, reporter, text(line.ip), text(line.backupfilein), line.plan, line.json));
      }},
     {"setup_channel",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
@@ -58,7 +61,7 @@ const ActionRow kActions[] = {
      }},
     {"push_firmware",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
-       return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
+       return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile), line.verify));
      }},
     {"get_status",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
@@ -83,6 +86,7 @@ const ActionRow kActions[] = {
 // Runs the action the command line names; no action is a success, an unknown one a usage error.
 int dispatch(const CommandLine& line, const Reporter& reporter, const char* program) {
   if (!line.action) return 0;
+  event_start(reporter, line.action->c_str(), text(line.ip));
   for (const ActionRow& row : kActions) {
     if (*line.action != row.name) continue;
     CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
@@ -92,12 +96,33 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   return 2;
 }
 
+// The run with its events: the start line, the action's own, the summary.
+int dispatch_with_events(const CommandLine& line, Reporter reporter, const char* program) {
+  if (!line.events_fd || !line.action) return dispatch(line, reporter, program);
+  EventLog log;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(platform::open_descriptor_for_writing(*line.events_fd),
+                                                          std::fclose);
+  if (!stream) {
+    report_error(reporter, "%s: --events %d: the descriptor is not open for writing\n", program, *line.events_fd);
+    return 2;
+  }
+  // A window that stops reading its events must not cut a restore short.
+  platform::ignore_broken_pipes();
+  log.file = stream.get();
+  reporter.events = &log;
+  const int status = dispatch(line, reporter, program);
+  event_summary(reporter, status);
+  return status;
+}
+
 }  // namespace
 
 int run_cli(int argc, char** argv) {
   prepare_console();
   platform::end_run_on_interrupt();
-  const Reporter reporter{stdout, stderr};
+  // With --json standard output holds the action's document alone.
+  const bool json = asks_for_json(argc, argv);
+  const Reporter reporter{json ? stderr : stdout, stderr, nullptr, stdout};
   report(reporter, "varnu-cli\n");
   curl_global_init(CURL_GLOBAL_ALL);
   const std::string program = program_name(argc, argv);
@@ -106,7 +131,7 @@ int run_cli(int argc, char** argv) {
   {
     CommandLine line;
     outcome = parse_command_line(argc, argv, program.c_str(), &line, reporter);
-    if (outcome == ParseOutcome::Run) status = dispatch(line, reporter, program.c_str());
+    if (outcome == ParseOutcome::Run) status = dispatch_with_events(line, reporter, program.c_str());
     if (outcome == ParseOutcome::UsageError) status = 2;
   }
   curl_global_cleanup();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -40,6 +41,9 @@ enum Id {
   kJson,
   kWith,
   kTftpBlksize,
+  kEvents,
+  kPlan,
+  kVerify,
 };
 
 using argparse::Argument;
@@ -69,6 +73,10 @@ constexpr argparse::LongOption kLongOptions[] = {
     {"json", Argument::None, kJson},
     {"with", Argument::Required, kWith},
     {"tftp-blksize", Argument::Required, kTftpBlksize},
+    // "verify" shares only "ver", which version and verbose made ambiguous already.
+    {"events", Argument::Required, kEvents},
+    {"plan", Argument::None, kPlan},
+    {"verify", Argument::None, kVerify},
 };
 
 constexpr const char* kHelpLines[] = {
@@ -85,6 +93,9 @@ constexpr const char* kHelpLines[] = {
     "with\t\tThe newer backup diff_backup compares with.\n",
     "json\t\tshow_backup, diff_backup and get_status write one JSON document.\n",
     "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n",
+    "events\t\tWrite the run's events as JSON lines to this open file descriptor.\n",
+    "plan\t\tput_backup: show what a restore would do, writing nothing.\n",
+    "verify\t\tpush_firmware: wait until the gateway runs the new version (10 min at most).\n",
 };
 
 // Calls `take` for every token of the JSON text up to the end or the first
@@ -167,13 +178,12 @@ ParseOutcome take_backup_list(const argparse::Parser& parser, int code, const Re
 
 void report_code(const Reporter& reporter, int code) { report(reporter, "?? getopt returned character code 0%o ??\n", code); }
 
-// A decimal block size in the TFTP option's range; nothing otherwise.
-std::optional<long> read_blksize(const char* value) {
+// A decimal number from `low` to `high`; nothing otherwise.
+std::optional<long> read_number(const char* value, long low, long high) {
   char* end = nullptr;
   errno = 0;
   const long number = std::strtol(value, &end, 10);
-  if (end == value || *end != '\0' || errno != 0 || number < TFTP_BLKSIZE_MIN || number > TFTP_BLKSIZE_MAX)
-    return std::nullopt;
+  if (end == value || *end != '\0' || errno != 0 || number < low || number > high) return std::nullopt;
   return number;
 }
 
@@ -191,13 +201,30 @@ ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, in
       return ParseOutcome::Finished;
     case kTftpBlksize:
       report(reporter, "option %s with arg %s\n", "tftp-blksize", value);
-      if (const std::optional<long> blksize = read_blksize(value)) {
+      if (const std::optional<long> blksize = read_number(value, TFTP_BLKSIZE_MIN, TFTP_BLKSIZE_MAX)) {
         line->tftp_blksize = *blksize;
         break;
       }
       report_error(reporter, "%s: --tftp-blksize takes a number from %ld to %ld, not \"%s\"\n", parser.program,
                    TFTP_BLKSIZE_MIN, TFTP_BLKSIZE_MAX, escape_bytes(value).c_str());
       return ParseOutcome::UsageError;
+    case kEvents:
+      report(reporter, "option %s with arg %s\n", "events", value);
+      if (const std::optional<long> fd = read_number(value, 0, INT_MAX)) {
+        line->events_fd = static_cast<int>(*fd);
+        break;
+      }
+      report_error(reporter, "%s: --events takes an open file descriptor number, not \"%s\"\n", parser.program,
+                   escape_bytes(value).c_str());
+      return ParseOutcome::UsageError;
+    case kPlan:
+      report(reporter, "option %s\n", "plan");
+      line->plan = true;
+      break;
+    case kVerify:
+      report(reporter, "option %s\n", "verify");
+      line->verify = true;
+      break;
     case kVerbose:
       report(reporter, "option %s\n", "verbose");
       line->verbose = true;
@@ -272,6 +299,16 @@ std::optional<std::vector<int32_t>> read_channel_list(const char* value) {
   if (!json) return std::nullopt;
   list.erase(std::find(list.begin(), list.end(), 0), list.end());
   return list;
+}
+
+bool asks_for_json(int argc, char** argv) {
+  // A copy, since the parser reorders the words it scans.
+  std::vector<char*> words(argv, argv + argc);
+  argparse::Parser parser = argparse::make_parser(argc, words.data(), kShortOptions, kLongOptions,
+                                                  std::size(kLongOptions), "", Reporter{nullptr, nullptr});
+  for (int code; (code = argparse::next_option(parser)) != argparse::kEnd;)
+    if (code == kJson) return true;
+  return false;
 }
 
 ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line,

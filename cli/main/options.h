@@ -20,6 +20,9 @@ struct CommandLine {
   bool verbose = false;  // --verbose: libcurl's trace on every transfer
   bool json = false;     // --json: show_backup and diff_backup write JSON
   long tftp_blksize = TFTP_BLKSIZE_DEFAULT;  // --tftp-blksize: asked for on TFTP uploads
+  std::optional<int> events_fd;  // --events: descriptor that receives the run's events
+  bool plan = false;             // --plan: put_backup tells what it would do and writes nothing
+  bool verify = false;           // --verify: push_firmware waits for the new version
 };
 
 enum class ParseOutcome {
@@ -35,6 +38,11 @@ enum class ParseOutcome {
 // error.
 ParseOutcome parse_command_line(int argc, char** argv, const char* program, CommandLine* line,
                                 const Reporter& reporter);
+
+// True when the command line holds --json (or a prefix of it) among its
+// options, found before anything is printed: the echo lines then go to
+// standard error.
+bool asks_for_json(int argc, char** argv);
 
 // A JSON-valued list option: every string in the value, in order, up to the
 // end or the first array end; absent when the value is not JSON up to there.

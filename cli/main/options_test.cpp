@@ -47,7 +47,10 @@ constexpr const char* kHelpText =
     "backupfilein\tBackup archive, configuration archive or backup folder to read.\n"
     "with\t\tThe newer backup diff_backup compares with.\n"
     "json\t\tshow_backup, diff_backup and get_status write one JSON document.\n"
-    "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n";
+    "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n"
+    "events\t\tWrite the run's events as JSON lines to this open file descriptor.\n"
+    "plan\t\tput_backup: show what a restore would do, writing nothing.\n"
+    "verify\t\tpush_firmware: wait until the gateway runs the new version (10 min at most).\n";
 
 using Channels = std::vector<int32_t>;
 using Texts = std::vector<std::string>;

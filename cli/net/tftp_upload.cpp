@@ -5,6 +5,7 @@
 
 #include "net/net.h"
 #include "net/transfer.h"
+#include "util/events.h"
 
 namespace {
 
@@ -16,11 +17,19 @@ struct UploadCursor {
   long blksize = 0;
   bool no_options = false;  // a bare write request: no block size, no transfer size
   const TransferSettings* settings = nullptr;
+  std::size_t total = 0;
+  const Reporter* events = nullptr;  // the reporter whose event log receives the progress; nullptr: libcurl's meter
   // libcurl's note that the gateway granted a larger block than asked for,
   // which it reports only as an illegal operation; the size when it names one.
   bool oversized = false;
   std::string granted;
 };
+
+int tell_progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  const auto* cursor = static_cast<const UploadCursor*>(context);
+  event_progress(*cursor->events, static_cast<uint64_t>(sent), cursor->total);
+  return 0;
+}
 
 UploadCursor fresh_cursor(const UploadSource& source, bool no_options, const TransferSettings& settings) {
   UploadCursor cursor;
@@ -29,6 +38,8 @@ UploadCursor fresh_cursor(const UploadSource& source, bool no_options, const Tra
   cursor.blksize = settings.tftp_blksize;
   cursor.no_options = no_options;
   cursor.settings = &settings;
+  cursor.total = source.count;
+  if (settings.reporter.events) cursor.events = &settings.reporter;
   return cursor;
 }
 
@@ -85,6 +96,10 @@ void configure_upload(CURL* handle, void* context) {
     curl_easy_setopt(handle, CURLOPT_TFTP_NO_OPTIONS, 1L);
   else
     curl_easy_setopt(handle, CURLOPT_TFTP_BLKSIZE, cursor->blksize);
+  if (cursor->events) {
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, tell_progress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, cursor);
+  }
 }
 
 // libcurl reports a TFTP error code it has no name for, error 8 ("options

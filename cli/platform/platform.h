@@ -23,6 +23,11 @@ char path_separator();
 
 // Opens a file with a C stdio mode ("rb", "wb", "ab"); nullptr when it cannot.
 std::FILE* open_file(const char* path, const char* mode);
+// A stream writing to a copy of the open descriptor `fd` (the caller's stays
+// open); nullptr when `fd` is not open for writing.
+std::FILE* open_descriptor_for_writing(int fd);
+// A write to a pipe nobody reads fails instead of ending the process.
+void ignore_broken_pipes();
 // Moves an open file to an absolute byte offset; false when it cannot.
 bool seek_file(std::FILE* file, uint64_t position);
 // True when `path` names an existing folder.

@@ -31,6 +31,18 @@ char path_separator() { return '/'; }
 
 std::FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
 
+void ignore_broken_pipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+std::FILE* open_descriptor_for_writing(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return nullptr;
+  const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return nullptr;
+  std::FILE* stream = fdopen(copy, "w");
+  if (!stream) close(copy);
+  return stream;
+}
+
 bool seek_file(std::FILE* file, uint64_t position) {
   if (position > static_cast<uint64_t>(INT64_MAX)) return false;
   return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;

@@ -13,6 +13,7 @@ constexpr std::size_t REPLY_LIMIT = std::size_t{64} << 10;
 // terminator). A reply that runs past `limit` bytes is abandoned.
 struct ReceiveBuffer {
   std::vector<uint8_t> data;
+  long http_status = 0;  // of the reply, 0 when none arrived
   std::size_t limit = REPLY_LIMIT;
   uint64_t count() const { return data.size(); }
 };

@@ -16,3 +16,8 @@ void report_error(const Reporter& reporter, const char* format, ...) {
   std::vfprintf(reporter.err, format, args);
   va_end(args);
 }
+
+void report_document(const Reporter& reporter, std::string_view json) {
+  std::fflush(reporter.out);
+  std::fwrite(json.data(), 1, json.size(), reporter.document);
+}

@@ -86,7 +86,12 @@ Reply handle_firmware_upgrade(Gateway& gateway, const std::string& hash, const s
     return refuse(gateway, 422, upload.size(), "image is for " + (model.empty() ? "no model" : model));
 
   const std::string version = text_field(upload, kVersionString);
-  gateway.identity.firmware_version = version;
+  if (gateway.upgrade.restart_ms > 0) {
+    gateway.upgrade.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(gateway.upgrade.restart_ms);
+    gateway.upgrade.next_version = gateway.upgrade.keeps_version ? gateway.identity.firmware_version : version;
+  } else {
+    gateway.identity.firmware_version = version;
+  }
   gateway.log.write("firmware took %zu UPGRADE %s", upload.size(), version.empty() ? "-" : version.c_str());
   return Reply{200, "application/json", "{\"result\":\"upgrade started\"}\n"};
 }

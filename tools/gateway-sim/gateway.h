@@ -128,6 +128,14 @@ class RequestLog {
   std::FILE* file_ = stderr;
 };
 
+// What an accepted firmware upgrade plays, for --upgrade-restart-ms and --upgrade-keeps-version.
+struct UpgradeRestart {
+  int restart_ms = 0;           // 0: the new version is reported at once, without a restart
+  bool keeps_version = false;   // the restart comes back with the old version (a failed install)
+  std::optional<std::chrono::steady_clock::time_point> until;  // restarting until then
+  std::string next_version;     // reported once restarted
+};
+
 struct Gateway {
   std::mutex mutex;  // HTTP handlers and TFTP transfers run on different threads
   Identity identity;
@@ -135,6 +143,7 @@ struct Gateway {
   std::string state_dir;                              // empty: files live only in memory
   Upload last_upload;
   Faults faults;
+  UpgradeRestart upgrade;
   std::size_t max_upload = 256u << 20;
   RequestLog log;
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
@@ -145,6 +154,7 @@ struct Gateway {
 std::string status_document(const Gateway& gateway);
 
 // Endpoint handlers.
+// The status endpoint; 503 while the gateway restarts after an upgrade.
 Reply handle_status(Gateway& gateway);
 Reply handle_backup(Gateway& gateway, const std::string& config_name);
 Reply handle_restore(Gateway& gateway);

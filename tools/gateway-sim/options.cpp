@@ -21,6 +21,9 @@ const char kUsage[] =
     "  --state-dir DIR       keep the 22 configuration files under DIR (DIR/etc/config/...)\n"
     "  --log FILE            request log (default: standard error)\n"
     "  --max-upload BYTES    largest TFTP upload accepted (default 268435456)\n"
+    "  --upgrade-restart-ms MS  after an accepted upgrade, restart: the status answers\n"
+    "                        503 for MS, then the new version and one boot more\n"
+    "  --upgrade-keeps-version  the restart comes back with the old version\n"
     "Faults (TARGET: status, restore, firmware, backup, unknown, a configuration name,\n"
     "or http for every request):\n"
     "  --delay MS            delay every HTTP reply\n"
@@ -90,6 +93,10 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
       std::fputs(kUsage, stdout);
       return 1;
     }
+    if (name == "--upgrade-keeps-version") {
+      gateway->upgrade.keeps_version = true;
+      continue;
+    }
     std::string value;
     auto equals = name.find('=');
     if (equals != std::string::npos) {
@@ -127,6 +134,9 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
     } else if (name == "--max-upload") {
       ok = parse_number(value.c_str(), 0, 1L << 40, &number);
       gateway->max_upload = static_cast<std::size_t>(number);
+    } else if (name == "--upgrade-restart-ms") {
+      ok = parse_number(value.c_str(), 1, 3600000, &number);
+      gateway->upgrade.restart_ms = static_cast<int>(number);
     } else if (name == "--delay") {
       ok = parse_number(value.c_str(), 0, 3600000, &number);
       faults.delay_ms = static_cast<int>(number);

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <ctime>
 
 #include "gateway.h"
@@ -79,7 +80,17 @@ std::string status_document(const Gateway& gateway) {
   return out;
 }
 
-Reply handle_status(Gateway& gateway) { return Reply{200, "application/json", status_document(gateway)}; }
+Reply handle_status(Gateway& gateway) {
+  UpgradeRestart& upgrade = gateway.upgrade;
+  if (upgrade.until) {
+    if (std::chrono::steady_clock::now() < *upgrade.until) return html_error(503);
+    // Back from the restart: the version it came back with, one boot more.
+    upgrade.until.reset();
+    gateway.identity.firmware_version = upgrade.next_version;
+    gateway.identity.boot_count = std::to_string(std::atol(gateway.identity.boot_count.c_str()) + 1);
+  }
+  return Reply{200, "application/json", status_document(gateway)};
+}
 
 Reply html_error(int status) {
   const char* reason = status == 404 ? "Not Found" : status == 400 ? "Bad Request" : status >= 500 ? "Internal Server Error" : "Error";

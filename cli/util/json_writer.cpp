@@ -1,4 +1,4 @@
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 
 #include <cstdio>
 
