@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -33,5 +35,14 @@ bool is_writable_folder(const char* path);
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count);
 // Size in bytes of an open file; false when it cannot be told.
 bool file_size(std::FILE* file, uint64_t* size);
+// A new empty folder of an unguessable name among the temporary files; empty when none could be made.
+std::string make_temporary_folder();
+// A stream that takes any output and keeps none; nullptr when it cannot be opened.
+std::FILE* open_null_output();
+// The full path of the running program; empty when it cannot be told.
+std::string executable_path();
+// Runs `command` through the system's command interpreter with `environment`
+// ("NAME=value" each) added to the program's own; its exit status, or -1.
+int run_command(const std::string& command, const std::vector<std::string>& environment);
 
 }  // namespace platform

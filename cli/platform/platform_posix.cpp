@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -93,6 +96,36 @@ bool file_size(std::FILE* file, uint64_t* size) {
   if (fstat(fileno(file), &info) != 0 || info.st_size < 0) return false;
   *size = static_cast<uint64_t>(info.st_size);
   return true;
+}
+
+std::string make_temporary_folder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnu-XXXXXX";
+  return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+std::FILE* open_null_output() { return std::fopen("/dev/null", "w"); }
+
+std::string executable_path() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 && static_cast<std::size_t>(length) < sizeof path ? std::string(path, static_cast<std::size_t>(length))
+                                                                       : std::string();
+}
+
+int run_command(const std::string& command, const std::vector<std::string>& environment) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace platform

@@ -1,0 +1,59 @@
+// The site's history: a bare git repository beside the site file
+// ("building.csv" keeps it in "building.history"), one folder per gateway
+// holding its configuration archives as fetched ("hall-2/dali1.tar"). A
+// commit is made only for a run that changed something.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "site/gateway_run.h"
+
+struct git_repository;
+
+// The history folder of a site file.
+std::string history_folder(const std::string& site_path);
+
+struct HistoryEntry {
+  std::string id;       // full commit id
+  int64_t time = 0;     // seconds since 1970
+  std::string message;  // as committed
+};
+
+class History {
+ public:
+  // Opens the history; with `create`, makes an empty one when there is none.
+  // nullptr with `problem` set when it cannot.
+  static std::unique_ptr<History> open(const std::string& folder, bool create, std::string* problem);
+  ~History();
+  History(const History&) = delete;
+  History& operator=(const History&) = delete;
+
+  // The archives of one gateway at `version` (a commit id, a prefix of one or
+  // anything git names a commit by; "" for the latest). Empty when the
+  // gateway or the version is not there, with `problem` set for a version git
+  // does not know.
+  std::vector<FetchedArchive> archives(const std::string& gateway, const std::string& version,
+                                       std::string* problem) const;
+  // Sets the archives of a gateway for the next commit (they replace those of
+  // the same name; others stay). False when git refused them.
+  bool stage(const std::string& gateway, const std::vector<FetchedArchive>& archives);
+  // Commits what was staged, or, with `allow_empty`, a commit that only
+  // records `message`. The new id, or "" when nothing was committed (nothing
+  // staged, or a failure: `problem` says which).
+  std::string commit(const std::string& message, bool allow_empty, std::string* problem);
+  // Commits from the latest back; with `gateway`, only those that changed it.
+  std::vector<HistoryEntry> log(const std::string& gateway) const;
+  // The commit id that `version` names; "" when none.
+  std::string resolve(const std::string& version) const;
+  // The commit before the latest one that changed the gateway; "" when there is none.
+  std::string previous_version(const std::string& gateway) const;
+
+ private:
+  explicit History(git_repository* repository) : repository_(repository) {}
+  git_repository* repository_;
+  std::vector<std::pair<std::string, std::vector<FetchedArchive>>> staged_;
+};
