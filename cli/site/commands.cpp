@@ -52,7 +52,7 @@ const CommandSpec COMMANDS[] = {
     {"backup", command_backup, 1, 1, {"--jobs", "--time-limit", "--on-change", "--on-failure"}, {},
      "usage: varnu-site backup SITE [--jobs N] [--time-limit SECONDS]\n"
      "                       [--on-change COMMAND] [--on-failure COMMAND]\n"
-     "Backs up every gateway of the site, N at a time (default 32), each within its\n"
+     "Backs up every gateway of the site, N at a time (default 64), each within its\n"
      "own time limit (default 60 s). A gateway whose serial, MAC or model differs\n"
      "from its pin is not backed up. The configurations of a gateway go into the\n"
      "history only when their decoded content changed; a run that changed nothing\n"

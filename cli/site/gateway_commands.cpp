@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr unsigned DEFAULT_JOBS = 32;
+constexpr unsigned DEFAULT_JOBS = 64;
 constexpr unsigned MAX_JOBS = 256;
 constexpr long DEFAULT_TIME_LIMIT = 60;
 
@@ -175,7 +175,8 @@ namespace {
 struct BackupOutcome {
   std::string state = STATE_OK;
   std::string detail;
-  GatewayChanges changes;
+  GatewayChanges changes;         // its words; the archives themselves went into `stored`
+  std::vector<StoredArchive> stored;
   bool stored_before = false;  // the history already had this gateway
 };
 
@@ -199,6 +200,14 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
   const std::vector<FetchedArchive> before = history->archives(g.name, "", &problem);
   outcome.stored_before = !before.empty();
   outcome.changes = compare_archives(g.name, before, std::move(fetched.archives));
+  // Hundreds of gateways' archives are not held until the commit: only their ids are.
+  outcome.stored = history->store(outcome.changes.changed, &problem);
+  if (outcome.stored.empty() && !outcome.changes.changed.empty()) {
+    outcome.state = STATE_FAILED;
+    outcome.detail = problem;
+  }
+  outcome.changes.changed.clear();
+  outcome.changes.changed.shrink_to_fit();
   return outcome;
 }
 
@@ -228,11 +237,10 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     BackupOutcome& o = outcomes[i];
     if (o.state != STATE_OK) continue;
     ++backed_up;
-    if (o.changes.changed.empty()) continue;
+    if (o.stored.empty()) continue;
     ++changed;
-    history->stage(site.gateways[i].name, o.changes.changed);
+    history->stage(site.gateways[i].name, std::move(o.stored));
     lines.insert(lines.end(), o.changes.lines.begin(), o.changes.lines.end());
-    o.changes.changed.clear();
   }
   bool history_failed = false;
   if (changed) {

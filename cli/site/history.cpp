@@ -130,9 +130,21 @@ std::vector<FetchedArchive> History::archives(const std::string& gateway, const 
   return found;
 }
 
-bool History::stage(const std::string& gateway, const std::vector<FetchedArchive>& archives) {
-  staged_.emplace_back(gateway, archives);
-  return true;
+std::vector<StoredArchive> History::store(const std::vector<FetchedArchive>& archives, std::string* problem) {
+  std::vector<StoredArchive> stored;
+  for (const FetchedArchive& archive : archives) {
+    git_oid blob;
+    if (git_blob_create_from_buffer(&blob, repository_, archive.tar.data(), archive.tar.size()) != 0) {
+      *problem = "cannot store " + archive.name + ".tar: " + last_git_error();
+      return {};
+    }
+    stored.push_back({archive.name, oid_text(blob)});
+  }
+  return stored;
+}
+
+void History::stage(const std::string& gateway, std::vector<StoredArchive> archives) {
+  staged_.emplace_back(gateway, std::move(archives));
 }
 
 std::string History::commit(const std::string& message, bool allow_empty, std::string* problem) {
@@ -160,10 +172,10 @@ std::string History::commit(const std::string& message, bool allow_empty, std::s
       return "";
     }
     BuilderHandle folder_builder_owned(folder_builder);
-    for (const FetchedArchive& archive : archives) {
+    for (const StoredArchive& archive : archives) {
       git_oid blob;
       const std::string name = archive.name + ".tar";
-      if (git_blob_create_from_buffer(&blob, repository_, archive.tar.data(), archive.tar.size()) != 0 ||
+      if (git_oid_fromstr(&blob, archive.id.c_str()) != 0 ||
           git_treebuilder_insert(nullptr, folder_builder, name.c_str(), &blob, GIT_FILEMODE_BLOB) != 0) {
         *problem = "cannot store " + gateway + "/" + name + ": " + last_git_error();
         return "";
@@ -222,8 +234,8 @@ std::vector<HistoryEntry> History::log(const std::string& gateway) const {
       CommitHandle parent(parent_raw);
       const git_oid now = folder_id(raw, gateway), before = folder_id(parent_raw, gateway);
       // A commit that only records words (a replaced gateway) names the gateway in them.
-      const std::string message = git_commit_message(raw);
-      const bool named = message.find(gateway + ":") != std::string::npos;
+      const std::string message = "\n" + std::string(git_commit_message(raw));
+      const bool named = message.find("\n" + gateway + ":") != std::string::npos;
       if (git_oid_equal(&now, &before) && !named) continue;
     }
     entries.push_back({oid_text(oid), static_cast<int64_t>(git_commit_time(raw)), git_commit_message(raw)});

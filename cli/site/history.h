@@ -17,6 +17,12 @@ struct git_repository;
 // The history folder of a site file.
 std::string history_folder(const std::string& site_path);
 
+// An archive written into the history's object store, not yet in any version.
+struct StoredArchive {
+  std::string name;  // "dali1"
+  std::string id;    // its object id
+};
+
 struct HistoryEntry {
   std::string id;       // full commit id
   int64_t time = 0;     // seconds since 1970
@@ -38,9 +44,13 @@ class History {
   // does not know.
   std::vector<FetchedArchive> archives(const std::string& gateway, const std::string& version,
                                        std::string* problem) const;
-  // Sets the archives of a gateway for the next commit (they replace those of
-  // the same name; others stay). False when git refused them.
-  bool stage(const std::string& gateway, const std::vector<FetchedArchive>& archives);
+  // Writes archives into the object store, so that only their ids need be
+  // kept until the commit. Safe to call from several threads, each with a
+  // History of its own. Empty with `problem` set when git refused one.
+  std::vector<StoredArchive> store(const std::vector<FetchedArchive>& archives, std::string* problem);
+  // Sets stored archives of a gateway for the next commit (they replace those
+  // of the same name; others stay).
+  void stage(const std::string& gateway, std::vector<StoredArchive> archives);
   // Commits what was staged, or, with `allow_empty`, a commit that only
   // records `message`. The new id, or "" when nothing was committed (nothing
   // staged, or a failure: `problem` says which).
@@ -55,5 +65,5 @@ class History {
  private:
   explicit History(git_repository* repository) : repository_(repository) {}
   git_repository* repository_;
-  std::vector<std::pair<std::string, std::vector<FetchedArchive>>> staged_;
+  std::vector<std::pair<std::string, std::vector<StoredArchive>>> staged_;
 };
