@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "site/site_file.h"
 #include "varnkit_config.h"
 
 namespace {
@@ -155,6 +156,13 @@ std::size_t display_width(const std::string& text) {
 std::string SiteCommand::value(const std::string& option, const std::string& fallback) const {
   const auto found = options.find(option);
   return found == options.end() ? fallback : found->second;
+}
+
+bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site) {
+  const std::vector<std::string> problems = read_site_file(path, site);
+  for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
+  if (!problems.empty()) report_error(reporter, "varnu-site: nothing done: the site file has errors\n");
+  return problems.empty();
 }
 
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {

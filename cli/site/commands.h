@@ -19,6 +19,9 @@ struct SiteCommand {
   std::string value(const std::string& option, const std::string& fallback = "") const;
 };
 
+struct SiteFile;
+// Reads the site file; false, with every problem reported, when it cannot be used.
+bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site);
 // Aligned columns, two spaces apart, the header first.
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
 

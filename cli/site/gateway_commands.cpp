@@ -18,14 +18,6 @@ constexpr unsigned DEFAULT_JOBS = 64;
 constexpr unsigned MAX_JOBS = 256;
 constexpr long DEFAULT_TIME_LIMIT = 60;
 
-// Reads the site file; false (every problem reported) when it cannot be used.
-bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site) {
-  const std::vector<std::string> problems = read_site_file(path, site);
-  for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
-  if (!problems.empty()) report_error(reporter, "varnu-site: nothing done: the site file has errors\n");
-  return problems.empty();
-}
-
 bool read_number(const Reporter& reporter, const SiteCommand& command, const char* option, long low, long high,
                  long fallback, long* out) {
   *out = fallback;
@@ -278,6 +270,7 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
       result = !o.stored_before ? "backed up, first version"
                : words          ? "backed up, " + std::to_string(words) + (words == 1 ? " change" : " changes")
                                 : "backed up, no change";
+      if (g.serial.empty() && g.mac.empty()) result += " (not pinned: identity not checked)";
     }
     rows.push_back({g.name, g.address, result});
   }

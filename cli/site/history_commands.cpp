@@ -18,13 +18,6 @@ namespace {
 
 std::string short_id(const std::string& id) { return id.substr(0, 10); }
 
-bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site) {
-  const std::vector<std::string> problems = read_site_file(path, site);
-  for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
-  if (!problems.empty()) report_error(reporter, "varnu-site: nothing done: the site file has errors\n");
-  return problems.empty();
-}
-
 const SiteGateway* find_gateway(const Reporter& reporter, const SiteFile& site, const std::string& name) {
   for (const SiteGateway& g : site.gateways)
     if (g.name == name) return &g;
