@@ -170,6 +170,7 @@ struct BackupOutcome {
   GatewayChanges changes;         // its words; the archives themselves went into `stored`
   std::vector<StoredArchive> stored;
   bool stored_before = false;  // the history already had this gateway
+  bool staged = false;         // its changes were handed to this run's commit
 };
 
 BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const std::string& history_path) {
@@ -232,6 +233,7 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     if (o.stored.empty()) continue;
     ++changed;
     history->stage(site.gateways[i].name, std::move(o.stored));
+    o.staged = true;
     lines.insert(lines.end(), o.changes.lines.begin(), o.changes.lines.end());
   }
   bool history_failed = false;
@@ -245,7 +247,8 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     }
   }
 
-  const std::size_t failed = site.gateways.size() - backed_up;
+  const std::size_t failed = site.gateways.size() - backed_up + (history_failed ? changed : 0);
+  if (history_failed) backed_up -= changed;
   const std::string summary = std::to_string(site.gateways.size()) + " gateways: " + std::to_string(backed_up) +
                               " backed up (" + std::to_string(changed) + " changed), " + std::to_string(failed) +
                               " not backed up";
@@ -257,13 +260,16 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     const SiteGateway& g = site.gateways[i];
     const BackupOutcome& o = outcomes[i];
-    const std::string outcome = history_failed && o.state == STATE_OK ? STATE_FAILED : o.state;
+    // Changes the history could not take are not backed up; unchanged gateways are, as before.
+    const bool lost = history_failed && o.staged;
+    const std::string outcome = lost ? STATE_FAILED : o.state;
+    const std::string detail = lost ? "the history could not take its changes" : o.detail;
     std::string before;
-    if (record_outcome(state, g.name, outcome, o.detail, now, &before))
-      changes.push_back({g.name, g.address, before, outcome, o.detail});
+    if (record_outcome(state, g.name, outcome, detail, now, &before))
+      changes.push_back({g.name, g.address, before, outcome, detail});
     std::string result;
     if (outcome != STATE_OK) {
-      result = outcome + (o.detail.empty() ? "" : ": " + o.detail);
+      result = outcome + (detail.empty() ? "" : ": " + detail);
       if (state[g.name].failing_since != now) result += " (failing since " + time_words(state[g.name].failing_since) + ")";
     } else {
       const std::size_t words = o.changes.lines.size();

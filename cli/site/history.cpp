@@ -228,17 +228,18 @@ std::vector<HistoryEntry> History::log(const std::string& gateway) const {
     git_commit* raw = nullptr;
     if (git_commit_lookup(&raw, repository_, &oid) != 0) continue;
     CommitHandle commit(raw);
+    bool changed = true;
     if (!gateway.empty()) {
       git_commit* parent_raw = nullptr;
       if (git_commit_parentcount(raw) > 0) git_commit_parent(&parent_raw, raw, 0);
       CommitHandle parent(parent_raw);
       const git_oid now = folder_id(raw, gateway), before = folder_id(parent_raw, gateway);
+      changed = !git_oid_equal(&now, &before);
       // A commit that only records words (a replaced gateway) names the gateway in them.
       const std::string message = "\n" + std::string(git_commit_message(raw));
-      const bool named = message.find("\n" + gateway + ":") != std::string::npos;
-      if (git_oid_equal(&now, &before) && !named) continue;
+      if (!changed && message.find("\n" + gateway + ":") == std::string::npos) continue;
     }
-    entries.push_back({oid_text(oid), static_cast<int64_t>(git_commit_time(raw)), git_commit_message(raw)});
+    entries.push_back({oid_text(oid), static_cast<int64_t>(git_commit_time(raw)), git_commit_message(raw), changed});
   }
   return entries;
 }
@@ -249,7 +250,7 @@ std::string History::resolve(const std::string& version) const {
 }
 
 std::string History::previous_version(const std::string& gateway) const {
-  const std::vector<HistoryEntry> changes = log(gateway);
-  if (changes.empty()) return "";
-  return resolve(changes.front().id + "~1");
+  for (const HistoryEntry& entry : log(gateway))
+    if (entry.changed) return resolve(entry.id + "~1");
+  return "";
 }

@@ -27,6 +27,7 @@ struct HistoryEntry {
   std::string id;       // full commit id
   int64_t time = 0;     // seconds since 1970
   std::string message;  // as committed
+  bool changed = true;  // for a log of one gateway: its archives changed (not only named in the message)
 };
 
 class History {
@@ -55,7 +56,8 @@ class History {
   // records `message`. The new id, or "" when nothing was committed (nothing
   // staged, or a failure: `problem` says which).
   std::string commit(const std::string& message, bool allow_empty, std::string* problem);
-  // Commits from the latest back; with `gateway`, only those that changed it.
+  // Commits from the latest back; with `gateway`, only those that changed it
+  // or name it in a line of their message.
   std::vector<HistoryEntry> log(const std::string& gateway) const;
   // The commit id that `version` names; "" when none.
   std::string resolve(const std::string& version) const;
