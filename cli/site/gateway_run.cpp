@@ -138,7 +138,7 @@ GatewayFetch fetch_gateway(const SiteGateway& site_gateway, const RunLimits& lim
     return result;
   }
   if (!result.probe.mismatch.empty()) {
-    result.problem = "other gateway at this address: " + result.probe.mismatch;
+    result.problem = result.probe.mismatch;
     return result;
   }
   const std::string base_url = "http://" + site_gateway.address;

@@ -74,7 +74,6 @@ void set_up_diff_driver(git_repository* repository, const std::string& folder) {
   const std::string program = platform::executable_path();
   git_config_set_string(config, "diff.varnu-site.textconv",
                         ((program.empty() ? std::string("varnu-site") : "'" + program + "'") + " show").c_str());
-  git_config_set_bool(config, "diff.varnu-site.binary", 1);
 }
 
 }  // namespace
