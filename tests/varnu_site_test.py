@@ -4,6 +4,7 @@ One scenario, step by step, as a site lives it: pin, back up, back up without ch
 gateway, back up, swap a gateway's hardware, restore. The history is read with the real git.
 """
 
+import fcntl
 import json
 import os
 import signal
@@ -120,6 +121,11 @@ class SiteScenario(unittest.TestCase):
             for i, name in enumerate(["hall-1", "hall-2", "hall-3", "attic"]):
                 f.write("# row %d\n%s,127.0.0.1:%d,,,,\"note, %d\"\n" % (i, name, ports[i], i))
 
+        with open(os.path.join(self.dir, "building.lock"), "w") as lock:  # another run holds the site
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            code, out, err = self.site_cmd("pin", self.site)
+            self.assertEqual(code, 1)
+            self.assertIn("another run is using this site", err)
         code, out, err = self.site_cmd("pin", self.site, "hall-1", "hall-2", "hall-3")
         self.assertEqual(code, 0, err)
         with open(self.site) as f:

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/wait.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +97,20 @@ bool file_size(std::FILE* file, uint64_t* size) {
   if (fstat(fileno(file), &info) != 0 || info.st_size < 0) return false;
   *size = static_cast<uint64_t>(info.st_size);
   return true;
+}
+
+int lock_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void unlock_file(int handle) {
+  if (handle >= 0) close(handle);
 }
 
 std::string make_temporary_folder() {

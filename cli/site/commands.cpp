@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/platform.h"
+#include "site/history.h"
 #include "site/site_file.h"
 #include "varnkit_config.h"
 
@@ -163,6 +165,18 @@ bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site
   for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
   if (!problems.empty()) report_error(reporter, "varnu-site: nothing done: the site file has errors\n");
   return problems.empty();
+}
+
+SiteLock::SiteLock(const std::string& site_path)
+    : path_(site_stem(site_path) + ".lock"),
+      handle_(platform::lock_file(path_)) {}
+
+SiteLock::~SiteLock() { platform::unlock_file(handle_); }
+
+bool SiteLock::held(const Reporter& reporter) const {
+  if (handle_ < 0)
+    report_error(reporter, "varnu-site: another run is using this site (%s is locked); nothing done\n", path_.c_str());
+  return handle_ >= 0;
 }
 
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {

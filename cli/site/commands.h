@@ -22,6 +22,22 @@ struct SiteCommand {
 struct SiteFile;
 // Reads the site file; false, with every problem reported, when it cannot be used.
 bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site);
+// Holds the site's run lock ("building.lock" beside the site file) while it
+// lives: runs that write the site file, its history or its state take turns.
+class SiteLock {
+ public:
+  explicit SiteLock(const std::string& site_path);
+  ~SiteLock();
+  SiteLock(const SiteLock&) = delete;
+  SiteLock& operator=(const SiteLock&) = delete;
+  // False (reported) when another run holds it.
+  bool held(const Reporter& reporter) const;
+
+ private:
+  std::string path_;
+  int handle_;
+};
+
 // Aligned columns, two spaces apart, the header first.
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
 

@@ -117,6 +117,10 @@ int command_pin(const Reporter& reporter, const SiteCommand& command) {
   RunLimits limits;
   if (!run_settings(reporter, command, &jobs, &limits)) return 2;
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  const SiteLock lock(site.path);
+  if (!lock.held(reporter)) return 1;
+  // Read again under the lock: another run may have rewritten it meanwhile.
+  if (!load_site(reporter, command.arguments[0], &site)) return 2;
   std::vector<std::string> unknown;
   const std::vector<std::string> names(command.arguments.begin() + 1, command.arguments.end());
   std::vector<const SiteGateway*> chosen = select_gateways(site, names, &unknown);
@@ -212,6 +216,8 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   RunLimits limits;
   if (!run_settings(reporter, command, &jobs, &limits)) return 2;
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  const SiteLock lock(site.path);
+  if (!lock.held(reporter)) return 1;
   const std::string history_path = history_folder(site.path);
   std::string problem;
   std::unique_ptr<History> history = History::open(history_path, true, &problem);

@@ -78,13 +78,15 @@ void set_up_diff_driver(git_repository* repository, const std::string& folder) {
 
 }  // namespace
 
-std::string history_folder(const std::string& site_path) {
+std::string site_stem(const std::string& site_path) {
   std::string base = site_path;
-  const std::size_t slash = base.find_last_of('/');
+  const std::size_t slash = base.find_last_of(platform::path_separator());
   const std::size_t dot = base.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) base.resize(dot);
-  return base + ".history";
+  return base;
 }
+
+std::string history_folder(const std::string& site_path) { return site_stem(site_path) + ".history"; }
 
 std::unique_ptr<History> History::open(const std::string& folder, bool create, std::string* problem) {
   git_repository* repository = nullptr;

@@ -14,6 +14,9 @@
 
 struct git_repository;
 
+// The site file's path without its extension, which the files kept beside it
+// share: "building.csv" keeps "building.history", "building.state", "building.lock".
+std::string site_stem(const std::string& site_path);
 // The history folder of a site file.
 std::string history_folder(const std::string& site_path);
 

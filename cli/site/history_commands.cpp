@@ -98,6 +98,10 @@ int command_show(const Reporter& reporter, const SiteCommand& command) {
 int command_restore(const Reporter& reporter, const SiteCommand& command) {
   SiteFile site;
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  const SiteLock lock(site.path);
+  if (!lock.held(reporter)) return 1;
+  // Read again under the lock: another run may have rewritten it meanwhile.
+  if (!load_site(reporter, command.arguments[0], &site)) return 2;
   const SiteGateway* target = find_gateway(reporter, site, command.arguments[1]);
   if (!target) return 2;
   std::unique_ptr<History> history = open_history(reporter, site);

@@ -18,10 +18,7 @@ std::string one_line(std::string text) {
 
 }  // namespace
 
-std::string state_file_path(const std::string& site_path) {
-  const std::string history = history_folder(site_path);
-  return history.substr(0, history.size() - std::string(".history").size()) + ".state";
-}
+std::string state_file_path(const std::string& site_path) { return site_stem(site_path) + ".state"; }
 
 RunState read_run_state(const std::string& path) {
   RunState state;
