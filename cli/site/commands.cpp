@@ -23,7 +23,8 @@ struct CommandSpec {
 
 const char* const USAGE =
     "usage: varnu-site COMMAND SITE [ARGUMENTS] [OPTIONS]\n"
-    "       varnu-site COMMAND --help | --help | --version\n"
+    "       varnu-site COMMAND --help\n"
+    "       varnu-site --help | --version\n"
     "\n"
     "A building's gateways, listed one per row in the site file SITE\n"
     "(CSV: name,address,model,serial,mac,notes; '#' starts a comment line).\n"
