@@ -208,6 +208,44 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
   return outcome;
 }
 
+// Stages every gateway whose configurations changed and commits them as one
+// version. `changed` counts them; false when the history refused the commit.
+bool commit_run(const Reporter& reporter, History& history, const SiteFile& site, std::vector<BackupOutcome>& outcomes,
+                std::size_t* changed) {
+  std::string message;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    BackupOutcome& o = outcomes[i];
+    if (o.state != STATE_OK || o.stored.empty()) continue;
+    ++*changed;
+    history.stage(site.gateways[i].name, std::move(o.stored));
+    o.staged = true;
+    for (const std::string& line : o.changes.lines) message += line + "\n";
+  }
+  if (*changed == 0) return true;
+  message = "backup: " + std::to_string(*changed) + " of " + std::to_string(site.gateways.size()) +
+            " gateways changed\n\n" + message;
+  std::string problem;
+  if (!history.commit(message, false, &problem).empty() || problem.empty()) return true;
+  report_error(reporter, "varnu-site backup: the history could not take this run: %s\n", problem.c_str());
+  return false;
+}
+
+// The result column of the summary table.
+std::string result_words(const SiteGateway& g, const BackupOutcome& o, const std::string& outcome,
+                         const std::string& detail, const GatewayRecord& record, int64_t now) {
+  if (outcome != STATE_OK) {
+    std::string words = outcome + (detail.empty() ? "" : ": " + detail);
+    if (record.failing_since != now) words += " (failing since " + time_words(record.failing_since) + ")";
+    return words;
+  }
+  const std::size_t count = o.changes.lines.size();
+  std::string words = !o.stored_before ? "backed up, first version"
+                      : count          ? "backed up, " + std::to_string(count) + (count == 1 ? " change" : " changes")
+                                       : "backed up, no change";
+  if (g.serial.empty() && g.mac.empty()) words += " (not pinned: identity not checked)";
+  return words;
+}
+
 }  // namespace
 
 int command_backup(const Reporter& reporter, const SiteCommand& command) {
@@ -229,69 +267,39 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   std::vector<BackupOutcome> outcomes(site.gateways.size());
   run_parallel(outcomes.size(), jobs,
                [&](std::size_t i) { outcomes[i] = back_up_one(site.gateways[i], limits, history_path); });
+  std::size_t changed = 0;
+  const bool committed = commit_run(reporter, *history, site, outcomes, &changed);
 
-  std::vector<std::string> lines;
-  std::size_t backed_up = 0, changed = 0;
-  for (std::size_t i = 0; i < outcomes.size(); ++i) {
-    BackupOutcome& o = outcomes[i];
-    if (o.state != STATE_OK) continue;
-    ++backed_up;
-    if (o.stored.empty()) continue;
-    ++changed;
-    history->stage(site.gateways[i].name, std::move(o.stored));
-    o.staged = true;
-    lines.insert(lines.end(), o.changes.lines.begin(), o.changes.lines.end());
-  }
-  bool history_failed = false;
-  if (changed) {
-    std::string message = "backup: " + std::to_string(changed) + " of " + std::to_string(site.gateways.size()) +
-                          " gateways changed\n\n";
-    for (const std::string& line : lines) message += line + "\n";
-    if (history->commit(message, false, &problem).empty() && !problem.empty()) {
-      report_error(reporter, "varnu-site backup: the history could not take this run: %s\n", problem.c_str());
-      history_failed = true;
-    }
-  }
-
-  const std::size_t failed = site.gateways.size() - backed_up + (history_failed ? changed : 0);
-  if (history_failed) backed_up -= changed;
-  const std::string summary = std::to_string(site.gateways.size()) + " gateways: " + std::to_string(backed_up) +
-                              " backed up (" + std::to_string(changed) + " changed), " + std::to_string(failed) +
-                              " not backed up";
   const std::string state_path = state_file_path(site.path);
   RunState state = read_run_state(state_path);
   std::vector<StateChange> changes;
   std::vector<std::vector<std::string>> rows;
+  std::size_t backed_up = 0;
   const int64_t now = now_seconds();
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     const SiteGateway& g = site.gateways[i];
     const BackupOutcome& o = outcomes[i];
     // Changes the history could not take are not backed up; unchanged gateways are, as before.
-    const bool lost = history_failed && o.staged;
+    const bool lost = !committed && o.staged;
     const std::string outcome = lost ? STATE_FAILED : o.state;
     const std::string detail = lost ? "the history could not take its changes" : o.detail;
     std::string before;
     if (record_outcome(state, g.name, outcome, detail, now, &before))
       changes.push_back({g.name, g.address, before, outcome, detail});
-    std::string result;
-    if (outcome != STATE_OK) {
-      result = outcome + (detail.empty() ? "" : ": " + detail);
-      if (state[g.name].failing_since != now) result += " (failing since " + time_words(state[g.name].failing_since) + ")";
-    } else {
-      const std::size_t words = o.changes.lines.size();
-      result = !o.stored_before ? "backed up, first version"
-               : words          ? "backed up, " + std::to_string(words) + (words == 1 ? " change" : " changes")
-                                : "backed up, no change";
-      if (g.serial.empty() && g.mac.empty()) result += " (not pinned: identity not checked)";
-    }
-    rows.push_back({g.name, g.address, result});
+    if (outcome == STATE_OK) ++backed_up;
+    rows.push_back({g.name, g.address, result_words(g, o, outcome, detail, state[g.name], now)});
   }
   if (!write_run_state(state_path, state))
     report_error(reporter, "varnu-site backup: the state file %s could not be written\n", state_path.c_str());
+
+  const std::size_t failed = site.gateways.size() - backed_up;
+  const std::string summary = std::to_string(site.gateways.size()) + " gateways: " + std::to_string(backed_up) +
+                              " backed up (" + std::to_string(committed ? changed : 0) + " changed), " +
+                              std::to_string(failed) + " not backed up";
   report(reporter, "%s", render_table({"name", "address", "result"}, rows).c_str());
-  report(reporter, "%s%s\n", summary.c_str(), changed && !history_failed ? "; history updated" : "");
-  Hooks hooks{command.value("--on-change"), command.value("--on-failure")};
+  report(reporter, "%s%s\n", summary.c_str(), changed && committed ? "; history updated" : "");
+  const Hooks hooks{command.value("--on-change"), command.value("--on-failure")};
   const int hook_failures = run_hooks(hooks, site.path, changes, summary);
   if (hook_failures) report_error(reporter, "varnu-site backup: %d hook run(s) failed\n", hook_failures);
-  return failed || history_failed ? 1 : 0;
+  return failed ? 1 : 0;
 }
