@@ -187,6 +187,18 @@ class SiteScenario(unittest.TestCase):
         self.assertRegex(out, r"hall-3 .*backed up, no change")
         self.assertEqual(self.hook_lines(), ["change hall-3 other gateway at this address>ok"])
 
+    def test_what_a_failing_gateway_gave_is_kept(self):
+        self.sim.start([["--fail", "cd2=500"]])
+        with open(self.site, "w") as f:
+            f.write("name,address,model,serial,mac,notes\nhall-1,127.0.0.1:%d,,,,\n" % self.sim.ports[0])
+        code, out = self.backup()
+        self.assertEqual(code, 1, out)
+        self.assertRegex(out, r"hall-1 .*backup failed: not fetched: cd2; kept in the history: 21 configurations")
+        stored = self.git("ls-tree", "--name-only", "HEAD", "hall-1/").split()
+        self.assertEqual(len(stored), 21)
+        self.assertNotIn("hall-1/cd2.tar", stored)
+        self.assertEqual(self.hook_lines(), ["change hall-1 ok>backup failed", "failure hall-1 ok>backup failed"])
+
     def test_site_file_with_errors_runs_nothing(self):
         with open(self.site, "w") as f:
             f.write("name,address,model,serial,mac,notes\na,127.0.0.1:9,,,,\na,127.0.0.1:9,,,,\n")

@@ -175,6 +175,7 @@ struct BackupOutcome {
   std::vector<StoredArchive> stored;
   bool stored_before = false;  // the history already had this gateway
   bool staged = false;         // its changes were handed to this run's commit
+  std::size_t kept = 0;        // configurations stored for it
 };
 
 BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const std::string& history_path) {
@@ -185,7 +186,8 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
                   : !fetched.problem.empty()                    ? STATE_FAILED
                                                                 : STATE_OK;
   outcome.detail = fetched.problem;
-  if (outcome.state != STATE_OK) return outcome;
+  // What was fetched of a gateway that failed part way is kept all the same.
+  if (fetched.archives.empty()) return outcome;
   // Each worker reads the history through a handle of its own.
   std::string problem;
   std::unique_ptr<History> history = History::open(history_path, false, &problem);
@@ -199,7 +201,8 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
   outcome.changes = compare_archives(g.name, before, std::move(fetched.archives));
   // Hundreds of gateways' archives are not held until the commit: only their ids are.
   outcome.stored = history->store(outcome.changes.changed, &problem);
-  if (outcome.stored.empty() && !outcome.changes.changed.empty()) {
+  outcome.kept = outcome.stored.size();
+  if (outcome.stored.empty() && !outcome.changes.changed.empty() && outcome.state == STATE_OK) {
     outcome.state = STATE_FAILED;
     outcome.detail = problem;
   }
@@ -215,7 +218,7 @@ bool commit_run(const Reporter& reporter, History& history, const SiteFile& site
   std::string message;
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     BackupOutcome& o = outcomes[i];
-    if (o.state != STATE_OK || o.stored.empty()) continue;
+    if (o.stored.empty()) continue;
     ++*changed;
     history.stage(site.gateways[i].name, std::move(o.stored));
     o.staged = true;
@@ -233,12 +236,14 @@ bool commit_run(const Reporter& reporter, History& history, const SiteFile& site
 // The result column of the summary table.
 std::string result_words(const SiteGateway& g, const BackupOutcome& o, const std::string& outcome,
                          const std::string& detail, const GatewayRecord& record, int64_t now) {
+  const std::size_t count = o.changes.lines.size();
   if (outcome != STATE_OK) {
     std::string words = outcome + (detail.empty() ? "" : ": " + detail);
+    if (o.staged && outcome == STATE_FAILED)
+      words += "; kept in the history: " + std::to_string(o.kept) + (o.kept == 1 ? " configuration" : " configurations");
     if (record.failing_since != now) words += " (failing since " + time_words(record.failing_since) + ")";
     return words;
   }
-  const std::size_t count = o.changes.lines.size();
   std::string words = !o.stored_before ? "backed up, first version"
                       : count          ? "backed up, " + std::to_string(count) + (count == 1 ? " change" : " changes")
                                        : "backed up, no change";

@@ -143,19 +143,26 @@ GatewayFetch fetch_gateway(const SiteGateway& site_gateway, const RunLimits& lim
     return result;
   }
   const std::string base_url = "http://" + site_gateway.address;
+  std::vector<std::string> missing;
   for (const char* name : default_fetch_order) {
     FetchedConfiguration record;
     const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name, &record);
-    if (fetched != Transfer::Done) {
-      const std::string why = capture.last_line();
-      result.problem = std::string(name) + ": " + (why.empty() ? "not fetched" : why);
-      if (gateway.expired()) result.problem = "time limit reached while fetching " + std::string(name);
-      result.archives.clear();
-      return result;
+    if (fetched == Transfer::Done) {
+      result.archives.push_back({name, std::move(record.buffer.data)});
+      release_fetched_configuration(&record);
+      continue;
     }
-    result.archives.push_back({name, std::move(record.buffer.data)});
-    release_fetched_configuration(&record);
+    // The others are still worth having; a gateway gone or out of time is not worth asking again.
+    if (gateway.expired() || fetched == Transfer::Unreachable) {
+      result.problem = (gateway.expired() ? "time limit reached while fetching " : "gone while fetching ") +
+                       std::string(name);
+      break;
+    }
+    const std::string why = capture.last_line();
+    missing.push_back(std::string(name) + (why.empty() ? "" : " (" + why + ")"));
   }
+  for (const std::string& name : missing)
+    result.problem += (result.problem.empty() ? "not fetched: " : ", ") + name;
   return result;
 }
 

@@ -36,8 +36,8 @@ struct FetchedArchive {
 
 struct GatewayFetch {
   Probe probe;
-  std::vector<FetchedArchive> archives;  // complete only when `problem` is empty
-  std::string problem;                   // what stopped or spoiled the backup
+  std::vector<FetchedArchive> archives;  // those fetched; all of them only when `problem` is empty
+  std::string problem;                   // what stopped the backup or which configurations are missing
 };
 
 struct RunLimits {
@@ -50,7 +50,8 @@ std::string pin_mismatch(const SiteGateway& pinned, const ReportedIdentity& repo
 // Reads the status report of the gateway at its address.
 Probe probe_gateway(const SiteGateway& gateway, const RunLimits& limits);
 // Probes, checks the pin and, when it matches, fetches every configuration in
-// the default order. A mismatch fetches nothing.
+// the default order; one that fails does not keep the others from being
+// fetched. A mismatch fetches nothing.
 GatewayFetch fetch_gateway(const SiteGateway& gateway, const RunLimits& limits);
 
 // Runs `work(i)` for i in 0..count-1 on up to `jobs` threads; returns once all ended.
