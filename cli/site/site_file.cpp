@@ -160,7 +160,7 @@ std::vector<std::string> parse_site_text(const std::string& path, const std::str
     const std::string named = cells.empty() || cells[0].empty() ? "" : " '" + escape_bytes(cells[0]) + "'";
     if (cells.size() != COLUMN_COUNT) {
       problem(i, "row" + named + " has " + std::to_string(cells.size()) + " fields; " +
-                     std::to_string(COLUMN_COUNT) + " are needed (" + "name,address,model,serial,mac,notes)");
+                     std::to_string(COLUMN_COUNT) + " are needed (name,address,model,serial,mac,notes)");
       continue;
     }
     g.name = cells[0];
@@ -196,9 +196,8 @@ std::vector<std::string> read_site_file(const std::string& path, SiteFile* site)
 }
 
 std::string site_row(const SiteGateway& g) {
-  std::string row;
-  for (const std::string* field : {&g.name, &g.address, &g.model, &g.serial, &g.mac, &g.notes})
-    row += (row.empty() && field == &g.name ? "" : ",") + quote_field(*field);
+  std::string row = quote_field(g.name);
+  for (const std::string* field : {&g.address, &g.model, &g.serial, &g.mac, &g.notes}) row += "," + quote_field(*field);
   return row;
 }
 
