@@ -169,9 +169,9 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(self.hook_lines(), ["change hall-3 ok>other gateway at this address",
                                              "failure hall-3 ok>other gateway at this address"])
         code, out, err = self.site_cmd("status", self.site, "--json", "--time-limit", "3")
-        states = {g["name"]: g["state"] for g in json.loads(out)}
-        self.assertEqual(states, {"hall-1": "ok", "hall-2": "ok", "hall-3": "other gateway at this address",
-                                  "attic": "no answer"})
+        states = {g["name"]: (g["state"], g["failing_since"] is not None) for g in json.loads(out)}
+        self.assertEqual(states, {"hall-1": ("ok", False), "hall-2": ("ok", False),
+                                  "hall-3": ("other gateway at this address", True), "attic": ("no answer", True)})
         code, out, err = self.site_cmd("restore", self.site, "hall-3")
         self.assertEqual(code, 1)
         self.assertIn("other gateway at this address", err)

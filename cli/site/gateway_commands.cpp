@@ -75,7 +75,7 @@ int command_status(const Reporter& reporter, const SiteCommand& command) {
     const auto record = state.find(g.name);
     const int64_t failing_since = record == state.end() ? 0 : record->second.failing_since;
     // Answering now does not undo backups that failed: the next good one does.
-    if (words == STATE_OK && failing_since) words = "failing since " + time_words(failing_since);
+    if (failing_since) words = (words == STATE_OK ? "" : words + ", ") + "failing since " + time_words(failing_since);
     all_ok = all_ok && words == STATE_OK;
     const ReportedIdentity& id = p.identity;
     rows.push_back({g.name, g.address, escape_bytes(id.model), escape_bytes(id.firmware), escape_bytes(id.serial),
