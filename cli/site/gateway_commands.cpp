@@ -15,7 +15,7 @@
 namespace {
 
 constexpr unsigned DEFAULT_JOBS = 64;
-constexpr unsigned MAX_JOBS = 256;
+constexpr unsigned MAX_JOBS = 128;  // each job holds a few descriptors: far below the usual 1024
 constexpr long DEFAULT_TIME_LIMIT = 60;
 
 bool read_number(const Reporter& reporter, const SiteCommand& command, const char* option, long low, long high,
