@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "action/put_backup.h"
 #include "backup/backup.h"
+#include "backup/backup_archive.h"
 #include "zip/zip.h"
 
 namespace {
@@ -61,7 +61,7 @@ std::optional<BackupOrigin> read_backup_origin(const std::string& path) {
   // The check reports what it reads as the console tool would; the window only wants the values.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::tmpfile(), std::fclose);
   if (!sink || configuration.buffer.data.empty() ||
-      check_configuration_archive(Reporter{sink.get(), sink.get()}, &configuration) != 0)
+      check_configuration_archive(Reporter{sink.get(), sink.get()}, &configuration) != ArchiveCheck::Passed)
     return std::nullopt;
   return BackupOrigin{configuration.model_name, configuration.firmware_version, configuration.serial_number};
 }

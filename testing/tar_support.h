@@ -16,10 +16,10 @@ std::vector<uint8_t> build_archive(const std::vector<std::pair<std::string, Data
   TarArchive tar;
   tar_memory_writer(&tar);
   for (const auto& [name, data] : members) {
-    EXPECT_EQ(tar_write_file_header(&tar, name.c_str(), static_cast<uint32_t>(data.size())), 0);
-    EXPECT_EQ(tar_write_data(&tar, data.data(), static_cast<uint32_t>(data.size())), 0);
+    EXPECT_EQ(tar_write_file_header(&tar, name.c_str(), static_cast<uint32_t>(data.size())), TarStatus::Success);
+    EXPECT_EQ(tar_write_data(&tar, data.data(), static_cast<uint32_t>(data.size())), TarStatus::Success);
   }
-  EXPECT_EQ(tar_finalize(&tar), 0);
+  EXPECT_EQ(tar_finalize(&tar), TarStatus::Success);
   const std::span<const uint8_t> bytes = tar_written_bytes(&tar);
   EXPECT_EQ(tar.memory.size(), bytes.size());
   return {bytes.begin(), bytes.end()};

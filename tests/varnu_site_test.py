@@ -11,6 +11,7 @@ import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 from gateway import BUILD_DIR, GATEWAY_SIM
@@ -198,6 +199,30 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(len(stored), 21)
         self.assertNotIn("hall-1/cd2.tar", stored)
         self.assertEqual(self.hook_lines(), ["change hall-1 ok>backup failed", "failure hall-1 ok>backup failed"])
+
+    def test_an_interrupted_restore_leaves_no_temporaries(self):
+        self.sim.start([["--tftp-stall", "1"]])
+        with open(self.site, "w") as f:
+            f.write("name,address,model,serial,mac,notes\nhall-1,127.0.0.1:%d,,,,\n" % self.sim.ports[0])
+        self.assertEqual(self.backup()[0], 0)
+        scratch = os.path.join(self.dir, "tmp")
+        os.mkdir(scratch)
+        restore = subprocess.Popen([SITE, "restore", self.site, "hall-1"], env=dict(os.environ, TMPDIR=scratch),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Interrupted while the stand-in holds the upload, the archive and its folder in place.
+        deadline = time.monotonic() + 30
+        archives = []
+        while not archives and time.monotonic() < deadline:
+            time.sleep(0.05)
+            archives = [f for f in os.listdir(scratch) if os.path.exists(os.path.join(scratch, f, "restore.zip"))]
+        self.assertTrue(archives)
+        time.sleep(1)
+        self.assertIsNone(restore.poll())
+        restore.send_signal(signal.SIGINT)
+        _, err = restore.communicate(timeout=30)
+        self.assertEqual(restore.returncode, 130)
+        self.assertTrue(err.decode().endswith("varnu-site: interrupted; temporary files removed.\n"), err)
+        self.assertEqual(os.listdir(scratch), [])
 
     def test_site_file_with_errors_runs_nothing(self):
         with open(self.site, "w") as f:

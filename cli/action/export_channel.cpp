@@ -1,6 +1,7 @@
 // The export_channel action: CSV files in the imports' own formats, made from
 // a gateway's current records or from a backup, so that the installer can
 // start a CSV from what a channel holds.
+#include <optional>
 #include <span>
 #include <string>
 
@@ -31,10 +32,41 @@ bool can_write(const std::string& path) {
   return !path.empty() && !platform::is_folder(path.c_str()) && platform::is_writable_folder(folder_of(path).c_str());
 }
 
+bool inside_folder(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         (folder.back() == '/' || path[folder.size()] == '/');
+}
+
+// Why output `i` cannot take a channel's CSV, or empty: its folder, what it
+// is now, the backup being read, and the other channels' outputs decide.
+std::string unusable_output(const std::vector<std::string>& paths, std::size_t i, const std::vector<int32_t>& channels,
+                            const char* backupfilein) {
+  const std::string& path = paths[i];
+  const platform::PathKind kind = platform::path_kind(path.c_str());
+  if (kind == platform::PathKind::Other) return "is not a regular file; it is not replaced.";
+  if (!can_write(path)) return "cannot be written: its folder is missing or not writable.";
+  const std::optional<std::string> canonical = platform::canonical_path(path.c_str());
+  if (backupfilein) {
+    const std::optional<std::string> input = platform::canonical_path(backupfilein);
+    if (platform::same_file(path.c_str(), backupfilein) || (canonical && input && *canonical == *input))
+      return "is the backup being read; the CSV would replace it.";
+    if (canonical && input && platform::path_kind(backupfilein) == platform::PathKind::Folder &&
+        inside_folder(*canonical, *input))
+      return "is inside the backup folder being read.";
+  }
+  for (std::size_t j = 0; j < i; ++j) {
+    const std::optional<std::string> other = platform::canonical_path(paths[j].c_str());
+    if (platform::same_file(path.c_str(), paths[j].c_str()) || (canonical && other && *canonical == *other))
+      return "is named for channels " + std::to_string(channels[j]) + " and " + std::to_string(channels[i]) +
+             "; each channel needs a file of its own.";
+  }
+  return "";
+}
+
 // The configuration `name` ("dali2") from the backup when one was read,
 // otherwise fetched from the gateway as setup_channel fetches it.
 BackupConfiguration configuration_named(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
-                                        const std::string& name) {
+                                        const std::string& name, Transfer* fetch) {
   BackupConfiguration missing;
   missing.name = name;
   if (backup) {
@@ -45,21 +77,23 @@ BackupConfiguration configuration_named(Gateway& gateway, const Reporter& report
   }
   const std::string base_url = std::string("http://") + ip;
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched) != Transfer::Done) {
+  *fetch = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &fetched);
+  if (*fetch != Transfer::Done) {
     missing.problem = "could not be fetched";
     return missing;
   }
   return read_configuration_archive(name + ".tar", fetched.buffer.data);
 }
 
+// `fetch` tells what became of the fetch from the gateway (Done when there was none).
 bool export_one(Gateway& gateway, const Reporter& reporter, const char* ip, const BackupSet* backup,
-                const ExportMode& mode, int32_t channel, const std::string& path) {
+                const ExportMode& mode, int32_t channel, const std::string& path, Transfer* fetch) {
   if (channel < 1 || channel > 4) {
     report_error(reporter, "%s\tchannel %d not exported: channels are 1 to 4.\n", TAG, channel);
     return false;
   }
   const std::string name = mode.configuration + std::to_string(channel);
-  const BackupConfiguration configuration = configuration_named(gateway, reporter, ip, backup, name);
+  const BackupConfiguration configuration = configuration_named(gateway, reporter, ip, backup, name, fetch);
   const CsvExport exported = configuration.problem.empty() ? mode.make(configuration.data)
                                                            : CsvExport{name + " " + configuration.problem, {}, {}};
   if (!exported.problem.empty()) {
@@ -103,9 +137,8 @@ int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, c
   // Paths are checked before anything is read or fetched, so that nothing is
   // asked of the gateway for a file that cannot be written.
   for (std::size_t i = 0; i < channel->size(); ++i) {
-    if (!can_write((*mode->paths)[i])) {
-      report_error(reporter, "%s\t'%s' cannot be written: its folder is missing or not writable.\n", TAG,
-                   (*mode->paths)[i].c_str());
+    if (const std::string why = unusable_output(*mode->paths, i, *channel, backupfilein); !why.empty()) {
+      report_error(reporter, "%s\t'%s' %s\n", TAG, (*mode->paths)[i].c_str(), why.c_str());
       return 2;
     }
   }
@@ -120,7 +153,13 @@ int export_channel(Gateway& gateway, const Reporter& reporter, const char* ip, c
   bool all_written = true;
   for (std::size_t i = 0; i < channel->size(); ++i) {
     const BackupSet* source = backup ? &*backup : nullptr;
-    all_written &= export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i]);
+    Transfer fetch = Transfer::Done;
+    all_written &= export_one(gateway, reporter, ip, source, *mode, (*channel)[i], (*mode->paths)[i], &fetch);
+    if (fetch == Transfer::Unreachable) {  // the other channels would wait for the same silence
+      if (i + 1 < channel->size())
+        report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not exported.\n", TAG, ip);
+      return 1;
+    }
   }
   return all_written ? 0 : 1;
 }

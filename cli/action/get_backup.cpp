@@ -110,13 +110,14 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
 
   bool complete = true;
   std::size_t stored = 0;
-  for (const std::string& name : names) {
+  for (auto name = names.begin(); name != names.end(); ++name) {
     FetchedConfiguration record;
-    const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name.c_str(), &record);
+    const Transfer fetched = fetch_configuration(gateway, reporter, base_url.c_str(), name->c_str(), &record);
     if (fetched == Transfer::Unreachable) {
       // Each of the others would wait for the same silence.
-      report_error(reporter,
-                   "get_backup: the gateway %s cannot be reached; the other configurations are not fetched.\n", ip);
+      if (name + 1 != names.end())
+        report_error(reporter,
+                     "get_backup: the gateway %s does not answer; the other configurations are not fetched.\n", ip);
       complete = false;
       break;
     }
@@ -126,7 +127,7 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
       continue;
     }
     report(reporter, "\033[32m%s\tbackup file OK, adding to backup archive...\r\n\r\n\033[0m", TAG);
-    if (store(reporter, zip.get(), folder, name, record.buffer.data))
+    if (store(reporter, zip.get(), folder, *name, record.buffer.data))
       ++stored;
     else
       complete = false;
@@ -134,6 +135,9 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
   }
 
   // The archive appears under its name only complete; with nothing in it, not at all.
+  // The archive is written to a temporary that only the zip library knows by
+  // name: an interrupt must wait until it is renamed or removed.
+  const platform::InterruptsDeferred deferred;
   if (zip && stored > 0 && zip_archive_close(std::move(zip)) != 0) {
     report_error(reporter, "get_backup: the backup archive '%s' could not be written.\n", zip_path.c_str());
     return 1;

@@ -2,6 +2,7 @@
 // by TFTP and ask the gateway to install it.
 #include "action/action.h"
 #include "firmware/firmware.h"
+#include "util/text.h"
 
 namespace {
 
@@ -63,12 +64,12 @@ int report_failure(const Reporter& reporter, const FirmwareResult& result) {
 
 void report_info(const Reporter& reporter, const FirmwareInfo& info) {
   report(reporter, "\r\n== Firmware Info ==\r\n");
-  report(reporter, "model_name=%s\r\n", info.model_name.c_str());
-  report(reporter, "model_description=%s\r\n", info.model_description.c_str());
-  report(reporter, "version_string=%s\r\n", info.version_string.c_str());
+  report(reporter, "model_name=%s\r\n", escape_bytes(info.model_name).c_str());
+  report(reporter, "model_description=%s\r\n", escape_bytes(info.model_description).c_str());
+  report(reporter, "version_string=%s\r\n", escape_bytes(info.version_string).c_str());
   report(reporter, "version_number=%u\r\n", static_cast<unsigned>(info.version_number));
-  report(reporter, "version_date=%s\r\n", info.version_date.c_str());
-  report(reporter, "version_time=%s\r\n", info.version_time.c_str());
+  report(reporter, "version_date=%s\r\n", escape_bytes(info.version_date).c_str());
+  report(reporter, "version_time=%s\r\n", escape_bytes(info.version_time).c_str());
   report(reporter, "dali_number_of_channel=%u\r\n", static_cast<unsigned>(info.dali_number_of_channel));
   report(reporter, "== ==\r\n\r\n");
 }

@@ -4,12 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 struct ConfigurationEntry;
 struct StatusReport;
-struct ZipArchive;
 struct Reporter;
 
 // Finds the configuration's file in the configuration archive `tar`, checks
@@ -18,16 +16,3 @@ struct Reporter;
 // skipped. 0 when `upload` is ready, 1 when the member is skipped.
 int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, const StatusReport& status,
                    const uint8_t* tar, std::size_t length, std::vector<uint8_t>* upload);
-
-enum class EntryRead {
-  Read,        // the bytes are the entry's
-  Unreadable,  // damaged, or empty
-  TooLarge,    // it would inflate beyond BACKUP_ENTRY_LIMIT; nothing was inflated
-};
-
-// Calls `visit` for each entry of a backup archive, in stored order, whose name
-// is exactly a configuration's member name; folders and other names are passed
-// over. `bytes` is empty unless the entry was read.
-void for_each_configuration_entry(
-    ZipArchive* zip,
-    const std::function<void(const ConfigurationEntry&, EntryRead, const std::vector<uint8_t>& bytes)>& visit);

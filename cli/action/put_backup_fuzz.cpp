@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "action/put_backup.h"
+#include "backup/backup_archive.h"
 #include "backup/backup.h"
 #include "status/status.h"
 #include "tar/tar.h"

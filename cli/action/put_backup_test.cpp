@@ -69,7 +69,7 @@ TEST(PrepareUpload, ConvertedRecordAsTheOnlyMember) {
   TarArchive reader;
   tar_memory_reader(&reader, p.upload.data(), p.upload.size());
   TarHeader header;
-  ASSERT_EQ(tar_read_header(&reader, &header), 0);
+  ASSERT_EQ(tar_read_header(&reader, &header), TarStatus::Success);
   EXPECT_STREQ(header.name, "/etc/config/dali/dali2.bin");
   EXPECT_EQ(header.mode, 0664u);
   EXPECT_EQ(header.owner, 0u);
@@ -78,12 +78,12 @@ TEST(PrepareUpload, ConvertedRecordAsTheOnlyMember) {
   EXPECT_LE(header.mtime, static_cast<uint32_t>(after));
   ASSERT_EQ(header.size, 7072u);
   Bytes record(header.size);
-  ASSERT_EQ(tar_read_data(&reader, record.data(), header.size), 0);
+  ASSERT_EQ(tar_read_data(&reader, record.data(), header.size), TarStatus::Success);
   const RecordHeader h = read_record_header(record.data());
   EXPECT_EQ(h.version, 3u);
   EXPECT_EQ(h.change_count, 5u);
-  ASSERT_EQ(tar_next(&reader), 0);
-  EXPECT_EQ(tar_read_header(&reader, &header), TAR_NULL_RECORD);
+  ASSERT_EQ(tar_next(&reader), TarStatus::Success);
+  EXPECT_EQ(tar_read_header(&reader, &header), TarStatus::NullRecord);
 }
 
 TEST(PrepareUpload, SkippedMembersSayWhy) {
@@ -100,7 +100,8 @@ TEST(PrepareUpload, SkippedMembersSayWhy) {
   const Case cases[] = {
       {1, "1.5.0", truncated, "action_put_backup\terror reading '/etc/config/dali/dali1.bin'\r\n"},
       {1, "1.5.0", tar_with("/etc/config/dali/dali1.bin", channel_record(1, 11000)),
-       "backup\tpush backup file '/etc/config/dali/dali1.bin'.\n"},
+       "action_put_backup\terror '/etc/config/dali/dali1.bin' not restored: record version 1 has 11168 bytes, this "
+       "one 11000\r\n"},
   };
   for (const Case& c : cases) {
     const Prepared p = prepare(c.code, c.firmware, c.tar);

@@ -30,7 +30,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
   TarArchive archive;
   tar_memory_reader(&archive, fetched.buffer.data.data(), fetched.buffer.data.size());
   TarHeader header;
-  if (tar_find(&archive, name, &header) != TAR_SUCCESS) return false;
+  if (tar_find(&archive, name, &header) != TarStatus::Success) return false;
   *size = header.size;
   return true;
 }
@@ -41,7 +41,7 @@ bool channel_member_size(const FetchedConfiguration& fetched, unsigned channel, 
 bool load_current_record(const Reporter& reporter, const FetchedConfiguration& fetched, unsigned channel,
                          const ChannelLayout& expected, uint8_t* image) {
   uint32_t size = 0;
-  if (read_channel_record(reporter, &fetched, channel, image) != 0 || !channel_member_size(fetched, channel, &size)) {
+  if (read_channel_record(reporter, &fetched, channel, image) != RecordRead::Read || !channel_member_size(fetched, channel, &size)) {
     report_error(reporter, "%s\tchannel %u refused: its record could not be read.\n", TAG, channel);
     return false;
   }
@@ -63,6 +63,7 @@ enum class ChannelOutcome {
   Pushed,   // pushed, and the restore request succeeded
   Skipped,  // nothing worth pushing, or the push failed (reported)
   Stopped,  // a condition that ends the whole run (reported)
+  Silent,   // the gateway did not answer (reported): the other channels would wait the same
 };
 
 // Imports `path` and writes the record into `archive`; Skipped (with one line
@@ -116,10 +117,11 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   char name[32];
   std::snprintf(name, sizeof name, "dali%u", channel);
   FetchedConfiguration fetched;
-  if (fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched) != Transfer::Done) {
+  if (const Transfer got = fetch_configuration(gateway, reporter, base_url.c_str(), name, &fetched);
+      got != Transfer::Done) {
     // A summary, also after an empty reply, which nothing below reports.
     report(reporter, "%s\tchannel %u not pushed: its configuration could not be fetched.\n", TAG, channel);
-    return ChannelOutcome::Skipped;
+    return got == Transfer::Unreachable ? ChannelOutcome::Silent : ChannelOutcome::Skipped;
   }
 
   report(reporter, "OK\n");
@@ -136,10 +138,12 @@ ChannelOutcome set_up_one_channel(Gateway& gateway, const Reporter& reporter, co
   const ChannelOutcome built = build_record(reporter, mode, fetched, channel, path.c_str(), area, &archive);
   if (built != ChannelOutcome::Pushed) return built;
   // An archive that does not list cleanly is not sent to the gateway.
-  if (finish_configuration_archive(reporter, &archive) != 0 ||
-      push_configuration_archive(gateway, reporter, base_url.c_str(), ip, tar_written_bytes(&archive).data(),
-                                 tar_written_bytes(&archive).size()) != Transfer::Done)
-    return ChannelOutcome::Skipped;
+  if (finish_configuration_archive(reporter, &archive) != TarStatus::Success) return ChannelOutcome::Skipped;
+  const Transfer pushed = push_configuration_archive(gateway, reporter, base_url.c_str(), ip,
+                                                     tar_written_bytes(&archive).data(),
+                                                     tar_written_bytes(&archive).size());
+  if (pushed == Transfer::Unreachable) return ChannelOutcome::Silent;
+  if (pushed != Transfer::Done) return ChannelOutcome::Skipped;
   report(reporter, "OK\n");
   return ChannelOutcome::Pushed;
 }
@@ -171,6 +175,11 @@ int setup_channel(Gateway& gateway, const Reporter& reporter, const char* ip, co
     const ChannelOutcome outcome = set_up_one_channel(gateway, reporter, ip, mode, static_cast<unsigned>((*channel)[i]),
                                                       (*mode.paths)[i], area.get());
     if (outcome == ChannelOutcome::Stopped) return 1;
+    if (outcome == ChannelOutcome::Silent) {
+      if (i + 1 < channel->size() && i + 1 < mode.paths->size() && (*channel)[i + 1] != 0)
+        report_error(reporter, "%s\tthe gateway %s does not answer; the other channels are not set up.\n", TAG, ip);
+      return 1;
+    }
     if (outcome == ChannelOutcome::Skipped) all_pushed = false;
   }
   return all_pushed ? 0 : 1;

@@ -17,6 +17,10 @@ constexpr uint32_t CONFIGURATION_COUNT = 22;
 // The most a backup archive's entry may inflate to. The largest configuration
 // archive is some 12 KiB; anything near this is not a backup but an attack.
 constexpr uint64_t BACKUP_ENTRY_LIMIT = uint64_t{64} << 20;
+// The most a configuration fetch may receive: a configuration file within
+// the entry limit plus the archive around it (headers, status.txt, which is a
+// status reply, and the end blocks of a record of up to 10 KiB).
+constexpr std::size_t CONFIGURATION_REPLY_LIMIT = BACKUP_ENTRY_LIMIT + REPLY_LIMIT + (16u << 10);
 
 // One row of the configuration table. The configuration name used in a fetch
 // is the member name without ".tar".
@@ -79,27 +83,38 @@ struct FetchedConfiguration {
 // first) and checks it.
 Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* name,
                              FetchedConfiguration* record);
+enum class ArchiveCheck {
+  Passed,
+  Empty,          // no record, or no bytes in it
+  NoStatus,       // no status.txt
+  TooFewMembers,  // fewer than two members
+  Damaged,        // a damaged header or a member cut short (the listing printed its code)
+};
+
 // Lists the archive, reads status.txt into the four values and prints them.
-// 0 passed; 1 no record or no data; 2 no status.txt; 3 fewer than two
-// members; a negative tar status when the listing stopped on a damaged header
-// and status.txt could not be read.
-int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record);
+ArchiveCheck check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record);
 // Clears the four status values (the received bytes stay).
 void release_fetched_configuration(FetchedConfiguration* record);
 // Uploads the archive by TFTP to `ip`, then asks the gateway to restore it.
 Transfer push_configuration_archive(Gateway& gateway, const Reporter& reporter, const char* base_url, const char* ip,
                                     const uint8_t* bytes, std::size_t length);
-// Sets `handle` up as an empty memory writer. 1 without a handle.
-int init_configuration_writer(TarArchive* handle);
-// Writes the end marker and lists the finished archive (tar_written_bytes). 0, the tar status that stopped the listing,
-// or 1 without a handle.
-int finish_configuration_archive(const Reporter& reporter, TarArchive* handle);
+// Sets `handle` up as an empty memory writer. Failure without a handle.
+TarStatus init_configuration_writer(TarArchive* handle);
+// Writes the end marker and lists the finished archive (tar_written_bytes). Success, the status that stopped the
+// listing, or Failure without a handle.
+TarStatus finish_configuration_archive(const Reporter& reporter, TarArchive* handle);
 
 // ---- Channel records inside a configuration archive -------------------------
 
 // Reads "/etc/config/dali/dali<channel>.bin" from the fetched archive into the
-// 11168-byte image (cleared first; a longer member is cut). 0 success, 1 failure.
-int read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
+// 11168-byte image (cleared first; a longer member is cut).
+enum class RecordRead {
+  Read,
+  MissingArgument,  // nothing was read
+  NotFound,         // no such member, or an empty one (reported)
+  Unreadable,       // the member runs past the archive's end or cannot be read (reported)
+};
+RecordRead read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
                         uint8_t* image);
 
 enum class RecordWrite {

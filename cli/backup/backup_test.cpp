@@ -23,7 +23,7 @@ const std::string STATUS =
 Bytes build(const Members& members) { return build_archive(members); }
 
 struct Checked {
-  int result;
+  ArchiveCheck result;
   std::string output;
   FetchedConfiguration record;
 };
@@ -48,7 +48,7 @@ std::string values(const char* model, const char* version, const char* serial, c
 
 TEST(CheckConfigurationArchive, ArchiveAsTheGatewaySendsItPasses) {
   const Checked c = check({{"/etc/config/dali/dali1.bin", std::string(7072, 'd')}, {"status.txt", STATUS}});
-  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.result, ArchiveCheck::Passed);
   EXPECT_EQ(c.output, LISTED + "\t/etc/config/dali/dali1.bin (7072 bytes)\r\n\tstatus.txt (103 bytes)\r\n" +
                           values("LUMARO-4", "2.4.1", "SN0042", "00:11:22:33:44:55"));
   EXPECT_EQ(c.record.model_name, "LUMARO-4");
@@ -61,22 +61,22 @@ TEST(CheckConfigurationArchive, ArchiveAsTheGatewaySendsItPasses) {
 TEST(CheckConfigurationArchive, MemberCountAndStatusPresence) {
   // Only status.txt: its values are read and printed, but one member is not enough.
   Checked c = check({{"status.txt", STATUS}});
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_EQ(c.output, LISTED + "\tstatus.txt (103 bytes)\r\n" + values("LUMARO-4", "2.4.1", "SN0042", "00:11:22:33:44:55"));
   c = check({{"a.bin", "1"}});
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_EQ(c.output, LISTED + "\ta.bin (1 bytes)\r\nbackup\terror status.txt file not found.\r\n");
   c = check({{"a.bin", "1"}, {"b.bin", "2"}});
-  EXPECT_EQ(c.result, 2);
+  EXPECT_EQ(c.result, ArchiveCheck::NoStatus);
   // Whole names only.
   c = check({{"a.bin", "1"}, {"/status.txt", STATUS}, {"status.txt.old", STATUS}});
-  EXPECT_EQ(c.result, 2);
+  EXPECT_EQ(c.result, ArchiveCheck::NoStatus);
   EXPECT_FALSE(c.record.model_name);
 }
 
 TEST(CheckConfigurationArchive, EmptyStatusPassesWithoutValues) {
   const Checked c = check({{"a.bin", "1"}, {"status.txt", ""}});
-  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.result, ArchiveCheck::Passed);
   EXPECT_EQ(c.output, LISTED + "\ta.bin (1 bytes)\r\n\tstatus.txt (0 bytes)\r\nbackup\terror status.txt file size error\r\n");
   EXPECT_FALSE(c.record.model_name);
 }
@@ -101,7 +101,7 @@ TEST(CheckConfigurationArchive, StatusValuesFollowTheKeyRule) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.status);
     Checked c = check({{"a.bin", "1"}, {"status.txt", k.status}});
-    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.result, ArchiveCheck::Passed);
     const auto text = [](const std::optional<std::string>& v) { return v ? *v : std::string("(null)"); };
     EXPECT_EQ(text(c.record.model_name) + "|" + text(c.record.firmware_version) + "|" + text(c.record.serial_number) +
                   "|" + text(c.record.mac),
@@ -115,22 +115,22 @@ TEST(CheckConfigurationArchive, StatusValuesFollowTheKeyRule) {
 
 TEST(CheckConfigurationArchive, BodiesThatAreNoArchive) {
   Checked c = check(Bytes{});
-  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.result, ArchiveCheck::Empty);
   EXPECT_EQ(c.output, "");
-  EXPECT_EQ(check_configuration_archive(Reporter{}, nullptr), 1);
+  EXPECT_EQ(check_configuration_archive(Reporter{}, nullptr), ArchiveCheck::Empty);
 
   std::string page = "<!DOCTYPE html><html><head><title>404 Not Found</title></head></html>";
   page.resize(700, '\n');
   c = check(Bytes(page.begin(), page.end()));
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_EQ(c.output, LISTED + "\tfile error -6.\r\nbackup\terror status.txt file not found.\r\n");
 
   c = check(Bytes(300, 'x'));
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_EQ(c.output, LISTED + "\tfile error -3.\r\nbackup\terror status.txt file not found.\r\n");
 
   c = check(Bytes(1024, 0));
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_EQ(c.output, LISTED + "backup\terror status.txt file not found.\r\n");
 }
 
@@ -140,23 +140,23 @@ TEST(CheckConfigurationArchive, TruncatedBodies) {
   const auto cut = [&](std::size_t length) { return check(Bytes(whole.begin(), whole.begin() + length)); };
   // Inside the configuration's data: one member listed.
   Checked c = cut(512 + 1000);
-  EXPECT_EQ(c.result, 3);
+  EXPECT_EQ(c.result, ArchiveCheck::TooFewMembers);
   EXPECT_NE(c.output.find("\tfile error -3.\r\nbackup\terror status.txt file not found.\r\n"), std::string::npos);
   // Inside status.txt's data: two members listed, status.txt unreadable.
   c = cut(2560 + 512 + 50);
-  EXPECT_EQ(c.result, TAR_READ_FAILED);
+  EXPECT_EQ(c.result, ArchiveCheck::Damaged);
   EXPECT_NE(c.output.find("\tfile error -3.\r\nbackup\terror reading status.txt\r\n"), std::string::npos);
   EXPECT_FALSE(c.record.model_name);
   // Only the end marker is missing: both members are whole.
   c = cut(2560 + 1024);
-  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.result, ArchiveCheck::Passed);
   EXPECT_NE(c.output.find("\tfile error -3.\r\n"), std::string::npos);
 
   // status.txt first, then a configuration whose data is cut: not complete,
   // even though status.txt reads fine.
   const Bytes reversed = build({{"status.txt", STATUS}, {"/etc/config/rlc/rlc.bin", config}});
   c = check(Bytes(reversed.begin(), reversed.begin() + 1024 + 512 + 1000));
-  EXPECT_EQ(c.result, TAR_READ_FAILED);
+  EXPECT_EQ(c.result, ArchiveCheck::Damaged);
   EXPECT_EQ(c.record.model_name, "LUMARO-4");
 }
 
@@ -164,12 +164,12 @@ TEST(CheckConfigurationArchive, DamageBehindTwoMembers) {
   Bytes body = build({{"a.bin", "1"}, {"status.txt", STATUS}, {"c.bin", "3"}});
   body[2048 + 150] ^= 1;  // third header's checksum
   Checked c = check(body);
-  EXPECT_EQ(c.result, 0);  // both members that matter are whole
+  EXPECT_EQ(c.result, ArchiveCheck::Passed);  // both members that matter are whole
   EXPECT_NE(c.output.find("\tfile error -6.\r\n"), std::string::npos);
   body = build({{"a.bin", "1"}, {"status.txt", ""}, {"c.bin", "3"}});
   body[1536 + 150] ^= 1;
   c = check(body);
-  EXPECT_EQ(c.result, TAR_BAD_CHECKSUM);
+  EXPECT_EQ(c.result, ArchiveCheck::Damaged);
   // A status.txt claiming more bytes than the body holds is not read (nor allocated).
   body = build({{"a.bin", "1"}, {"status.txt", STATUS}});
   std::memcpy(body.data() + 1024 + 124, "37777777777", 12);
@@ -177,33 +177,33 @@ TEST(CheckConfigurationArchive, DamageBehindTwoMembers) {
   for (int i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : body[1024 + i];
   std::snprintf(reinterpret_cast<char*>(body.data()) + 1024 + 148, 8, "%06o", sum);
   c = check(body);
-  EXPECT_EQ(c.result, TAR_READ_FAILED);
+  EXPECT_EQ(c.result, ArchiveCheck::Damaged);
   EXPECT_NE(
       c.output.find("\tstatus.txt (4294967295 bytes)\r\n\tfile error -3.\r\nbackup\terror reading status.txt\r\n"),
       std::string::npos);
 }
 
 TEST(ConfigurationWriter, BuildsAndListsAOneMemberArchive) {
-  EXPECT_EQ(init_configuration_writer(nullptr), 1);
-  EXPECT_EQ(finish_configuration_archive(Reporter{}, nullptr), 1);
+  EXPECT_EQ(init_configuration_writer(nullptr), TarStatus::Failure);
+  EXPECT_EQ(finish_configuration_archive(Reporter{}, nullptr), TarStatus::Failure);
   TarArchive tar;
-  ASSERT_EQ(init_configuration_writer(&tar), 0);
+  ASSERT_EQ(init_configuration_writer(&tar), TarStatus::Success);
   const std::string record(7072, 'r');
-  ASSERT_EQ(tar_write_file_header(&tar, "/etc/config/dali/dali1.bin", 7072), 0);
-  ASSERT_EQ(tar_write_data(&tar, record.data(), 7072), 0);
+  ASSERT_EQ(tar_write_file_header(&tar, "/etc/config/dali/dali1.bin", 7072), TarStatus::Success);
+  ASSERT_EQ(tar_write_data(&tar, record.data(), 7072), TarStatus::Success);
   const RecordingReporter listing;
-  EXPECT_EQ(finish_configuration_archive(listing.reporter(), &tar), 0);
+  EXPECT_EQ(finish_configuration_archive(listing.reporter(), &tar), TarStatus::Success);
   EXPECT_EQ(listing.out(), LISTED + "\t/etc/config/dali/dali1.bin (7072 bytes)\r\n");
   EXPECT_EQ(tar.position, 8704u);
   EXPECT_EQ(tar.memory.size(), 8704u);
 
   // Data short of the announced size leaves the archive damaged, and the listing says so.
   TarArchive short_member;
-  ASSERT_EQ(init_configuration_writer(&short_member), 0);
-  ASSERT_EQ(tar_write_file_header(&short_member, "m", 4000), 0);
-  ASSERT_EQ(tar_write_data(&short_member, record.data(), 100), 0);
+  ASSERT_EQ(init_configuration_writer(&short_member), TarStatus::Success);
+  ASSERT_EQ(tar_write_file_header(&short_member, "m", 4000), TarStatus::Success);
+  ASSERT_EQ(tar_write_data(&short_member, record.data(), 100), TarStatus::Success);
   const RecordingReporter damaged;
-  EXPECT_EQ(finish_configuration_archive(damaged.reporter(), &short_member), TAR_READ_FAILED);
+  EXPECT_EQ(finish_configuration_archive(damaged.reporter(), &short_member), TarStatus::ReadFailed);
   EXPECT_EQ(damaged.out(), LISTED + "\tm (4000 bytes)\r\n\tfile error -3.\r\n");
 }
 

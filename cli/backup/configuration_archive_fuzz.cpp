@@ -16,26 +16,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TarArchive tar;
   tar_memory_reader(&tar, body.data(), body.size());
   TarHeader header;
-  for (int members = 0; tar_read_header(&tar, &header) == TAR_SUCCESS && members < 10000; ++members) {
+  for (int members = 0; tar_read_header(&tar, &header) == TarStatus::Success && members < 10000; ++members) {
     const uint32_t at = tar.position;
     if (uint64_t{at} + TAR_BLOCK + header.size <= body.size()) {
       std::vector<uint8_t> member(header.size);
-      if (tar_read_data(&tar, member.data(), header.size) != TAR_SUCCESS || tar.position != at) __builtin_trap();
+      if (tar_read_data(&tar, member.data(), header.size) != TarStatus::Success || tar.position != at) __builtin_trap();
     }
-    if (tar_next(&tar) != TAR_SUCCESS) break;
+    if (tar_next(&tar) != TarStatus::Success) break;
     if (tar.position <= at) __builtin_trap();  // the listing always moves on
   }
   tar_find(&tar, "status.txt", &header);
 
   FetchedConfiguration record;
   record.buffer.data = std::move(body);
-  const int result = check_configuration_archive(Reporter{}, &record);
-  if (result > 3 || result < TAR_NOT_FOUND) __builtin_trap();
-  if (result == 0 && !record.model_name && !record.mac) {
+  const ArchiveCheck result = check_configuration_archive(Reporter{}, &record);
+  if (result == ArchiveCheck::Passed && !record.model_name && !record.mac) {
     // Passing without status values is only possible with an empty status.txt.
     TarArchive again;
     tar_memory_reader(&again, record.buffer.data.data(), record.buffer.data.size());
-    if (tar_find(&again, "status.txt", &header) != TAR_SUCCESS) __builtin_trap();
+    if (tar_find(&again, "status.txt", &header) != TarStatus::Success) __builtin_trap();
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "backup/backup.h"
 #include "backup/listing.h"
 #include "json/json.h"
+#include "util/text.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void read_status_values(const char* text, FetchedConfiguration* record) {
 }
 
 void print_value(const Reporter& reporter, const char* label, const std::optional<std::string>& value) {
-  report(reporter, "%s\t%s: %s\r\n", TAG, label, value ? value->c_str() : "(null)");
+  report(reporter, "%s\t%s: %s\r\n", TAG, label, value ? escape_bytes(*value).c_str() : "(null)");
 }
 
 }  // namespace
@@ -55,33 +56,36 @@ Transfer fetch_configuration(Gateway& gateway, const Reporter& reporter, const c
                              FetchedConfiguration* record) {
   if (!base_url || !name || !record) return Transfer::Failed;
   record->buffer.data.clear();
+  record->buffer.limit = CONFIGURATION_REPLY_LIMIT;
   release_fetched_configuration(record);
   const std::string url = std::string(base_url) + "/api/v100/backup.ssi?config=" + name;
   const Transfer fetched = gateway.fetch_to_buffer(TAG, url.c_str(), &record->buffer);
   if (fetched != Transfer::Done) return fetched;
-  return check_configuration_archive(reporter, record) == 0 ? Transfer::Done : Transfer::Failed;
+  return check_configuration_archive(reporter, record) == ArchiveCheck::Passed ? Transfer::Done : Transfer::Failed;
 }
 
-int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {
-  if (!record || record->buffer.data.empty()) return 1;
+ArchiveCheck check_configuration_archive(const Reporter& reporter, FetchedConfiguration* record) {
+  if (!record || record->buffer.data.empty()) return ArchiveCheck::Empty;
   const std::vector<uint8_t>& body = record->buffer.data;
   report(reporter, "%s\tbackup file contains: \r\n", TAG);
   TarArchive tar;
   tar_memory_reader(&tar, body.data(), body.size());
   const ArchiveListing listing = list_configuration_archive(reporter, &tar);
-  int result = listing.status == TAR_NULL_RECORD ? (listing.members > 0 ? 0 : 1) : listing.status;
+  ArchiveCheck result = listing.status != TarStatus::NullRecord ? ArchiveCheck::Damaged
+                        : listing.members > 0                  ? ArchiveCheck::Passed
+                                                               : ArchiveCheck::Empty;
 
   TarHeader header;
-  if (tar_find(&tar, "status.txt", &header) != TAR_SUCCESS) {
+  if (tar_find(&tar, "status.txt", &header) != TarStatus::Success) {
     report(reporter, "%s\terror status.txt file not found.\r\n", TAG);
-    result = 2;
+    result = ArchiveCheck::NoStatus;
   } else if (header.size == 0) {
     report(reporter, "%s\terror status.txt file size error\r\n", TAG);
   } else {
     // A size beyond the body cannot be read; it is not worth allocating either.
     const bool inside = tar_member_within(&tar, header);
     std::vector<char> text(inside ? header.size + std::size_t{1} : 0, '\0');
-    if (!inside || tar_read_data(&tar, text.data(), header.size) != TAR_SUCCESS) {
+    if (!inside || tar_read_data(&tar, text.data(), header.size) != TarStatus::Success) {
       report(reporter, "%s\terror reading status.txt\r\n", TAG);
     } else {
       read_status_values(text.data(), record);
@@ -90,10 +94,10 @@ int check_configuration_archive(const Reporter& reporter, FetchedConfiguration* 
       print_value(reporter, "serial number", record->serial_number);
       print_value(reporter, "mac", record->mac);
       // A member cut short stays a failure even when status.txt could be read.
-      result = listing.cut ? listing.status : 0;
+      result = listing.cut ? ArchiveCheck::Damaged : ArchiveCheck::Passed;
     }
   }
-  if (listing.members < 2) result = 3;
+  if (listing.members < 2) result = ArchiveCheck::TooFewMembers;
   return result;
 }
 

@@ -8,8 +8,8 @@
 
 struct ArchiveListing {
   uint32_t members = 0;  // headers read successfully
-  // The status that ended the listing: TAR_NULL_RECORD is the normal end.
-  int status = TAR_NULL_RECORD;
+  // The status that ended the listing: TarStatus::NullRecord is the normal end.
+  TarStatus status = TarStatus::NullRecord;
   // A listed member's data runs past the end of the bytes.
   bool cut = false;
 };

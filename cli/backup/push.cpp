@@ -13,19 +13,19 @@ Transfer push_configuration_archive(Gateway& gateway, const Reporter& reporter, 
   return Transfer::Done;
 }
 
-int init_configuration_writer(TarArchive* handle) {
-  if (!handle) return 1;
+TarStatus init_configuration_writer(TarArchive* handle) {
+  if (!handle) return TarStatus::Failure;
   tar_memory_writer(handle);
-  return 0;
+  return TarStatus::Success;
 }
 
-int finish_configuration_archive(const Reporter& reporter, TarArchive* handle) {
-  if (!handle) return 1;
+TarStatus finish_configuration_archive(const Reporter& reporter, TarArchive* handle) {
+  if (!handle) return TarStatus::Failure;
   tar_finalize(handle);
   TarArchive reader;
   const std::span<const uint8_t> bytes = tar_written_bytes(handle);
   tar_memory_reader(&reader, bytes.data(), bytes.size());
   report(reporter, "%s\tbackup file contains: \r\n", "backup");
   const ArchiveListing listing = list_configuration_archive(reporter, &reader);
-  return listing.status == TAR_NULL_RECORD ? 0 : listing.status;
+  return listing.status == TarStatus::NullRecord ? TarStatus::Success : listing.status;
 }

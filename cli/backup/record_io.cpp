@@ -32,11 +32,11 @@ bool writable(const TarArchive* archive, const FetchedConfiguration* fetched, un
 
 RecordWrite write_member(const Reporter& reporter, TarArchive* archive, const char* name, const uint8_t* image,
                          uint32_t length) {
-  if (tar_write_file_header(archive, name, length) != TAR_SUCCESS) {
+  if (tar_write_file_header(archive, name, length) != TarStatus::Success) {
     report(reporter, "%s\terror writing file '%s' header.\r\n", TAG, name);
     return RecordWrite::WriteFailed;
   }
-  if (tar_write_data(archive, image, length) != TAR_SUCCESS) {
+  if (tar_write_data(archive, image, length) != TarStatus::Success) {
     report(reporter, "%s\terror writing file '%s' data.\r\n", TAG, name);
     return RecordWrite::WriteFailed;
   }
@@ -45,33 +45,33 @@ RecordWrite write_member(const Reporter& reporter, TarArchive* archive, const ch
 
 }  // namespace
 
-int read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
-                        uint8_t* image) {
-  if (!fetched || !image || fetched->buffer.data.empty() || channel == 0) return 1;
+RecordRead read_channel_record(const Reporter& reporter, const FetchedConfiguration* fetched, unsigned channel,
+                               uint8_t* image) {
+  if (!fetched || !image || fetched->buffer.data.empty() || channel == 0) return RecordRead::MissingArgument;
   std::memset(image, 0, ChannelRecord::IMAGE_SIZE);
   char name[64];
-  if (!member_name(name, "/etc/config/dali/dali%u.bin", channel)) return 1;
+  if (!member_name(name, "/etc/config/dali/dali%u.bin", channel)) return RecordRead::MissingArgument;
 
   TarArchive archive;
   tar_memory_reader(&archive, fetched->buffer.data.data(), fetched->buffer.data.size());
   TarHeader header;
-  if (tar_find(&archive, name, &header) != TAR_SUCCESS) {
+  if (tar_find(&archive, name, &header) != TarStatus::Success) {
     report(reporter, "%s\terror '%s' file not found.\r\n", TAG, name);
-    return 1;
+    return RecordRead::NotFound;
   }
   if (header.size == 0) {
     report(reporter, "%s\terror '%s' file size error\r\n", TAG, name);
-    return 1;
+    return RecordRead::NotFound;
   }
   // A size beyond the bytes that remain cannot be read; nothing is allocated for it.
   std::vector<uint8_t> member;
   if (tar_member_within(&archive, header)) member.assign(header.size, 0);
-  if (member.empty() || tar_read_data(&archive, member.data(), header.size) != TAR_SUCCESS) {
+  if (member.empty() || tar_read_data(&archive, member.data(), header.size) != TarStatus::Success) {
     report(reporter, "%s\terror reading '%s'\r\n", TAG, name);
-    return 1;
+    return RecordRead::Unreadable;
   }
   std::memcpy(image, member.data(), std::min<std::size_t>(member.size(), ChannelRecord::IMAGE_SIZE));
-  return 0;
+  return RecordRead::Read;
 }
 
 RecordWrite write_channel_record(const Reporter& reporter, TarArchive* archive, const FetchedConfiguration* fetched,

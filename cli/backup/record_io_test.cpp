@@ -22,12 +22,12 @@ Bytes tar_of(const std::vector<Member>& members) {
   TarArchive writer;
   tar_memory_writer(&writer);
   for (const Member& m : members) {
-    EXPECT_EQ(tar_write_file_header(&writer, m.name.c_str(), static_cast<uint32_t>(m.data.size())), 0);
+    EXPECT_EQ(tar_write_file_header(&writer, m.name.c_str(), static_cast<uint32_t>(m.data.size())), TarStatus::Success);
     if (!m.data.empty()) {
-      EXPECT_EQ(tar_write_data(&writer, m.data.data(), static_cast<uint32_t>(m.data.size())), 0);
+      EXPECT_EQ(tar_write_data(&writer, m.data.data(), static_cast<uint32_t>(m.data.size())), TarStatus::Success);
     }
   }
-  EXPECT_EQ(tar_finalize(&writer), 0);
+  EXPECT_EQ(tar_finalize(&writer), TarStatus::Success);
   return Bytes(writer.memory.begin(), writer.memory.begin() + writer.position);
 }
 
@@ -36,9 +36,9 @@ bool member_of(const Bytes& archive, const char* name, Bytes* out) {
   TarArchive reader;
   tar_memory_reader(&reader, archive.data(), archive.size());
   TarHeader header;
-  if (tar_find(&reader, name, &header) != 0) return false;
+  if (tar_find(&reader, name, &header) != TarStatus::Success) return false;
   out->assign(header.size, 0);
-  return header.size == 0 || tar_read_data(&reader, out->data(), header.size) == 0;
+  return header.size == 0 || tar_read_data(&reader, out->data(), header.size) == TarStatus::Success;
 }
 
 FetchedConfiguration fetched_with(const std::vector<Member>& members, const char* firmware) {
@@ -55,13 +55,13 @@ Bytes patterned(std::size_t n) {
 }
 
 struct Read {
-  int result;
+  RecordRead result;
   Bytes image;
   std::string printed;
 };
 
 Read read_channel(const FetchedConfiguration& f, unsigned channel) {
-  Read r{0, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC), ""};
+  Read r{RecordRead::MissingArgument, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC), ""};
   const RecordingReporter recorded;
   r.result = read_channel_record(recorded.reporter(), &f, channel, r.image.data());
   r.printed = recorded.out();
@@ -73,24 +73,24 @@ TEST(ReadChannelRecord, CopiesTheMemberAndCutsLongOnes) {
   const Read r = read_channel(fetched_with({{"status.txt", {'{', '}'}}, {"/etc/config/dali/dali3.bin", record}},
                                           "1.5.0"),
                               3);
-  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.result, RecordRead::Read);
   EXPECT_EQ(r.printed, "");
   EXPECT_EQ(r.image, Bytes(record.begin(), record.begin() + 11168));
 
   const Read small = read_channel(fetched_with({{"/etc/config/dali/dali1.bin", patterned(7072)}}, "1.5.0"), 1);
-  EXPECT_EQ(small.result, 0);
+  EXPECT_EQ(small.result, RecordRead::Read);
   EXPECT_EQ(Bytes(small.image.begin(), small.image.begin() + 7072), patterned(7072));
   EXPECT_EQ(small.image[7072], 0);  // the rest of the image is cleared
 }
 
 TEST(ReadChannelRecord, FailuresLeaveAClearedImage) {
   const Read missing = read_channel(fetched_with({{"/etc/config/dali/dali1.bin", patterned(100)}}, "1.5.0"), 2);
-  EXPECT_EQ(missing.result, 1);
+  EXPECT_EQ(missing.result, RecordRead::NotFound);
   EXPECT_EQ(missing.printed, "backup\terror '/etc/config/dali/dali2.bin' file not found.\r\n");
   EXPECT_EQ(missing.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
 
   const Read empty = read_channel(fetched_with({{"/etc/config/dali/dali4.bin", {}}}, "1.5.0"), 4);
-  EXPECT_EQ(empty.result, 1);
+  EXPECT_EQ(empty.result, RecordRead::NotFound);
   EXPECT_EQ(empty.printed, "backup\terror '/etc/config/dali/dali4.bin' file size error\r\n");
   EXPECT_EQ(empty.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
 
@@ -98,7 +98,7 @@ TEST(ReadChannelRecord, FailuresLeaveAClearedImage) {
   FetchedConfiguration cut = fetched_with({{"/etc/config/dali/dali1.bin", patterned(7072)}}, "1.5.0");
   cut.buffer.data.resize(512 + 1000);
   const Read truncated = read_channel(cut, 1);
-  EXPECT_EQ(truncated.result, 1);
+  EXPECT_EQ(truncated.result, RecordRead::Unreadable);
   EXPECT_EQ(truncated.printed, "backup\terror reading '/etc/config/dali/dali1.bin'\r\n");
   EXPECT_EQ(truncated.image, Bytes(ChannelRecord::IMAGE_SIZE, 0));
 }
@@ -165,11 +165,11 @@ TEST(RecordIo, MissingArgumentsTouchNothing) {
   EXPECT_EQ(write_channel_record(Reporter{}, &writer, &f, 0, image.data()), RecordWrite::MissingArgument);
   EXPECT_EQ(write_channel_record(Reporter{}, nullptr, &f, 1, image.data()), RecordWrite::MissingArgument);
   EXPECT_EQ(write_input_record(Reporter{}, &writer, &f, 0, image.data()), RecordWrite::MissingArgument);
-  EXPECT_EQ(read_channel_record(Reporter{}, &f, 0, image.data()), 1);
-  EXPECT_EQ(read_channel_record(Reporter{}, nullptr, 1, image.data()), 1);
-  EXPECT_EQ(read_channel_record(Reporter{}, &f, 1, nullptr), 1);
+  EXPECT_EQ(read_channel_record(Reporter{}, &f, 0, image.data()), RecordRead::MissingArgument);
+  EXPECT_EQ(read_channel_record(Reporter{}, nullptr, 1, image.data()), RecordRead::MissingArgument);
+  EXPECT_EQ(read_channel_record(Reporter{}, &f, 1, nullptr), RecordRead::MissingArgument);
   const FetchedConfiguration empty;
-  EXPECT_EQ(read_channel_record(Reporter{}, &empty, 1, image.data()), 1);
+  EXPECT_EQ(read_channel_record(Reporter{}, &empty, 1, image.data()), RecordRead::MissingArgument);
   EXPECT_EQ(writer.position, 0u);
   EXPECT_EQ(image, Bytes(ChannelRecord::IMAGE_SIZE, 0xCC));
 }

@@ -8,6 +8,7 @@
 #include "inspect/inspect.h"
 #include "inspect/json_writer.h"
 #include "records/decode.h"
+#include "util/text.h"
 
 namespace {
 
@@ -100,14 +101,36 @@ bool compare_as_records(const BackupConfiguration& a, const BackupConfiguration&
   return true;
 }
 
-ConfigurationDiff compare_configurations(const BackupConfiguration& a, const BackupConfiguration& b) {
+// Bytes at which two files too large to be kept differ: the older one read
+// whole (within the entry limit), the newer one compared piece by piece as
+// it is read, so that no more than one is ever held.
+uint64_t count_differing_again(const BackupSet& old_set, const BackupConfiguration& a, const BackupSet& new_set,
+                               const BackupConfiguration& b) {
+  const BackupConfiguration before = read_configuration_again(old_set, a, BACKUP_ENTRY_LIMIT);
+  uint64_t at = 0, count = 0;
+  const BackupConfiguration after =
+      read_configuration_again(new_set, b, 0, [&](std::span<const uint8_t> piece) {
+        for (const uint8_t byte : piece) {
+          count += at >= before.data.size() || before.data[at] != byte;
+          ++at;
+        }
+      });
+  if (!before.problem.empty() || !after.problem.empty()) return std::max(a.size, b.size);
+  return count + (before.data.size() > at ? before.data.size() - at : 0);
+}
+
+ConfigurationDiff compare_configurations(const BackupSet& old_set, const BackupConfiguration& a,
+                                         const BackupSet& new_set, const BackupConfiguration& b) {
   ConfigurationDiff diff;
   diff.name = a.name;
   diff.old_version = record_version(a);
   diff.new_version = record_version(b);
-  const bool records =
-      diff.old_version && diff.new_version && a.entry == b.entry && a.problem.empty() && b.problem.empty();
-  if (!records || !compare_as_records(a, b, diff)) diff.differing_bytes = count_differing(a.data, b.data);
+  const bool readable = a.problem.empty() && b.problem.empty();
+  const bool records = diff.old_version && diff.new_version && a.entry == b.entry && readable;
+  if (readable && (!a.kept || !b.kept))
+    diff.differing_bytes = count_differing_again(old_set, a, new_set, b);
+  else if (!records || !compare_as_records(a, b, diff))
+    diff.differing_bytes = count_differing(a.data, b.data);
   // A conversion fills carried bytes from other fields of the old layout (the
   // version-1 type byte stays behind at offset 42, for one): after it only the
   // fields tell whether the configuration changed.
@@ -191,7 +214,7 @@ BackupDiff diff_backups(const BackupSet& old_set, const BackupSet& new_set) {
   compare_gateways(old_set.gateway, new_set.gateway, diff.gateway);
   for (const BackupConfiguration& a : old_set.configurations) {
     if (const BackupConfiguration* b = find_by_name(new_set, a.name)) {
-      diff.configurations.push_back(compare_configurations(a, *b));
+      diff.configurations.push_back(compare_configurations(old_set, a, new_set, *b));
     } else {
       diff.configurations.push_back(one_sided(a, "removed"));
     }
@@ -216,11 +239,11 @@ std::string render_diff_text(const BackupDiff& diff) {
     if (c.state == "unchanged") {
       ++unchanged;
       if (c.differing_bytes)
-        out += "converted " + c.name + ": fields the same, " + std::to_string(c.differing_bytes) +
+        out += "converted " + escape_bytes(c.name) + ": fields the same, " + std::to_string(c.differing_bytes) +
                " carried bytes differ\n";
       continue;
     }
-    out += c.state + " " + c.name;
+    out += c.state + " " + escape_bytes(c.name);
     if (c.old_version || c.new_version)
       out += " (record version " + version_text(c.old_version) + " -> " + version_text(c.new_version) + ")";
     if (c.state == "changed" && c.compared_as_records) {

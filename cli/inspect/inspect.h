@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,16 +25,29 @@ struct BackupConfiguration {
   std::string name;                           // "dali1"; the entry or file name for an unknown archive
   const ConfigurationEntry* entry = nullptr;  // nullptr when no configuration of the table was recognised
   uint64_t archive_size = 0;                  // bytes of the configuration archive (a tar)
-  std::vector<uint8_t> data;                  // the configuration file inside it
-  std::string problem;                        // why `data` could not be taken out; empty when it was
+  uint64_t size = 0;                          // bytes of the configuration file inside it
+  // The configuration file, when it is at most CONFIGURATION_KEPT_LIMIT bytes
+  // (every real one is); a larger one is only counted, and read again where
+  // it is compared.
+  std::vector<uint8_t> data;
+  bool kept = true;
+  std::string problem;  // why the file could not be taken out; empty when it was
   GatewayInfo status;
+  // Where it was read: the zip entry's index, or the configuration archive's path.
+  int64_t zip_index = -1;
+  std::string file;
 };
+
+// The most a configuration file may hold to be kept whole while a backup is read.
+constexpr uint64_t CONFIGURATION_KEPT_LIMIT = uint64_t{1} << 20;
 
 struct BackupSet {
   std::string source;   // the path it was read from
   std::string kind;     // "archive", "configuration" or "folder"
   std::string problem;  // why nothing could be read; empty when it could
   GatewayInfo gateway;  // from the first configuration archive with a status.txt
+  // Each configuration of the table once: a later entry or file for one
+  // already read is listed with a problem and not read.
   std::vector<BackupConfiguration> configurations;
 };
 
@@ -43,7 +57,16 @@ struct BackupSet {
 BackupConfiguration read_configuration_archive(const std::string& name, std::span<const uint8_t> tar);
 // A backup folder (the configurations' .tar files, in fetch order), a zip
 // backup archive (entries in stored order) or a single configuration archive.
+// Archives are read one at a time and in order, their sizes checked before
+// anything is taken for them; only regular files are opened, so a FIFO or
+// device named like a backup is refused without waiting on it.
 BackupSet read_backup(const std::string& path);
+// Reads the file of `configuration` (one of `set`) again from where it was
+// read, handing its bytes in pieces to `piece`, and keeps them when at most
+// `keep` bytes. The result's problem says why it could not be.
+BackupConfiguration read_configuration_again(const BackupSet& set, const BackupConfiguration& configuration,
+                                             uint64_t keep,
+                                             const std::function<void(std::span<const uint8_t>)>& piece = {});
 // Takes the gateway from the configurations' status.txt (the first one that
 // names anything; failing that, the first one's reason it could not be read).
 void fill_gateway(BackupSet& set);

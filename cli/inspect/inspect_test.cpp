@@ -34,11 +34,13 @@ TEST(JsonWriter, EscapesAndKeepsDocumentsValid) {
       {"a\"b\\c", "\"a\\\"b\\\\c\""},
       {"\n\r\t\x01\x1f", "\"\\n\\r\\t\\u0001\\u001f\""},
       {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xa1", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xa1\""},
-      // Bytes that are not UTF-8 are taken as Latin-1: é, then an overlong NUL, a surrogate, a cut sequence.
+      // Bytes that are not UTF-8 are taken as Latin-1: é, then an overlong NUL, a surrogate, a cut sequence;
+      // what would be a C1 control then is escaped, as are DEL and the C1 controls themselves.
       {"caf\xe9", "\"caf\xc3\xa9\""},
-      {"\xc0\x80", "\"\xc3\x80\xc2\x80\""},
-      {"\xed\xa0\x80", "\"\xc3\xad\xc2\xa0\xc2\x80\""},
-      {"\xe2\x82", "\"\xc3\xa2\xc2\x82\""},
+      {"\xc0\x80", "\"\xc3\x80\\u0080\""},
+      {"\xed\xa0\x80", "\"\xc3\xad\xc2\xa0\\u0080\""},
+      {"\xe2\x82", "\"\xc3\xa2\\u0082\""},
+      {"\x7f\xc2\x9b" "2J", "\"\\u007f\\u009b" "2J\""},
   };
   for (const auto& [text, quoted] : cases) {
     EXPECT_EQ(json_quote(text), quoted);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "util/text.h"
+
 namespace {
 
 void append_escaped(std::string& out, unsigned char c) {
@@ -24,37 +26,20 @@ void begin_value(JsonWriter& w) {
 
 }  // namespace
 
-std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length;
-  uint32_t code;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(i + k) & 0x3Fu);
-  }
-  // Overlong forms, surrogates and code points beyond Unicode are not UTF-8.
-  const uint32_t lowest = length == 3 ? 0x800 : 0x10000;
-  if ((length > 2 && code < lowest) || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
-  return length;
-}
-
 std::string json_quote(std::string_view text) {
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = utf8_sequence_length(text, i);
+    const std::size_t length = utf8_character_length(text, i);
+    // DEL and the C1 controls (also a stray byte 0x80..0x9F taken as Latin-1) are
+    // escaped like the C0 ones, so that no console acts on them.
+    const bool c1 = (length == 0 && c >= 0x80 && c < 0xA0) ||
+                    (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+    if (c1 || c == 0x7F) {
+      append_escaped(out, length == 2 ? static_cast<unsigned char>(text[i + 1]) : c);
+      i += length ? length : 1;
+      continue;
+    }
     if (length == 0) {
       // The byte as a Latin-1 character, in UTF-8.
       out += static_cast<char>(0xC0 | c >> 6);

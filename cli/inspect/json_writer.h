@@ -30,5 +30,3 @@ void json_raw(JsonWriter& w, std::string_view json);
 
 // `text` as a quoted JSON string.
 std::string json_quote(std::string_view text);
-// Length of the valid UTF-8 sequence that starts at byte `i` of `text`; 0 when none does.
-std::size_t utf8_sequence_length(std::string_view text, std::size_t i);

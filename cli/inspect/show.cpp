@@ -7,6 +7,7 @@
 #include "inspect/inspect.h"
 #include "inspect/json_writer.h"
 #include "records/decode.h"
+#include "util/text.h"
 
 namespace {
 
@@ -15,22 +16,12 @@ constexpr std::size_t DEVICE_NAME_WIDTH = InputDeviceEntry::NAME_SIZE - 1;
 constexpr std::size_t TYPES_WIDTH = 5;
 constexpr std::size_t INSTANCES_WIDTH = 54;  // what is left of 80 columns beside slot, address and name
 
-// A record text made safe for one table cell: control characters and bytes
-// that are not UTF-8 become '?'. `width` receives the number of characters.
+// Text from a record or status.txt made safe for the console (escape_bytes);
+// `width` receives the number of characters shown.
 std::string printable(const std::string& text, std::size_t* width) {
-  std::string out;
+  std::string out = escape_bytes(text);
   *width = 0;
-  for (std::size_t i = 0; i < text.size(); ++(*width)) {
-    const std::size_t length = utf8_sequence_length(text, i);
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (length == 0 || c < 0x20 || c == 0x7F) {
-      out += '?';
-      i += length ? length : 1;
-    } else {
-      out.append(text, i, length);
-      i += length;
-    }
-  }
+  for (std::size_t i = 0; i < out.size(); ++(*width)) i += std::max<std::size_t>(1, utf8_character_length(out, i));
   return out;
 }
 
@@ -110,7 +101,7 @@ void render_configuration_list(std::string& out, const BackupSet& set) {
     if (!c.problem.empty()) {
       line += cell("", 10) + "  " + c.problem;
     } else {
-      line += format("%10zu", c.data.size());
+      line += format("%10llu", static_cast<unsigned long long>(c.size));
       if (const auto version = record_version(c)) line += format("  version %u", *version);
     }
     out += line + "\n";
@@ -151,10 +142,17 @@ void render_inputs(std::string& out, const BackupConfiguration& c, const InputVi
   }
 }
 
+// Why a record that was not kept is not shown.
+std::string not_kept(const BackupConfiguration& c) {
+  return "record of " + std::to_string(c.size) + " bytes is larger than any record layout";
+}
+
 void render_record_text(std::string& out, const BackupConfiguration& c) {
   if (!c.problem.empty() || !record_channel(c)) return;
   std::string problem;
-  if (is_channel_record(c)) {
+  if (!c.kept) {
+    problem = not_kept(c);
+  } else if (is_channel_record(c)) {
     const ChannelView view = decode_channel_record(c.data);
     if (view.problem.empty()) return render_channel(out, c, view);
     problem = view.problem;
@@ -238,7 +236,9 @@ void write_slots(JsonWriter& w, const char* key, const char* slot_key, const Slo
 void write_record(JsonWriter& w, const BackupConfiguration& c) {
   json_key(w, "record");
   json_begin_object(w);
-  if (is_channel_record(c)) {
+  if (!c.kept) {
+    write_problem(w, not_kept(c));
+  } else if (is_channel_record(c)) {
     const ChannelView view = decode_channel_record(c.data);
     write_problem(w, view.problem);
     if (view.problem.empty()) {
@@ -264,7 +264,7 @@ void write_configuration(JsonWriter& w, const BackupConfiguration& c) {
   json_key(w, "archive_size");
   json_number(w, static_cast<int64_t>(c.archive_size));
   json_key(w, "size");
-  json_number(w, static_cast<int64_t>(c.data.size()));
+  json_number(w, static_cast<int64_t>(c.size));
   json_key(w, "record_version");
   if (const auto version = record_version(c)) {
     json_number(w, *version);

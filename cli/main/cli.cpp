@@ -33,30 +33,62 @@ const std::vector<T>* list(const std::optional<std::vector<T>>& field) {
 // Exit status of an action's result: 0 success, 2 usage error, 1 any failure.
 int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 
+// One row per action: its name and how the command line goes into it. The
+// actions that follow diff(1)'s convention give their result as it is.
+struct ActionRow {
+  const char* name;
+  int (*run)(const CommandLine& line, Gateway& gateway, const Reporter& reporter);
+};
+
+const ActionRow kActions[] = {
+    {"get_backup",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
+                                     text(line.backupfileouttype), list(line.backupconfig)));
+     }},
+    {"put_backup",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein)));
+     }},
+    {"setup_channel",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return exit_status(setup_channel(gateway, reporter, text(line.ip), list(line.channel),
+                                        list(line.channelcsvfile), list(line.channelgroupscsvfile),
+                                        list(line.channelinputscsvfile)));
+     }},
+    {"push_firmware",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
+     }},
+    {"get_status",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return exit_status(get_status(gateway, reporter, text(line.ip), line.json));
+     }},
+    {"show_backup",
+     [](const CommandLine& line, Gateway&, const Reporter& reporter) {
+       return show_backup(reporter, text(line.backupfilein), line.json);
+     }},
+    {"diff_backup",
+     [](const CommandLine& line, Gateway&, const Reporter& reporter) {
+       return diff_backup(reporter, text(line.backupfilein), text(line.with), line.json);
+     }},
+    {"export_channel",
+     [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
+       return export_channel(gateway, reporter, text(line.ip), text(line.backupfilein), list(line.channel),
+                             list(line.channelcsvfile), list(line.channelgroupscsvfile),
+                             list(line.channelinputscsvfile));
+     }},
+};
+
 // Runs the action the command line names; no action is a success, an unknown one a usage error.
 int dispatch(const CommandLine& line, const Reporter& reporter, const char* program) {
   if (!line.action) return 0;
-  const std::string& action = *line.action;
-  CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
-  if (action == "get_backup") {
-    return exit_status(get_backup(gateway, reporter, text(line.ip), text(line.backupfileout),
-                                  text(line.backupfileouttype), list(line.backupconfig)));
+  for (const ActionRow& row : kActions) {
+    if (*line.action != row.name) continue;
+    CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
+    return row.run(line, gateway, reporter);
   }
-  if (action == "put_backup") return exit_status(put_backup(gateway, reporter, text(line.ip), text(line.backupfilein)));
-  if (action == "setup_channel") {
-    return exit_status(setup_channel(gateway, reporter, text(line.ip), list(line.channel), list(line.channelcsvfile),
-                                     list(line.channelgroupscsvfile), list(line.channelinputscsvfile)));
-  }
-  if (action == "push_firmware")
-    return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile)));
-  if (action == "get_status") return exit_status(get_status(gateway, reporter, text(line.ip), line.json));
-  if (action == "show_backup") return show_backup(reporter, text(line.backupfilein), line.json);
-  if (action == "diff_backup") return diff_backup(reporter, text(line.backupfilein), text(line.with), line.json);
-  if (action == "export_channel") {
-    return export_channel(gateway, reporter, text(line.ip), text(line.backupfilein), list(line.channel),
-                          list(line.channelcsvfile), list(line.channelgroupscsvfile), list(line.channelinputscsvfile));
-  }
-  report_error(reporter, "%s: unknown action \"%s\"\n", program, action.c_str());
+  report_error(reporter, "%s: unknown action \"%s\"\n", program, line.action->c_str());
   return 2;
 }
 
@@ -64,6 +96,7 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
 
 int run_cli(int argc, char** argv) {
   prepare_console();
+  platform::end_run_on_interrupt("varnu-cli");
   const Reporter reporter{stdout, stderr};
   report(reporter, "varnu-cli\n");
   curl_global_init(CURL_GLOBAL_ALL);

@@ -47,10 +47,10 @@ void convert_gear_entry(const uint8_t* s, const ChannelLayout& from, uint8_t* d,
   copy_bytes(d, to.closing, s, from.closing, GearEntry::CLOSING_SIZE);
 }
 
-int convert_channel(const uint8_t* source, std::size_t count, const ChannelLayout& from, const ChannelLayout& to,
+ConvertResult convert_channel(const uint8_t* source, std::size_t count, const ChannelLayout& from, const ChannelLayout& to,
                     std::vector<uint8_t>* output) {
   output->clear();
-  if (!source || count != from.length) return CONVERT_REFUSED;
+  if (!source || count != from.length) return ConvertResult::Refused;
   output->assign(to.length, 0);
   uint8_t* target = output->data();
   copy_bytes(target, 0, source, 0, ChannelRecord::CHANNEL_PART_END);
@@ -59,7 +59,7 @@ int convert_channel(const uint8_t* source, std::size_t count, const ChannelLayou
   copy_bytes(target, to.group_table, source, from.group_table, ChannelRecord::GROUP_COUNT * GroupEntry::SIZE);
   copy_bytes(target, trailing_word_offset(to), source, trailing_word_offset(from), ChannelRecord::TRAILING_WORD_SIZE);
   finish_conversion(source, output, to.version);
-  return CONVERT_OK;
+  return ConvertResult::Ok;
 }
 
 // What the dispatch decided for one record.
@@ -69,6 +69,7 @@ struct Plan {
   Step step;
   const char* kind = nullptr;  // for a downgrade: "dali" or "dalicd", with the two versions
   uint32_t from = 0, to = 0;
+  std::string reason = "";     // for a refusal: why
 };
 
 Plan plan_channel(uint32_t version, uint32_t target) {
@@ -76,7 +77,7 @@ Plan plan_channel(uint32_t version, uint32_t target) {
     if (target <= 1) return {Step::Copy};
     return {target == 2 ? Step::Channel1To2 : Step::Channel1To3};
   }
-  if (version > 3) return {Step::Refuse};
+  if (version > 3) return {Step::Refuse, nullptr, 0, 0, "record version " + std::to_string(version) + " is unknown"};
   if (version == target) return {Step::Copy};
   if (version == 2 && target == 3) return {Step::Channel2To3};
   return {Step::Downgrade, "dali", version, target};
@@ -85,7 +86,7 @@ Plan plan_channel(uint32_t version, uint32_t target) {
 Plan plan_input(uint32_t version, uint32_t target) {
   // Version 1 has no known layout and version 3 is the newest: both go as they are.
   if (version == 1 || version == 3) return {Step::Copy};
-  if (version != 2) return {Step::Refuse};
+  if (version != 2) return {Step::Refuse, nullptr, 0, 0, "record version " + std::to_string(version) + " is unknown"};
   if (target == 2) return {Step::Copy};
   if (target == 3) return {Step::Input2To3};
   return {Step::Downgrade, "dalicd", version, target};
@@ -93,10 +94,11 @@ Plan plan_input(uint32_t version, uint32_t target) {
 
 Plan plan_conversion(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count) {
   if (!data) return {Step::MissingArgument};
-  if (code > LAST_CODE) return {Step::Refuse};
+  if (code > LAST_CODE) return {Step::Refuse, nullptr, 0, 0, "no configuration has code " + std::to_string(code)};
   if (code == SYSTEM_CONFIGURATION || code > LAST_INPUT) return {Step::Copy};
   if (!firmware_version) return {Step::MissingArgument};
-  if (count < RecordHeader::SIZE) return {Step::Refuse};
+  if (std::string problem = record_layout_problem(code, data, count); !problem.empty())
+    return {Step::Refuse, nullptr, 0, 0, std::move(problem)};
   const uint32_t version = get_le32(data, RecordHeader::VERSION);
   if (code >= FIRST_CHANNEL && code <= LAST_CHANNEL)
     return plan_channel(version, channel_record_version(firmware_version));
@@ -105,21 +107,21 @@ Plan plan_conversion(uint32_t code, const char* firmware_version, const uint8_t*
 
 }  // namespace
 
-int convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V1, CHANNEL_V2, output);
 }
 
-int convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V2, CHANNEL_V3, output);
 }
 
-int convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   return convert_channel(source, count, CHANNEL_V1, CHANNEL_V3, output);
 }
 
-int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
+ConvertResult convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output) {
   output->clear();
-  if (!source || count != INPUT_V2.length) return CONVERT_REFUSED;
+  if (!source || count != INPUT_V2.length) return ConvertResult::Refused;
   output->assign(INPUT_V3.length, 0);
   uint8_t* target = output->data();
   copy_bytes(target, 0, source, 0, InputDeviceRecord::COMMON_PART_END);
@@ -138,17 +140,17 @@ int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<u
     b3[InstanceBlockV3::SETTING] = b2[InstanceBlockV2::SETTING];
   }
   finish_conversion(source, output, INPUT_V3.version);
-  return CONVERT_OK;
+  return ConvertResult::Ok;
 }
 
-int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
+ConvertResult convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
                            std::vector<uint8_t>* output, std::string* refusal) {
   if (refusal) refusal->clear();
-  if (!output) return CONVERT_MISSING_ARGUMENT;
+  if (!output) return ConvertResult::MissingArgument;
   output->clear();
   const Plan plan = plan_conversion(code, firmware_version, data, count);
   switch (plan.step) {
-    case Step::Copy: output->assign(data, data + count); return CONVERT_OK;
+    case Step::Copy: output->assign(data, data + count); return ConvertResult::Ok;
     case Step::Channel1To2: return convert_channel_1_to_2(data, count, output);
     case Step::Channel1To3: return convert_channel_1_to_3(data, count, output);
     case Step::Channel2To3: return convert_channel_2_to_3(data, count, output);
@@ -158,13 +160,38 @@ int convert_record_by_code(uint32_t code, const char* firmware_version, const ui
         *refusal = std::string("CONFIGURATION ") + plan.kind + " CONVERSION VERSION " + std::to_string(plan.from) +
                    " to " + std::to_string(plan.to) + " IS NOT SUPPORTED!";
       }
-      return CONVERT_REFUSED;
-    case Step::Refuse: return CONVERT_REFUSED;
+      return ConvertResult::Refused;
+    case Step::Refuse:
+      if (refusal) *refusal = plan.reason;
+      return ConvertResult::Refused;
     case Step::MissingArgument: break;
   }
-  return CONVERT_MISSING_ARGUMENT;
+  return ConvertResult::MissingArgument;
 }
 
 bool record_passes_unchanged(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count) {
   return plan_conversion(code, firmware_version, data, count).step == Step::Copy;
+}
+
+std::string record_layout_problem(uint32_t code, const uint8_t* data, std::size_t count) {
+  if (code < FIRST_CHANNEL || code > LAST_INPUT || !data) return "";
+  if (count < RecordHeader::SIZE) return "record of " + std::to_string(count) + " bytes has no header";
+  const RecordHeader header = read_record_header(data);
+  uint32_t length = 0;  // the layout's; 0 where the version has none we know
+  if (code <= LAST_CHANNEL) {
+    const ChannelLayout* layout = channel_layout(header.version);
+    if (!layout) return "record version " + std::to_string(header.version) + " is unknown";
+    length = layout->length;
+  } else if (header.version == INPUT_V2.version || header.version == INPUT_V3.version) {
+    length = header.version == INPUT_V2.version ? INPUT_V2.length : INPUT_V3.length;
+  } else if (header.version != 1) {  // version 1 has no layout known here; it goes as it is
+    return "record version " + std::to_string(header.version) + " is unknown";
+  }
+  const std::string version = "record version " + std::to_string(header.version);
+  if (length && count != length)
+    return version + " has " + std::to_string(length) + " bytes, this one " + std::to_string(count);
+  // The gateway takes a record only when its length field matches the bytes it receives.
+  if (header.length != count)
+    return version + " says " + std::to_string(header.length) + " bytes but holds " + std::to_string(count);
+  return "";
 }

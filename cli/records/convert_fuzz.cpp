@@ -38,12 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const char* version_text = firmware_known ? firmware.c_str() : nullptr;
 
   std::vector<uint8_t> output;
-  const int result = convert_record_by_code(code, version_text, record.data(), record.size(), &output);
-  check(result == CONVERT_OK || result == CONVERT_MISSING_ARGUMENT || result == CONVERT_REFUSED);
-  check(result == CONVERT_OK || output.empty());
-  const bool unchanged = result == CONVERT_OK && output == record;
+  const ConvertResult result = convert_record_by_code(code, version_text, record.data(), record.size(), &output);
+  check(result == ConvertResult::Ok || output.empty());
+  const bool unchanged = result == ConvertResult::Ok && output == record;
   check(record_passes_unchanged(code, version_text, record.data(), record.size()) == unchanged);
-  if (result == CONVERT_OK && !unchanged) {
+  if (result == ConvertResult::Ok && !unchanged) {
     // A converted record: its header describes it and its CRC holds.
     const RecordHeader header = read_record_header(output.data());
     check(header.length == output.size());

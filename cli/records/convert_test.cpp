@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -181,7 +183,7 @@ Bytes expected_v3(bool from_v1) {
 TEST(ChannelConversion, OneToTwoMovesEveryFieldAndTypeDataByType) {
   const Bytes source = channel_v1();
   Bytes out;
-  ASSERT_EQ(convert_channel_1_to_2(source.data(), source.size(), &out), 0);
+  ASSERT_EQ(convert_channel_1_to_2(source.data(), source.size(), &out), ConvertResult::Ok);
   expect_converted_header(out, 10912, 2, 42);
   Bytes expected = channel_v2(false);
   for (int i = 0; i < 16; ++i) expected[i] = 0;
@@ -200,7 +202,7 @@ TEST(ChannelConversion, OneToTwoMovesEveryFieldAndTypeDataByType) {
 TEST(ChannelConversion, OneToThreeDropsTypeDataAndExtraBlocks) {
   const Bytes source = channel_v1();
   Bytes out;
-  ASSERT_EQ(convert_channel_1_to_3(source.data(), source.size(), &out), 0);
+  ASSERT_EQ(convert_channel_1_to_3(source.data(), source.size(), &out), ConvertResult::Ok);
   expect_converted_header(out, 7072, 3, 42);
   EXPECT_EQ(out[60 + 100 * 63 + 43], 8);
   EXPECT_EQ(out[60 + 100 * 63 + 44], 255);
@@ -211,7 +213,7 @@ TEST(ChannelConversion, OneToThreeDropsTypeDataAndExtraBlocks) {
 TEST(ChannelConversion, TwoToThreeCarriesTypeAndFollowingByte) {
   const Bytes source = channel_v2(true);
   Bytes out;
-  ASSERT_EQ(convert_channel_2_to_3(source.data(), source.size(), &out), 0);
+  ASSERT_EQ(convert_channel_2_to_3(source.data(), source.size(), &out), ConvertResult::Ok);
   expect_converted_header(out, 7072, 3, 6);
   // An unknown type byte is carried as it is: version 2 already holds a checked type.
   EXPECT_EQ(out[60 + 100 * 17 + 43], 3);
@@ -221,11 +223,11 @@ TEST(ChannelConversion, TwoToThreeCarriesTypeAndFollowingByte) {
 TEST(ChannelConversion, WrongSourceLengthIsRefused) {
   Bytes source = channel_v1();
   Bytes out{1, 2, 3};
-  EXPECT_EQ(convert_channel_1_to_3(source.data(), 11000, &out), CONVERT_REFUSED);
+  EXPECT_EQ(convert_channel_1_to_3(source.data(), 11000, &out), ConvertResult::Refused);
   EXPECT_TRUE(out.empty());
-  EXPECT_EQ(convert_channel_1_to_2(source.data(), 11169, &out), CONVERT_REFUSED);
-  EXPECT_EQ(convert_channel_2_to_3(source.data(), 11168, &out), CONVERT_REFUSED);
-  EXPECT_EQ(convert_input_2_to_3(source.data(), 9564, &out), CONVERT_REFUSED);
+  EXPECT_EQ(convert_channel_1_to_2(source.data(), 11169, &out), ConvertResult::Refused);
+  EXPECT_EQ(convert_channel_2_to_3(source.data(), 11168, &out), ConvertResult::Refused);
+  EXPECT_EQ(convert_input_2_to_3(source.data(), 9564, &out), ConvertResult::Refused);
 }
 
 // ---- input-device records -----------------------------------------------------
@@ -298,7 +300,7 @@ Bytes expected_input_v3(const Bytes& source) {
 TEST(InputConversion, TwoToThreeMovesSettingsByInstanceType) {
   const Bytes source = input_v2();
   Bytes out;
-  ASSERT_EQ(convert_input_2_to_3(source.data(), source.size(), &out), 0);
+  ASSERT_EQ(convert_input_2_to_3(source.data(), source.size(), &out), ConvertResult::Ok);
   expect_converted_header(out, 9564, 3, 10);
   const std::size_t dev1 = 3228 + 198 * 1;
   EXPECT_EQ(out[dev1 + 6 + 0], setting_byte(kDevices[1], 0, 0));   // type 3, instance 0
@@ -312,14 +314,14 @@ TEST(InputConversion, TwoToThreeMovesSettingsByInstanceType) {
 TEST(InputConversion, EveryDeviceKeepsItsSettingByte) {
   const Bytes source = input_v2();
   Bytes out;
-  ASSERT_EQ(convert_input_2_to_3(source.data(), source.size(), &out), 0);
+  ASSERT_EQ(convert_input_2_to_3(source.data(), source.size(), &out), ConvertResult::Ok);
   for (const Device& d : kDevices) EXPECT_EQ(out[3228 + 198 * d.index + 1], d.setting) << "device " << d.index;
 }
 
 // ---- dispatch -----------------------------------------------------------------
 
 struct Dispatch {
-  int result;
+  ConvertResult result;
   Bytes output;
   std::string printed;  // the refusal the caller reports
 };
@@ -333,10 +335,10 @@ Dispatch dispatch(uint32_t code, const char* firmware, const Bytes& record) {
 TEST(ConvertDispatch, ChannelRecordsGoToTheFirmwaresVersion) {
   const Bytes v1 = channel_v1();
   const Dispatch to3 = dispatch(2, "1.5.0", v1);
-  EXPECT_EQ(to3.result, 0);
+  EXPECT_EQ(to3.result, ConvertResult::Ok);
   EXPECT_EQ(to3.output.size(), 7072u);
   const Dispatch to2 = dispatch(2, "1.3.1", v1);
-  EXPECT_EQ(to2.result, 0);
+  EXPECT_EQ(to2.result, ConvertResult::Ok);
   EXPECT_EQ(to2.output.size(), 10912u);
   EXPECT_EQ(dispatch(1, "1.3.0", v1).output, v1);
   EXPECT_EQ(dispatch(1, "1.2.0", v1).output, v1);
@@ -345,6 +347,7 @@ TEST(ConvertDispatch, ChannelRecordsGoToTheFirmwaresVersion) {
   EXPECT_EQ(dispatch(3, "1.4.9", v2).output, v2);
   EXPECT_EQ(dispatch(4, "2.2.4", v2).output.size(), 7072u);
   Bytes v3(7072, 0);
+  put32(v3, 0, 7072);
   put32(v3, 8, 3);
   EXPECT_EQ(dispatch(4, "1.5.0", v3).output, v3);
 }
@@ -354,7 +357,7 @@ TEST(ConvertDispatch, VersionZeroIsVersionOne) {
   put32(v0, 8, 0);
   EXPECT_EQ(dispatch(1, "1.3.0", v0).output, v0);
   const Dispatch up = dispatch(1, "1.5.0", v0);
-  EXPECT_EQ(up.result, 0);
+  EXPECT_EQ(up.result, ConvertResult::Ok);
   EXPECT_EQ(get32(up.output, 8), 3u);
 }
 
@@ -362,14 +365,15 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   Bytes short_v1 = channel_v1();
   short_v1.resize(11000);
   const Dispatch cut = dispatch(1, "1.5.0", short_v1);
-  EXPECT_EQ(cut.result, CONVERT_REFUSED);
+  EXPECT_EQ(cut.result, ConvertResult::Refused);
   EXPECT_TRUE(cut.output.empty());
-  EXPECT_EQ(cut.printed, "");
+  EXPECT_EQ(cut.printed, "record version 1 has 11168 bytes, this one 11000");
 
   Bytes v3(7072, 0);
+  put32(v3, 0, 7072);
   put32(v3, 8, 3);
   const Dispatch down = dispatch(2, "1.3.1", v3);
-  EXPECT_EQ(down.result, CONVERT_REFUSED);
+  EXPECT_EQ(down.result, ConvertResult::Refused);
   EXPECT_TRUE(down.output.empty());
   EXPECT_EQ(down.printed, "CONFIGURATION dali CONVERSION VERSION 3 to 2 IS NOT SUPPORTED!");
   EXPECT_EQ(dispatch(2, "1.3.0", channel_v2(true)).printed,
@@ -378,12 +382,28 @@ TEST(ConvertDispatch, RefusalsAndTheirMessages) {
   Bytes v4 = v3;
   put32(v4, 8, 4);
   const Dispatch unknown = dispatch(1, "1.5.0", v4);
-  EXPECT_EQ(unknown.result, CONVERT_REFUSED);
-  EXPECT_EQ(unknown.printed, "");
+  EXPECT_EQ(unknown.result, ConvertResult::Refused);
+  EXPECT_EQ(unknown.printed, "record version 4 is unknown");
 
-  const Bytes tiny(15, 0);
-  EXPECT_EQ(dispatch(1, "1.5.0", tiny).result, CONVERT_REFUSED);
-  EXPECT_EQ(dispatch(6, "2.2.4", tiny).result, CONVERT_REFUSED);
+  // A layout that does not match its version is refused whatever the version, with the reason.
+  Bytes lying_length = v3;
+  put32(lying_length, 0, 0xFFFFFFFFu);
+  Bytes input_v3(9564, 0);
+  put32(input_v3, 0, 9564);
+  put32(input_v3, 8, 3);
+  const std::tuple<uint32_t, Bytes, std::string> impossible[] = {
+      {1, Bytes(15, 0), "record of 15 bytes has no header"},
+      {1, Bytes(v3.begin(), v3.begin() + 100), "record version 3 has 7072 bytes, this one 100"},
+      {1, lying_length, "record version 3 says 4294967295 bytes but holds 7072"},
+      {6, v3, "record version 3 has 9564 bytes, this one 7072"},
+      {6, Bytes(input_v3.begin(), input_v3.end() - 1), "record version 3 has 9564 bytes, this one 9563"},
+  };
+  for (const auto& [code, record, reason] : impossible) {
+    const Dispatch d = dispatch(code, "1.5.0", record);
+    EXPECT_EQ(d.result, ConvertResult::Refused);
+    EXPECT_EQ(d.printed, reason);
+    EXPECT_FALSE(record_passes_unchanged(code, "1.5.0", record.data(), record.size()));
+  }
 }
 
 TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
@@ -392,15 +412,16 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
   EXPECT_EQ(dispatch(6, "2.0.0", v2).output, v2);   // table value 2
   EXPECT_EQ(dispatch(7, "1.5.0", v2).output, v2);   // channel table says 3, input table says 2
   const Dispatch down = dispatch(8, "0.9.0", v2);
-  EXPECT_EQ(down.result, CONVERT_REFUSED);
+  EXPECT_EQ(down.result, ConvertResult::Refused);
   EXPECT_EQ(down.printed, "CONFIGURATION dalicd CONVERSION VERSION 2 to 0 IS NOT SUPPORTED!");
 
   for (const uint32_t version : {1u, 3u}) {
     Bytes record(9564, 0x42);
+    put32(record, 0, 9564);
     put32(record, 8, version);
     for (const char* firmware : {"0.1", "1.3.1", "2.2.4", "9.9.9"}) {
       const Dispatch d = dispatch(5, firmware, record);
-      EXPECT_EQ(d.result, 0);
+      EXPECT_EQ(d.result, ConvertResult::Ok);
       EXPECT_EQ(d.output, record) << version << " " << firmware;
     }
   }
@@ -408,8 +429,8 @@ TEST(ConvertDispatch, InputRecordsUseTheirOwnTable) {
     Bytes record(9436, 0);
     put32(record, 8, version);
     const Dispatch d = dispatch(5, "2.2.4", record);
-    EXPECT_EQ(d.result, CONVERT_REFUSED);
-    EXPECT_EQ(d.printed, "");
+    EXPECT_EQ(d.result, ConvertResult::Refused);
+    EXPECT_EQ(d.printed, "record version " + std::to_string(version) + " is unknown");
   }
 }
 
@@ -417,27 +438,27 @@ TEST(ConvertDispatch, PlainConfigurationsPassUnchanged) {
   const Bytes opaque{9, 8, 7, 6, 5};
   for (const uint32_t code : {0u, 9u, 13u, 21u}) {
     const Dispatch d = dispatch(code, nullptr, opaque);
-    EXPECT_EQ(d.result, 0) << code;
+    EXPECT_EQ(d.result, ConvertResult::Ok) << code;
     EXPECT_EQ(d.output, opaque) << code;
   }
-  EXPECT_EQ(dispatch(22, "1.5.0", opaque).result, CONVERT_REFUSED);
-  EXPECT_EQ(dispatch(1000, "1.5.0", opaque).result, CONVERT_REFUSED);
+  EXPECT_EQ(dispatch(22, "1.5.0", opaque).result, ConvertResult::Refused);
+  EXPECT_EQ(dispatch(1000, "1.5.0", opaque).result, ConvertResult::Refused);
 }
 
 TEST(ConvertDispatch, MissingArguments) {
   const Bytes v1 = channel_v1();
-  EXPECT_EQ(dispatch(1, nullptr, v1).result, CONVERT_MISSING_ARGUMENT);
-  EXPECT_EQ(dispatch(5, nullptr, input_v2()).result, CONVERT_MISSING_ARGUMENT);
+  EXPECT_EQ(dispatch(1, nullptr, v1).result, ConvertResult::MissingArgument);
+  EXPECT_EQ(dispatch(5, nullptr, input_v2()).result, ConvertResult::MissingArgument);
   Bytes out;
-  EXPECT_EQ(convert_record_by_code(0, "1.5.0", nullptr, 4, &out), CONVERT_MISSING_ARGUMENT);
-  EXPECT_EQ(convert_record_by_code(0, "1.5.0", v1.data(), v1.size(), nullptr), CONVERT_MISSING_ARGUMENT);
+  EXPECT_EQ(convert_record_by_code(0, "1.5.0", nullptr, 4, &out), ConvertResult::MissingArgument);
+  EXPECT_EQ(convert_record_by_code(0, "1.5.0", v1.data(), v1.size(), nullptr), ConvertResult::MissingArgument);
 }
 
 TEST(ConvertDispatch, SourceIsNeverWritten) {
   const Bytes v1 = channel_v1();
   Bytes copy = v1;
   Bytes out;
-  ASSERT_EQ(convert_record_by_code(1, "1.5.0", copy.data(), copy.size(), &out), 0);
+  ASSERT_EQ(convert_record_by_code(1, "1.5.0", copy.data(), copy.size(), &out), ConvertResult::Ok);
   EXPECT_EQ(copy, v1);
 }
 
@@ -453,7 +474,7 @@ TEST(ConvertDispatch, UnchangedPredictionAgreesWithTheConversion) {
     for (const char* firmware : {"0.9", "1.3.0", "1.3.1", "1.5.0", "2.2.4"})
       for (const Bytes& record : records) {
         const Dispatch d = dispatch(code, firmware, record);
-        const bool unchanged = d.result == 0 && d.output == record;
+        const bool unchanged = d.result == ConvertResult::Ok && d.output == record;
         EXPECT_EQ(record_passes_unchanged(code, firmware, record.data(), record.size()), unchanged)
             << code << " " << firmware << " " << record.size();
       }

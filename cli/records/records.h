@@ -209,27 +209,35 @@ uint32_t input_record_version(const char* firmware_version);
 
 // ---- Version conversion -----------------------------------------------------
 
-constexpr int CONVERT_OK = 0;
-constexpr int CONVERT_MISSING_ARGUMENT = 1;
-constexpr int CONVERT_REFUSED = 2;
+enum class ConvertResult {
+  Ok,               // `output` holds the bytes to push
+  MissingArgument,
+  Refused,          // `refusal` says why
+};
 
 // Brings the record of a configuration (by its code) to the version that the
 // gateway's firmware calls for; other configurations pass as a copy.
-// On CONVERT_OK `output` holds the bytes to push; otherwise it is emptied.
-// A refused downgrade sets `refusal` (when given) to the message to report,
-// "CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!"; it is
-// emptied otherwise. Codes 1..8 need the firmware version: without it the
-// result is CONVERT_MISSING_ARGUMENT.
-int convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
+// On ConvertResult::Ok `output` holds the bytes to push; otherwise it is emptied.
+// A refusal sets `refusal` (when given) to why: for a downgrade the message
+// "CONFIGURATION %s CONVERSION VERSION %u to %u IS NOT SUPPORTED!", otherwise
+// the record's problem (record_layout_problem). Codes 1..8 need the firmware version: without it the
+// result is ConvertResult::MissingArgument.
+ConvertResult convert_record_by_code(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count,
                            std::vector<uint8_t>* output, std::string* refusal = nullptr);
 // True when the conversion would hand these bytes back unchanged (a plain
 // configuration, or a record the firmware takes as it is). Prints nothing.
 bool record_passes_unchanged(uint32_t code, const char* firmware_version, const uint8_t* data, std::size_t count);
 
+// Why a channel or input-device record (codes 1..8) cannot be what its header
+// says: too short for a header, an unknown version, a length other than its
+// version's layout, or a length field other than its byte count. Empty when
+// it can be, and for every other configuration.
+std::string record_layout_problem(uint32_t code, const uint8_t* data, std::size_t count);
+
 // The four conversions. Each takes a record of exactly its source length
-// (else CONVERT_REFUSED and `output` emptied) and gives the new record with
+// (else ConvertResult::Refused and `output` emptied) and gives the new record with
 // change_count one higher, the new version and length, and a fresh CRC.
-int convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
-int convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
-int convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
-int convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
+ConvertResult convert_channel_1_to_2(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
+ConvertResult convert_channel_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
+ConvertResult convert_channel_1_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);
+ConvertResult convert_input_2_to_3(const uint8_t* source, std::size_t count, std::vector<uint8_t>* output);

@@ -3,20 +3,22 @@
 #include <algorithm>
 
 #include "json/json.h"
+#include "util/text.h"
 
 namespace {
 
 // Changes listed per gateway before the rest are only counted.
 constexpr std::size_t LISTED_CHANGES = 20;
 
-// A JSON value as words: strings in single quotes, everything else as written.
+// A JSON value as words: strings in single quotes (their bytes escaped, as
+// they came from a gateway), everything else as written.
 std::string value_words(const std::string& json) {
   if (json.empty() || json[0] != '"') return json;
   json::JsonReader reader;
   json::open_text(reader, json.c_str());
   std::string text = json::next_token(reader) == json::Token::String ? json::token_text(reader) : json;
   json::close(reader);
-  return "'" + text + "'";
+  return "'" + escape_bytes(text) + "'";
 }
 
 std::string channel_of(const std::string& configuration) {

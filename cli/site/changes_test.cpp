@@ -49,6 +49,8 @@ TEST(CompareArchives, FieldsOtherThanNamesShowOldAndNewValue) {
       {{"gear", 3, "fade_rate", "7", "9"}, "channel 2 gear 3 fade_rate 7 → 9"},
       {{"group", 1, "name", "\"A\"", "\"B\""}, "channel 2 group 1 renamed 'A' → 'B'"},
       {{"record", -1, "import_tag", "0", "4"}, "channel 2 import_tag 0 → 4"},
+      // A name is the gateway's text: control bytes reach the console and the history escaped.
+      {{"gear", 2, "name", "\"a\\u001b]0;x\\u0007\"", "\"b\\u007f\""}, "channel 2 gear 2 renamed 'a\\x1b]0;x\\x07' → 'b\\x7f'"},
   };
   for (const auto& row : rows) EXPECT_EQ(describe_change("dali2", row.change), row.words);
   EXPECT_EQ(describe_change("cd4", {"device", 0, "name", "\"K\"", "null"}), "channel 4 input device 0 renamed 'K' → null");

@@ -224,6 +224,7 @@ int run_site(int argc, char** argv) {
   SiteCommand command;
   const int parsed = parse(reporter, *spec, argc, argv, &command);
   if (parsed != 0) return parsed == 1 ? 0 : 2;
+  platform::end_run_on_interrupt("varnu-site");
   curl_global_init(CURL_GLOBAL_ALL);
   git_libgit2_init();
   const int status = spec->run(reporter, command);

@@ -52,6 +52,7 @@ class DeadlineGateway : public Gateway {
     HttpLimits limits;
     limits.connect_seconds = std::min<long>(limits.connect_seconds, left);
     limits.low_speed_seconds = std::min<long>(limits.low_speed_seconds, left);
+    limits.total_seconds = std::min<long>(limits.total_seconds, left);
     return CurlGateway(TransferSettings{false, reporter_, limits, TFTP_BLKSIZE_DEFAULT});
   }
 
@@ -152,9 +153,9 @@ GatewayFetch fetch_gateway(const SiteGateway& site_gateway, const RunLimits& lim
       release_fetched_configuration(&record);
       continue;
     }
-    // The others are still worth having; a gateway gone or out of time is not worth asking again.
+    // The others are still worth having; a gateway that did not answer or is out of time is not worth asking again.
     if (gateway.expired() || fetched == Transfer::Unreachable) {
-      result.problem = (gateway.expired() ? "time limit reached while fetching " : "gone while fetching ") +
+      result.problem = (gateway.expired() ? "time limit reached while fetching " : "no answer while fetching ") +
                        std::string(name);
       break;
     }
@@ -171,9 +172,14 @@ void run_parallel(std::size_t count, unsigned jobs, const std::function<void(std
   const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(std::max(1u, jobs), count));
   std::vector<std::thread> workers;
   workers.reserve(threads);
-  for (unsigned t = 0; t < threads; ++t)
-    workers.emplace_back([&] {
-      for (std::size_t i = next++; i < count; i = next++) work(i);
-    });
+  {
+    // Started while interrupts wait, the workers never take one: an interrupt
+    // reaches this thread, which then ends the run as in any other step.
+    const platform::InterruptsDeferred deferred;
+    for (unsigned t = 0; t < threads; ++t)
+      workers.emplace_back([&] {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+      });
+  }
   for (std::thread& worker : workers) worker.join();
 }

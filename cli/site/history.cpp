@@ -149,6 +149,9 @@ void History::stage(const std::string& gateway, std::vector<StoredArchive> archi
 }
 
 std::string History::commit(const std::string& message, bool allow_empty, std::string* problem) {
+  // Trees and the commit are written through lock files of the repository's
+  // own; an interrupt among them would leave one that stops every later run.
+  const platform::InterruptsDeferred deferred;
   CommitHandle parent = head_commit(repository_);
   git_tree* root = nullptr;
   if (parent && git_commit_tree(&root, parent.get()) != 0) {

@@ -1,6 +1,7 @@
 #include "site/restore.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "action/action.h"
 #include "backup/backup.h"
@@ -8,12 +9,19 @@
 #include "zip/zip.h"
 
 int restore_archives(const Reporter& reporter, const std::string& address, const std::vector<FetchedArchive>& archives) {
-  const std::string folder = platform::make_temporary_folder();
+  std::string folder;
+  std::optional<platform::RemovedOnInterrupt> folder_removed;
+  {
+    const platform::InterruptsDeferred deferred;
+    folder = platform::make_temporary_folder();
+    if (!folder.empty()) folder_removed.emplace(folder);
+  }
   if (folder.empty()) {
     report_error(reporter, "varnu-site restore: no temporary folder for the backup archive\n");
     return 1;
   }
   const std::string path = folder + platform::path_separator() + "restore.zip";
+  const platform::RemovedOnInterrupt archive_removed(path);
   // In the order a backup fetches them, as put_backup expects of a backup archive.
   int result = 1;
   if (ZipArchiveHandle zip = zip_archive_open(path.c_str(), 6, 'w')) {
@@ -33,6 +41,7 @@ int restore_archives(const Reporter& reporter, const std::string& address, const
       report_error(reporter, "varnu-site restore: the backup archive could not be written in %s\n", folder.c_str());
     }
   }
+  const platform::InterruptsDeferred deferred;
   std::remove(path.c_str());
   std::remove(folder.c_str());
   return result;

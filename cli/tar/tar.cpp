@@ -1,5 +1,6 @@
 #include "tar/tar.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -19,52 +20,52 @@ constexpr std::size_t RAW_LINK_OFFSET = 157, RAW_LINK_WIDTH = 100;
 
 using Block = uint8_t[TAR_BLOCK];
 
-int file_read(TarArchive* archive, void* destination, uint32_t count) {
+TarStatus file_read(TarArchive* archive, void* destination, uint32_t count) {
   auto* file = static_cast<std::FILE*>(archive->stream);
-  if (!file || !destination) return TAR_FAILURE;
-  return std::fread(destination, 1, count, file) == count ? TAR_SUCCESS : TAR_READ_FAILED;
+  if (!file || !destination) return TarStatus::Failure;
+  return std::fread(destination, 1, count, file) == count ? TarStatus::Success : TarStatus::ReadFailed;
 }
 
-int file_write(TarArchive* archive, const void* source, uint32_t count) {
+TarStatus file_write(TarArchive* archive, const void* source, uint32_t count) {
   auto* file = static_cast<std::FILE*>(archive->stream);
-  if (!file || !source) return TAR_FAILURE;
-  return std::fwrite(source, 1, count, file) == count ? TAR_SUCCESS : TAR_WRITE_FAILED;
+  if (!file || !source) return TarStatus::Failure;
+  return std::fwrite(source, 1, count, file) == count ? TarStatus::Success : TarStatus::WriteFailed;
 }
 
-int file_seek(TarArchive* archive, uint32_t position) {
+TarStatus file_seek(TarArchive* archive, uint32_t position) {
   auto* file = static_cast<std::FILE*>(archive->stream);
-  if (!file) return TAR_FAILURE;
-  return platform::seek_file(file, position) ? TAR_SUCCESS : TAR_SEEK_FAILED;
+  if (!file) return TarStatus::Failure;
+  return platform::seek_file(file, position) ? TarStatus::Success : TarStatus::SeekFailed;
 }
 
-int file_close(TarArchive* archive) {
+TarStatus file_close(TarArchive* archive) {
   auto* file = static_cast<std::FILE*>(archive->stream);
-  if (!file) return TAR_FAILURE;
+  if (!file) return TarStatus::Failure;
   archive->stream = nullptr;
   std::fclose(file);
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
-int memory_read(TarArchive* archive, void* destination, uint32_t count) {
-  if (!archive->stream || !destination) return TAR_FAILURE;
+TarStatus memory_read(TarArchive* archive, void* destination, uint32_t count) {
+  if (!archive->stream || !destination) return TarStatus::Failure;
   if (archive->position > archive->stream_length || count > archive->stream_length - archive->position)
-    return TAR_READ_FAILED;
+    return TarStatus::ReadFailed;
   std::memcpy(destination, static_cast<const uint8_t*>(archive->stream) + archive->position, count);
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
 // The position field alone carries the reader's offset.
-int memory_seek(TarArchive* archive, uint32_t) { return archive->stream ? TAR_SUCCESS : TAR_FAILURE; }
+TarStatus memory_seek(TarArchive* archive, uint32_t) { return archive->stream ? TarStatus::Success : TarStatus::Failure; }
 
-int memory_close(TarArchive* archive) { return archive->stream ? TAR_SUCCESS : TAR_FAILURE; }
+TarStatus memory_close(TarArchive* archive) { return archive->stream ? TarStatus::Success : TarStatus::Failure; }
 
-int memory_write(TarArchive* archive, const void* source, uint32_t count) {
-  if (!archive || !source) return TAR_FAILURE;
+TarStatus memory_write(TarArchive* archive, const void* source, uint32_t count) {
+  if (!archive || !source) return TarStatus::Failure;
   const uint64_t end = uint64_t{archive->position} + count;
-  if (end > UINT32_MAX) return TAR_WRITE_FAILED;
+  if (end > UINT32_MAX) return TarStatus::WriteFailed;
   if (archive->memory.size() < end) archive->memory.resize(end);
   if (count > 0) std::memcpy(archive->memory.data() + archive->position, source, count);
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
 void reset(TarArchive* archive) {
@@ -81,31 +82,31 @@ void reset(TarArchive* archive) {
 }
 
 // Stream reads and writes at the current position; the position advances on success.
-int read_bytes(TarArchive* archive, void* destination, uint32_t count) {
-  if (!archive->read) return TAR_FAILURE;
-  if (count == 0) return TAR_SUCCESS;  // an empty member may come without a buffer
-  const int status = archive->read(archive, destination, count);
-  if (status == TAR_SUCCESS) archive->position += count;
+TarStatus read_bytes(TarArchive* archive, void* destination, uint32_t count) {
+  if (!archive->read) return TarStatus::Failure;
+  if (count == 0) return TarStatus::Success;  // an empty member may come without a buffer
+  const TarStatus status = archive->read(archive, destination, count);
+  if (status == TarStatus::Success) archive->position += count;
   return status;
 }
 
-int write_bytes(TarArchive* archive, const void* source, uint32_t count) {
-  if (!archive->write) return TAR_FAILURE;
-  if (count == 0) return TAR_SUCCESS;
-  const int status = archive->write(archive, source, count);
-  if (status == TAR_SUCCESS) archive->position += count;
+TarStatus write_bytes(TarArchive* archive, const void* source, uint32_t count) {
+  if (!archive->write) return TarStatus::Failure;
+  if (count == 0) return TarStatus::Success;
+  const TarStatus status = archive->write(archive, source, count);
+  if (status == TarStatus::Success) archive->position += count;
   return status;
 }
 
-int write_zeros(TarArchive* archive, uint32_t count) {
+TarStatus write_zeros(TarArchive* archive, uint32_t count) {
   static const uint8_t zeros[2 * TAR_BLOCK] = {};
   while (count > 0) {
     const uint32_t chunk = count < sizeof zeros ? count : static_cast<uint32_t>(sizeof zeros);
-    const int status = write_bytes(archive, zeros, chunk);
-    if (status != TAR_SUCCESS) return status;
+    const TarStatus status = write_bytes(archive, zeros, chunk);
+    if (status != TarStatus::Success) return status;
     count -= chunk;
   }
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
 bool is_space(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -170,8 +171,8 @@ void tar_memory_writer(TarArchive* archive) {
   archive->write = memory_write;
 }
 
-int tar_open(TarArchive* archive, const char* path, const char* mode) {
-  if (!archive || !path || !mode) return TAR_FAILURE;
+TarStatus tar_open(TarArchive* archive, const char* path, const char* mode) {
+  if (!archive || !path || !mode) return TarStatus::Failure;
   if (archive->stream && archive->close == file_close) file_close(archive);
   reset(archive);
   const char* binary_mode = mode;
@@ -182,7 +183,7 @@ int tar_open(TarArchive* archive, const char* path, const char* mode) {
   else if (std::strchr(mode, 'a'))
     binary_mode = "ab";
   std::FILE* file = platform::open_file(path, binary_mode);
-  if (!file) return TAR_OPEN_FAILED;
+  if (!file) return TarStatus::OpenFailed;
   archive->read = file_read;
   archive->write = file_write;
   archive->seek = file_seek;
@@ -190,44 +191,39 @@ int tar_open(TarArchive* archive, const char* path, const char* mode) {
   archive->stream = file;
   if (binary_mode[0] == 'r') {
     TarHeader header;
-    const int status = tar_read_header(archive, &header);
-    if (status != TAR_SUCCESS) {
+    const TarStatus status = tar_read_header(archive, &header);
+    if (status != TarStatus::Success) {
       file_close(archive);
       return status;
     }
   }
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
-int tar_close(TarArchive* archive) {
-  if (!archive || !archive->close) return TAR_FAILURE;
+TarStatus tar_close(TarArchive* archive) {
+  if (!archive || !archive->close) return TarStatus::Failure;
   return archive->close(archive);
 }
 
-int tar_seek(TarArchive* archive, uint32_t position) {
-  if (!archive || !archive->seek) return TAR_FAILURE;
-  const int status = archive->seek(archive, position);
+TarStatus tar_seek(TarArchive* archive, uint32_t position) {
+  if (!archive || !archive->seek) return TarStatus::Failure;
+  const TarStatus status = archive->seek(archive, position);
   archive->position = position;
   return status;
 }
 
-int tar_rewind(TarArchive* archive) {
-  if (!archive) return TAR_FAILURE;
+TarStatus tar_rewind(TarArchive* archive) {
+  if (!archive) return TarStatus::Failure;
   archive->remaining = 0;
   archive->last_header = 0;
   return tar_seek(archive, 0);
 }
 
-int tar_read_header(TarArchive* archive, TarHeader* header) {
-  if (!archive || !header) return TAR_FAILURE;
-  archive->last_header = archive->position;
-  Block block;
-  int status = read_bytes(archive, block, TAR_BLOCK);
-  if (status != TAR_SUCCESS) return status;
-  status = tar_seek(archive, archive->last_header);
-  if (status != TAR_SUCCESS) return status;
-  if (block[RAW_CHECKSUM_OFFSET] == 0) return TAR_NULL_RECORD;
-  if (read_octal(block, RAW_CHECKSUM_OFFSET, RAW_CHECKSUM_WIDTH) != header_checksum(block)) return TAR_BAD_CHECKSUM;
+namespace {
+
+TarStatus parse_header(const Block block, TarHeader* header) {
+  if (block[RAW_CHECKSUM_OFFSET] == 0) return TarStatus::NullRecord;
+  if (read_octal(block, RAW_CHECKSUM_OFFSET, RAW_CHECKSUM_WIDTH) != header_checksum(block)) return TarStatus::BadChecksum;
   header->mode = read_octal(block, RAW_MODE_OFFSET, RAW_MODE_WIDTH);
   header->owner = read_octal(block, RAW_OWNER_OFFSET, RAW_OWNER_WIDTH);
   header->size = read_octal(block, RAW_SIZE_OFFSET, RAW_SIZE_WIDTH);
@@ -235,78 +231,122 @@ int tar_read_header(TarArchive* archive, TarHeader* header) {
   header->type = block[RAW_TYPE_OFFSET];
   read_text(block, RAW_NAME_OFFSET, RAW_NAME_WIDTH, header->name);
   read_text(block, RAW_LINK_OFFSET, RAW_LINK_WIDTH, header->link_name);
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
-int tar_next(TarArchive* archive) {
-  TarHeader header;
-  const int status = tar_read_header(archive, &header);
-  if (status != TAR_SUCCESS) return status;
-  const uint64_t next = uint64_t{archive->position} + TAR_BLOCK + padded(header.size);
-  // A size near 4 GiB must not wrap around to an earlier header and loop forever.
-  if (next > UINT32_MAX) return TAR_SEEK_FAILED;
-  return tar_seek(archive, static_cast<uint32_t>(next));
+}  // namespace
+
+TarStatus tar_read_header(TarArchive* archive, TarHeader* header) {
+  if (!archive || !header) return TarStatus::Failure;
+  archive->last_header = archive->position;
+  Block block;
+  TarStatus status = read_bytes(archive, block, TAR_BLOCK);
+  if (status != TarStatus::Success) return status;
+  status = tar_seek(archive, archive->last_header);
+  if (status != TarStatus::Success) return status;
+  return parse_header(block, header);
 }
 
-int tar_find(TarArchive* archive, const char* name, TarHeader* header) {
-  if (!archive || !name) return TAR_FAILURE;
-  int status = tar_rewind(archive);
-  if (status != TAR_SUCCESS) return status;
+TarStatus tar_scan(const TarSource& read, uint64_t length,
+                   const std::function<TarMemberAction(const TarHeader&)>& visit) {
+  uint64_t remaining = length;
+  uint8_t chunk[16 * TAR_BLOCK];
   for (;;) {
-    TarHeader current;
-    status = tar_read_header(archive, &current);
-    if (status == TAR_NULL_RECORD) return TAR_NOT_FOUND;
-    if (status != TAR_SUCCESS) return status;
-    if (std::strcmp(current.name, name) == 0) {
-      if (header) *header = current;
-      return TAR_SUCCESS;
+    // Bytes that end at a member boundary without the end marker end the archive all the same.
+    if (remaining == 0) return TarStatus::NullRecord;
+    Block block;
+    if (remaining < TAR_BLOCK || !read(block, TAR_BLOCK)) return TarStatus::ReadFailed;
+    remaining -= TAR_BLOCK;
+    TarHeader header;
+    const TarStatus parsed = parse_header(block, &header);
+    if (parsed != TarStatus::Success) return parsed;
+    const TarMemberAction action = visit(header);
+    if (action.stop) return TarStatus::Success;
+    // Checked before a byte of it is read: the size is the archive's word, not a fact.
+    if (header.size > remaining) return TarStatus::Cut;
+    uint64_t left = padded(header.size);
+    uint64_t data_left = header.size;
+    while (left > 0) {
+      const std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(left, sizeof chunk));
+      if (count > remaining || !read(chunk, count)) return TarStatus::ReadFailed;
+      remaining -= count;
+      left -= count;
+      const std::size_t data = static_cast<std::size_t>(std::min<uint64_t>(data_left, count));
+      data_left -= data;
+      if (action.data && data > 0) action.data({chunk, data});
     }
-    // Ending here keeps a stream that cannot move from being read at the same header forever.
-    status = tar_next(archive);
-    if (status != TAR_SUCCESS) return status;
   }
 }
 
-int tar_read_data(TarArchive* archive, void* destination, uint32_t count) {
-  if (!archive) return TAR_FAILURE;
-  int status;
+TarStatus tar_next(TarArchive* archive) {
+  TarHeader header;
+  const TarStatus status = tar_read_header(archive, &header);
+  if (status != TarStatus::Success) return status;
+  const uint64_t next = uint64_t{archive->position} + TAR_BLOCK + padded(header.size);
+  // A size near 4 GiB must not wrap around to an earlier header and loop forever.
+  if (next > UINT32_MAX) return TarStatus::SeekFailed;
+  return tar_seek(archive, static_cast<uint32_t>(next));
+}
+
+TarStatus tar_find(TarArchive* archive, const char* name, TarHeader* header) {
+  if (!archive || !name) return TarStatus::Failure;
+  TarStatus status = tar_rewind(archive);
+  if (status != TarStatus::Success) return status;
+  for (;;) {
+    TarHeader current;
+    status = tar_read_header(archive, &current);
+    if (status == TarStatus::NullRecord) return TarStatus::NotFound;
+    if (status != TarStatus::Success) return status;
+    if (std::strcmp(current.name, name) == 0) {
+      if (header) *header = current;
+      return TarStatus::Success;
+    }
+    // Ending here keeps a stream that cannot move from being read at the same header forever.
+    status = tar_next(archive);
+    if (status != TarStatus::Success) return status;
+  }
+}
+
+TarStatus tar_read_data(TarArchive* archive, void* destination, uint32_t count) {
+  if (!archive) return TarStatus::Failure;
+  TarStatus status;
   if (archive->remaining == 0) {
     TarHeader header;
     status = tar_read_header(archive, &header);
-    if (status != TAR_SUCCESS) return status;
+    if (status != TarStatus::Success) return status;
     status = tar_seek(archive, archive->position + TAR_BLOCK);
-    if (status != TAR_SUCCESS) return status;
+    if (status != TarStatus::Success) return status;
     archive->remaining = header.size;
   }
   // Reading past the member would carry its padding or the next header into the data.
   if (count > archive->remaining) {
     archive->remaining = 0;
     tar_seek(archive, archive->last_header);
-    return TAR_FAILURE;
+    return TarStatus::Failure;
   }
   status = read_bytes(archive, destination, count);
-  if (status != TAR_SUCCESS) {
+  if (status != TarStatus::Success) {
     archive->remaining = 0;
     return status;
   }
   archive->remaining -= count;
   if (archive->remaining == 0) return tar_seek(archive, archive->last_header);
-  return TAR_SUCCESS;
+  return TarStatus::Success;
 }
 
-int tar_write_header(TarArchive* archive, const TarHeader* header) {
-  if (!archive || !header) return TAR_FAILURE;
+TarStatus tar_write_header(TarArchive* archive, const TarHeader* header) {
+  if (!archive || !header) return TarStatus::Failure;
   Block block = {};
   const std::size_t name_length = strnlen(header->name, sizeof header->name);
   const std::size_t link_length = strnlen(header->link_name, sizeof header->link_name);
-  if (name_length > RAW_NAME_WIDTH || link_length > RAW_LINK_WIDTH) return TAR_FAILURE;
+  if (name_length > RAW_NAME_WIDTH || link_length > RAW_LINK_WIDTH) return TarStatus::Failure;
   std::memcpy(block + RAW_NAME_OFFSET, header->name, name_length);
   std::memcpy(block + RAW_LINK_OFFSET, header->link_name, link_length);
   if (!write_octal(block, RAW_MODE_OFFSET, RAW_MODE_WIDTH, header->mode) ||
       !write_octal(block, RAW_OWNER_OFFSET, RAW_OWNER_WIDTH, header->owner) ||
       !write_octal(block, RAW_SIZE_OFFSET, RAW_SIZE_WIDTH, header->size) ||
       !write_octal(block, RAW_MTIME_OFFSET, RAW_MTIME_WIDTH, header->mtime))
-    return TAR_FAILURE;
+    return TarStatus::Failure;
   block[RAW_TYPE_OFFSET] = header->type == 0 ? '0' : static_cast<uint8_t>(header->type);
   char checksum[8];
   std::snprintf(checksum, sizeof checksum, "%06o", static_cast<unsigned>(header_checksum(block)));
@@ -317,8 +357,8 @@ int tar_write_header(TarArchive* archive, const TarHeader* header) {
   return write_bytes(archive, block, TAR_BLOCK);
 }
 
-int tar_write_file_header(TarArchive* archive, const char* name, uint32_t size) {
-  if (!name || std::strlen(name) > RAW_NAME_WIDTH) return TAR_FAILURE;
+TarStatus tar_write_file_header(TarArchive* archive, const char* name, uint32_t size) {
+  if (!name || std::strlen(name) > RAW_NAME_WIDTH) return TarStatus::Failure;
   TarHeader header;
   std::memcpy(header.name, name, std::strlen(name));
   header.mode = 0664;
@@ -327,35 +367,36 @@ int tar_write_file_header(TarArchive* archive, const char* name, uint32_t size) 
   return tar_write_header(archive, &header);
 }
 
-int tar_write_data(TarArchive* archive, const void* source, uint32_t count) {
-  if (!archive) return TAR_FAILURE;
+TarStatus tar_write_data(TarArchive* archive, const void* source, uint32_t count) {
+  if (!archive) return TarStatus::Failure;
   // More bytes than the header announced would make the archive unreadable.
-  if (count > archive->remaining) return TAR_FAILURE;
-  const int status = write_bytes(archive, source, count);
-  if (status != TAR_SUCCESS) return status;
+  if (count > archive->remaining) return TarStatus::Failure;
+  const TarStatus status = write_bytes(archive, source, count);
+  if (status != TarStatus::Success) return status;
   archive->remaining -= count;
-  if (archive->remaining != 0) return TAR_SUCCESS;
+  if (archive->remaining != 0) return TarStatus::Success;
   return write_zeros(archive, static_cast<uint32_t>(padded(archive->position) - archive->position));
 }
 
-int tar_finalize(TarArchive* archive) {
-  if (!archive) return TAR_FAILURE;
+TarStatus tar_finalize(TarArchive* archive) {
+  if (!archive) return TarStatus::Failure;
   return write_zeros(archive, 2 * TAR_BLOCK);
 }
 
-const char* tar_strerror(int status) {
+const char* tar_strerror(TarStatus status) {
   switch (status) {
-    case TAR_SUCCESS: return "success";
-    case TAR_FAILURE: return "failure";
-    case TAR_OPEN_FAILED: return "could not open";
-    case TAR_READ_FAILED: return "could not read";
-    case TAR_WRITE_FAILED: return "could not write";
-    case TAR_SEEK_FAILED: return "could not seek";
-    case TAR_BAD_CHECKSUM: return "bad checksum";
-    case TAR_NULL_RECORD: return "null record";
-    case TAR_NOT_FOUND: return "file not found";
-    default: return "unknown error";
+    case TarStatus::Success: return "success";
+    case TarStatus::Failure: return "failure";
+    case TarStatus::OpenFailed: return "could not open";
+    case TarStatus::ReadFailed: return "could not read";
+    case TarStatus::WriteFailed: return "could not write";
+    case TarStatus::SeekFailed: return "could not seek";
+    case TarStatus::BadChecksum: return "bad checksum";
+    case TarStatus::NullRecord: return "null record";
+    case TarStatus::NotFound: return "file not found";
+    case TarStatus::Cut: return "claims more bytes than the archive holds";
   }
+  return "unknown error";
 }
 
 std::span<const uint8_t> tar_written_bytes(const TarArchive* archive) {

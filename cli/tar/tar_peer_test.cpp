@@ -68,13 +68,13 @@ class TarPeers : public ::testing::Test {
   fs::path write_ours() {
     const fs::path path = dir / "ours.tar";
     TarArchive tar;
-    EXPECT_EQ(tar_open(&tar, path.c_str(), "w"), 0);
+    EXPECT_EQ(tar_open(&tar, path.c_str(), "w"), TarStatus::Success);
     for (const Member& m : sample_members()) {
-      EXPECT_EQ(tar_write_file_header(&tar, m.name.c_str(), static_cast<uint32_t>(m.data.size())), 0);
-      EXPECT_EQ(tar_write_data(&tar, m.data.data(), static_cast<uint32_t>(m.data.size())), 0);
+      EXPECT_EQ(tar_write_file_header(&tar, m.name.c_str(), static_cast<uint32_t>(m.data.size())), TarStatus::Success);
+      EXPECT_EQ(tar_write_data(&tar, m.data.data(), static_cast<uint32_t>(m.data.size())), TarStatus::Success);
     }
-    EXPECT_EQ(tar_finalize(&tar), 0);
-    EXPECT_EQ(tar_close(&tar), 0);
+    EXPECT_EQ(tar_finalize(&tar), TarStatus::Success);
+    EXPECT_EQ(tar_close(&tar), TarStatus::Success);
     return path;
   }
 
@@ -85,22 +85,22 @@ class TarPeers : public ::testing::Test {
     tar_memory_reader(&tar, bytes.data(), bytes.size());
     std::vector<std::string> names;
     TarHeader header;
-    int status;
-    while ((status = tar_read_header(&tar, &header)) == 0) {
+    TarStatus status;
+    while ((status = tar_read_header(&tar, &header)) == TarStatus::Success) {
       // pax extension headers are members of their own to a classic reader
       if (std::string(header.name).find("@PaxHeader") == std::string::npos) names.emplace_back(header.name);
-      ASSERT_EQ(tar_next(&tar), 0);
+      ASSERT_EQ(tar_next(&tar), TarStatus::Success);
     }
-    EXPECT_EQ(status, TAR_NULL_RECORD);
+    EXPECT_EQ(status, TarStatus::NullRecord);
     std::vector<std::string> expected;
     for (const Member& m : sample_members()) expected.push_back(m.name);
     EXPECT_EQ(names, expected);
     for (auto it = sample_members().rbegin(); it != sample_members().rend(); ++it) {
       SCOPED_TRACE(it->name);
-      ASSERT_EQ(tar_find(&tar, it->name.c_str(), &header), 0);
+      ASSERT_EQ(tar_find(&tar, it->name.c_str(), &header), TarStatus::Success);
       ASSERT_EQ(header.size, it->data.size());
       Bytes data(header.size);
-      ASSERT_EQ(tar_read_data(&tar, data.data(), header.size), 0);
+      ASSERT_EQ(tar_read_data(&tar, data.data(), header.size), TarStatus::Success);
       EXPECT_EQ(data, it->data);
     }
   }

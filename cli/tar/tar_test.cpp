@@ -28,12 +28,12 @@ std::string listing(const Bytes& archive) {
   tar_memory_reader(&tar, archive.data(), archive.size());
   std::string out;
   TarHeader header;
-  int status;
-  while ((status = tar_read_header(&tar, &header)) == 0) {
+  TarStatus status;
+  while ((status = tar_read_header(&tar, &header)) == TarStatus::Success) {
     out += std::string(header.name) + ":" + std::to_string(header.size) + " ";
-    if ((status = tar_next(&tar)) != 0) break;
+    if ((status = tar_next(&tar)) != TarStatus::Success) break;
   }
-  return out + std::to_string(status);
+  return out + std::to_string(tar_code(status));
 }
 
 // Recomputes a header block's checksum the way every tar reader does.
@@ -74,7 +74,7 @@ TEST(TarWriter, MembersArePaddedToWholeBlocksAndEndWithTwoNullBlocks) {
     EXPECT_EQ(listing(archive), "a:" + std::to_string(size) + " b:3 -7");
     TarArchive tar;
     tar_memory_reader(&tar, archive.data(), archive.size());
-    ASSERT_EQ(tar_next(&tar), 0);
+    ASSERT_EQ(tar_next(&tar), TarStatus::Success);
     EXPECT_EQ(tar.position, taken);
   }
 }
@@ -83,10 +83,10 @@ TEST(TarWriter, NoPaddingIsWrittenForWholeBlocks) {
   TarArchive tar;
   tar_memory_writer(&tar);
   const Bytes data = pattern(1024);
-  ASSERT_EQ(tar_write_file_header(&tar, "m", 1024), 0);
-  ASSERT_EQ(tar_write_data(&tar, data.data(), 512), 0);
+  ASSERT_EQ(tar_write_file_header(&tar, "m", 1024), TarStatus::Success);
+  ASSERT_EQ(tar_write_data(&tar, data.data(), 512), TarStatus::Success);
   EXPECT_EQ(tar.position, 1024u);
-  ASSERT_EQ(tar_write_data(&tar, data.data() + 512, 512), 0);
+  ASSERT_EQ(tar_write_data(&tar, data.data() + 512, 512), TarStatus::Success);
   EXPECT_EQ(tar.position, 1536u);
   EXPECT_EQ(tar.memory.size(), 1536u);
 }
@@ -94,20 +94,20 @@ TEST(TarWriter, NoPaddingIsWrittenForWholeBlocks) {
 TEST(TarWriter, RefusesWhatCannotBeRepresented) {
   TarArchive tar;
   tar_memory_writer(&tar);
-  EXPECT_EQ(tar_write_file_header(&tar, std::string(101, 'n').c_str(), 1), TAR_FAILURE);
-  EXPECT_EQ(tar_write_file_header(&tar, nullptr, 1), TAR_FAILURE);
+  EXPECT_EQ(tar_write_file_header(&tar, std::string(101, 'n').c_str(), 1), TarStatus::Failure);
+  EXPECT_EQ(tar_write_file_header(&tar, nullptr, 1), TarStatus::Failure);
   TarHeader header;
   header.mode = 010000000;  // eight octal digits do not fit the field
-  EXPECT_EQ(tar_write_header(&tar, &header), TAR_FAILURE);
+  EXPECT_EQ(tar_write_header(&tar, &header), TarStatus::Failure);
   EXPECT_EQ(tar.position, 0u);
   // A member longer than its header announced would make the archive unreadable.
-  ASSERT_EQ(tar_write_file_header(&tar, "m", 4), 0);
-  EXPECT_EQ(tar_write_data(&tar, "12345", 5), TAR_FAILURE);
+  ASSERT_EQ(tar_write_file_header(&tar, "m", 4), TarStatus::Success);
+  EXPECT_EQ(tar_write_data(&tar, "12345", 5), TarStatus::Failure);
   EXPECT_EQ(tar.position, 512u);
   // A reader handle cannot write.
   TarArchive reader;
   tar_memory_reader(&reader, tar.memory.data(), tar.memory.size());
-  EXPECT_EQ(tar_write_file_header(&reader, "m", 1), TAR_FAILURE);
+  EXPECT_EQ(tar_write_file_header(&reader, "m", 1), TarStatus::Failure);
 }
 
 TEST(TarWriter, HundredCharacterNameUsesTheWholeField) {
@@ -125,8 +125,8 @@ TEST(TarReader, NullRecordEndsListingAndSearchEvenWithDataBehind) {
   EXPECT_EQ(listing(archive), "first:10 -7");
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
-  EXPECT_EQ(tar_find(&tar, "status.txt", nullptr), TAR_NOT_FOUND);
-  EXPECT_EQ(tar_find(&tar, "first", nullptr), 0);
+  EXPECT_EQ(tar_find(&tar, "status.txt", nullptr), TarStatus::NotFound);
+  EXPECT_EQ(tar_find(&tar, "first", nullptr), TarStatus::Success);
 }
 
 TEST(TarReader, DamagedHeadersAreRejected) {
@@ -138,7 +138,7 @@ TEST(TarReader, DamagedHeadersAreRejected) {
   EXPECT_EQ(listing(archive), "a:10 -6");
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
-  EXPECT_EQ(tar_find(&tar, "b", nullptr), TAR_BAD_CHECKSUM);
+  EXPECT_EQ(tar_find(&tar, "b", nullptr), TarStatus::BadChecksum);
   // An HTML error page is no header.
   std::string page = "<html><body>404 Not Found</body></html>";
   page.resize(600, ' ');
@@ -153,19 +153,19 @@ TEST(TarReader, ReadsPastTheBufferFailInsteadOfOverrunning) {
     const Bytes truncated(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut));
     TarArchive tar;
     tar_memory_reader(&tar, truncated.data(), truncated.size());
-    EXPECT_EQ(tar_find(&tar, "status.txt", nullptr), TAR_READ_FAILED);
+    EXPECT_EQ(tar_find(&tar, "status.txt", nullptr), TarStatus::ReadFailed);
   }
   const Bytes body(archive.begin(), archive.begin() + 1024);  // header and half the data
   TarArchive tar;
   tar_memory_reader(&tar, body.data(), body.size());
   Bytes data(2000);
-  ASSERT_EQ(tar_find(&tar, "config.bin", nullptr), 0);
-  EXPECT_EQ(tar_read_data(&tar, data.data(), 2000), TAR_READ_FAILED);
+  ASSERT_EQ(tar_find(&tar, "config.bin", nullptr), TarStatus::Success);
+  EXPECT_EQ(tar_read_data(&tar, data.data(), 2000), TarStatus::ReadFailed);
   EXPECT_EQ(listing(body), "config.bin:2000 -3");
   TarArchive empty;
   tar_memory_reader(&empty, nullptr, 0);
   TarHeader header;
-  EXPECT_EQ(tar_read_header(&empty, &header), TAR_FAILURE);
+  EXPECT_EQ(tar_read_header(&empty, &header), TarStatus::Failure);
 }
 
 TEST(TarReader, FindMatchesWholeNamesOnly) {
@@ -177,11 +177,11 @@ TEST(TarReader, FindMatchesWholeNamesOnly) {
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
   TarHeader header;
-  ASSERT_EQ(tar_find(&tar, "status.txt", &header), 0);
+  ASSERT_EQ(tar_find(&tar, "status.txt", &header), TarStatus::Success);
   EXPECT_EQ(header.size, 5u);
   EXPECT_EQ(tar.position, 4u * 1024u);
-  EXPECT_EQ(tar_find(&tar, "status", &header), TAR_NOT_FOUND);
-  EXPECT_EQ(tar_find(&tar, "", nullptr), TAR_NOT_FOUND);
+  EXPECT_EQ(tar_find(&tar, "status", &header), TarStatus::NotFound);
+  EXPECT_EQ(tar_find(&tar, "", nullptr), TarStatus::NotFound);
 }
 
 TEST(TarReader, ReadDataReturnsToTheHeaderSoAMemberCanBeReadAgain) {
@@ -189,31 +189,31 @@ TEST(TarReader, ReadDataReturnsToTheHeaderSoAMemberCanBeReadAgain) {
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
   TarHeader header;
-  ASSERT_EQ(tar_find(&tar, "b", &header), 0);
+  ASSERT_EQ(tar_find(&tar, "b", &header), TarStatus::Success);
   for (int round = 0; round < 2; ++round) {
     Bytes data(header.size);
-    ASSERT_EQ(tar_read_data(&tar, data.data(), header.size), 0);
+    ASSERT_EQ(tar_read_data(&tar, data.data(), header.size), TarStatus::Success);
     EXPECT_EQ(data, pattern(40, 9));
     EXPECT_EQ(tar.position, 1536u);
   }
   // In two parts: the second read continues where the first stopped.
-  ASSERT_EQ(tar_find(&tar, "a", &header), 0);
+  ASSERT_EQ(tar_find(&tar, "a", &header), TarStatus::Success);
   Bytes data(700);
-  ASSERT_EQ(tar_read_data(&tar, data.data(), 300), 0);
+  ASSERT_EQ(tar_read_data(&tar, data.data(), 300), TarStatus::Success);
   EXPECT_EQ(tar.remaining, 400u);
-  ASSERT_EQ(tar_read_data(&tar, data.data() + 300, 400), 0);
+  ASSERT_EQ(tar_read_data(&tar, data.data() + 300, 400), TarStatus::Success);
   EXPECT_EQ(data, pattern(700, 3));
-  ASSERT_EQ(tar_next(&tar), 0);
-  ASSERT_EQ(tar_read_header(&tar, &header), 0);
+  ASSERT_EQ(tar_next(&tar), TarStatus::Success);
+  ASSERT_EQ(tar_read_header(&tar, &header), TarStatus::Success);
   EXPECT_STREQ(header.name, "b");
   // Asking for more than the member holds fails and leaves the position at the header.
-  ASSERT_EQ(tar_find(&tar, "b", &header), 0);
+  ASSERT_EQ(tar_find(&tar, "b", &header), TarStatus::Success);
   Bytes big(41);
-  EXPECT_EQ(tar_read_data(&tar, big.data(), 41), TAR_FAILURE);
+  EXPECT_EQ(tar_read_data(&tar, big.data(), 41), TarStatus::Failure);
   EXPECT_EQ(tar.position, 1536u);
   EXPECT_EQ(tar.remaining, 0u);
-  ASSERT_EQ(tar_find(&tar, "empty", &header), 0);
-  EXPECT_EQ(tar_read_data(&tar, big.data(), 0), 0);
+  ASSERT_EQ(tar_find(&tar, "empty", &header), TarStatus::Success);
+  EXPECT_EQ(tar_read_data(&tar, big.data(), 0), TarStatus::Success);
   EXPECT_EQ(tar.position, 2560u);
 }
 
@@ -231,7 +231,7 @@ TEST(TarReader, HeaderFieldsAreScannedLikeOctalText) {
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
   TarHeader header;
-  ASSERT_EQ(tar_read_header(&tar, &header), 0);
+  ASSERT_EQ(tar_read_header(&tar, &header), TarStatus::Success);
   EXPECT_EQ(header.mode, 0644u);
   EXPECT_EQ(header.owner, 01750u);
   EXPECT_EQ(header.mtime, 014712345670u);
@@ -252,7 +252,7 @@ TEST(TarReader, HugeSizeCannotWrapTheListingBackToAnEarlierHeader) {
   EXPECT_EQ(listing(archive), "a:4294966784 -5");
   TarArchive tar;
   tar_memory_reader(&tar, archive.data(), archive.size());
-  EXPECT_EQ(tar_find(&tar, "b", nullptr), TAR_SEEK_FAILED);
+  EXPECT_EQ(tar_find(&tar, "b", nullptr), TarStatus::SeekFailed);
 }
 
 class TarFile : public ::testing::Test {
@@ -271,46 +271,46 @@ class TarFile : public ::testing::Test {
 
 TEST_F(TarFile, WrittenArchiveReadsBack) {
   TarArchive out;
-  ASSERT_EQ(tar_open(&out, path.c_str(), "w"), 0);
+  ASSERT_EQ(tar_open(&out, path.c_str(), "w"), TarStatus::Success);
   const Bytes data = pattern(1000);
-  ASSERT_EQ(tar_write_file_header(&out, "dir/file.bin", 1000), 0);
-  ASSERT_EQ(tar_write_data(&out, data.data(), 1000), 0);
-  ASSERT_EQ(tar_finalize(&out), 0);
+  ASSERT_EQ(tar_write_file_header(&out, "dir/file.bin", 1000), TarStatus::Success);
+  ASSERT_EQ(tar_write_data(&out, data.data(), 1000), TarStatus::Success);
+  ASSERT_EQ(tar_finalize(&out), TarStatus::Success);
   EXPECT_EQ(out.position, 512u + 1024u + 1024u);
-  ASSERT_EQ(tar_close(&out), 0);
+  ASSERT_EQ(tar_close(&out), TarStatus::Success);
 
   TarArchive in;
-  ASSERT_EQ(tar_open(&in, path.c_str(), "r"), 0);
+  ASSERT_EQ(tar_open(&in, path.c_str(), "r"), TarStatus::Success);
   TarHeader header;
-  ASSERT_EQ(tar_find(&in, "dir/file.bin", &header), 0);
+  ASSERT_EQ(tar_find(&in, "dir/file.bin", &header), TarStatus::Success);
   EXPECT_EQ(header.mode, 0664u);
   Bytes back(header.size);
-  ASSERT_EQ(tar_read_data(&in, back.data(), header.size), 0);
+  ASSERT_EQ(tar_read_data(&in, back.data(), header.size), TarStatus::Success);
   EXPECT_EQ(back, data);
-  EXPECT_EQ(tar_find(&in, "other", nullptr), TAR_NOT_FOUND);
-  EXPECT_EQ(tar_close(&in), 0);
+  EXPECT_EQ(tar_find(&in, "other", nullptr), TarStatus::NotFound);
+  EXPECT_EQ(tar_close(&in), TarStatus::Success);
 }
 
 TEST_F(TarFile, OpenForReadingChecksTheFirstHeader) {
   TarArchive tar;
-  EXPECT_EQ(tar_open(&tar, (path + ".missing").c_str(), "r"), TAR_OPEN_FAILED);
+  EXPECT_EQ(tar_open(&tar, (path + ".missing").c_str(), "r"), TarStatus::OpenFailed);
   put({});
-  EXPECT_EQ(tar_open(&tar, path.c_str(), "r"), TAR_READ_FAILED);
+  EXPECT_EQ(tar_open(&tar, path.c_str(), "r"), TarStatus::ReadFailed);
   EXPECT_EQ(tar.stream, nullptr);
   Bytes archive = build({{"a", pattern(3)}});
   archive[150] ^= 1;
   put(archive);
-  EXPECT_EQ(tar_open(&tar, path.c_str(), "rb"), TAR_BAD_CHECKSUM);
+  EXPECT_EQ(tar_open(&tar, path.c_str(), "rb"), TarStatus::BadChecksum);
   EXPECT_EQ(tar.stream, nullptr);
   put(Bytes(1024, 0));
-  EXPECT_EQ(tar_open(&tar, path.c_str(), "r"), TAR_NULL_RECORD);
+  EXPECT_EQ(tar_open(&tar, path.c_str(), "r"), TarStatus::NullRecord);
   archive[150] ^= 1;
   archive.resize(700);  // header fine, data cut short
   put(archive);
-  ASSERT_EQ(tar_open(&tar, path.c_str(), "r"), 0);
-  ASSERT_EQ(tar_next(&tar), 0);
+  ASSERT_EQ(tar_open(&tar, path.c_str(), "r"), TarStatus::Success);
+  ASSERT_EQ(tar_next(&tar), TarStatus::Success);
   TarHeader header;
-  EXPECT_EQ(tar_read_header(&tar, &header), TAR_READ_FAILED);
+  EXPECT_EQ(tar_read_header(&tar, &header), TarStatus::ReadFailed);
 }
 
 }  // namespace

@@ -5,9 +5,15 @@
 #include <cstdint>
 #include <vector>
 
-// Sink of a fetch: the received bytes, exactly as many as arrived (no terminator).
+// The most a reply may hold unless its sink says otherwise: status and
+// trigger replies are JSON or HTML pages of a few hundred bytes.
+constexpr std::size_t REPLY_LIMIT = std::size_t{64} << 10;
+
+// Sink of a fetch: the received bytes, exactly as many as arrived (no
+// terminator). A reply that runs past `limit` bytes is abandoned.
 struct ReceiveBuffer {
   std::vector<uint8_t> data;
+  std::size_t limit = REPLY_LIMIT;
   uint64_t count() const { return data.size(); }
 };
 

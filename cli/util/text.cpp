@@ -6,7 +6,17 @@
 
 namespace {
 
-// Byte count of the well-formed UTF-8 character at `at`, 0 when there is none.
+bool is_utf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = utf8_character_length(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::size_t utf8_character_length(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t lead = byte(at);
@@ -34,17 +44,6 @@ std::size_t utf8_character_length(std::string_view text, std::size_t at) {
   if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
 }
-
-bool is_utf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = utf8_character_length(text, at);
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<std::string> format_text(const char* format, ...) {
   va_list args;

@@ -154,17 +154,17 @@ int zip_entry_is_directory(ZipArchive* handle) {
   return (attributes & DOS_DIRECTORY_ATTRIBUTE) ? 1 : 0;
 }
 
-int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit) {
-  if (!out || zip_entry_is_directory(handle) != 0) return -1;
+ZipRead zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit) {
+  if (!out || zip_entry_is_directory(handle) != 0) return ZipRead::Failed;
   out->clear();
   const auto index = static_cast<zip_uint64_t>(handle->current);
   zip_stat_t stat;
   zip_stat_init(&stat);
-  if (zip_stat_index(handle->zip, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return -1;
+  if (zip_stat_index(handle->zip, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return ZipRead::Failed;
   // Refused on what the entry claims, before anything is inflated.
-  if (stat.size > limit) return -2;
+  if (stat.size > limit) return ZipRead::TooLarge;
   zip_file_t* file = zip_fopen_index(handle->zip, index, 0);
-  if (!file) return -1;
+  if (!file) return ZipRead::Failed;
   // Grown by what actually inflates rather than by the size the entry claims,
   // and never beyond that claim: an entry that inflates to more is damaged.
   uint8_t chunk[64 * 1024];
@@ -177,5 +177,41 @@ int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t l
   const bool closed = zip_fclose(file) == 0;
   const bool failed = beyond_claim || n < 0 || !closed;
   if (failed) out->clear();
-  return failed ? -1 : 0;
+  return failed ? ZipRead::Failed : ZipRead::Read;
+}
+
+struct ZipEntryStream {
+  zip_file_t* file = nullptr;
+  uint64_t left = 0;  // bytes the entry still declares
+};
+
+void ZipEntryStreamClose::operator()(ZipEntryStream* stream) const {
+  if (stream->file) zip_fclose(stream->file);
+  delete stream;
+}
+
+ZipEntryStreamHandle zip_entry_open_stream(ZipArchive* handle, uint64_t* size) {
+  if (!size || zip_entry_is_directory(handle) != 0) return nullptr;
+  const auto index = static_cast<zip_uint64_t>(handle->current);
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  if (zip_stat_index(handle->zip, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return nullptr;
+  ZipEntryStreamHandle stream(new ZipEntryStream);
+  stream->file = zip_fopen_index(handle->zip, index, 0);
+  if (!stream->file) return nullptr;
+  stream->left = stat.size;
+  *size = stat.size;
+  return stream;
+}
+
+bool zip_entry_stream_read(ZipEntryStream* stream, uint8_t* buffer, std::size_t count) {
+  if (!stream || count > stream->left) return false;
+  while (count > 0) {
+    const zip_int64_t n = zip_fread(stream->file, buffer, count);
+    if (n <= 0) return false;
+    buffer += n;
+    count -= static_cast<std::size_t>(n);
+    stream->left -= static_cast<uint64_t>(n);
+  }
+  return true;
 }

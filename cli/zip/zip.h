@@ -40,7 +40,24 @@ int zip_entry_select(ZipArchive* handle, int64_t index);
 const char* zip_entry_current_name(ZipArchive* handle);
 // 1 for a folder entry, 0 for a file, -1 without a current entry.
 int zip_entry_is_directory(ZipArchive* handle);
-// Decompresses the current entry into `out`. 0; -2 when the entry holds more
-// than `limit` bytes (nothing is inflated then); -1 on any other failure
-// (also for a folder entry).
-int zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit = UINT64_MAX);
+enum class ZipRead {
+  Read,
+  TooLarge,  // the entry declares more than the limit; nothing was inflated
+  Failed,    // damaged, a folder entry, or inflating to more than it declares
+};
+// Decompresses the current entry into `out`.
+ZipRead zip_entry_read_all(ZipArchive* handle, std::vector<uint8_t>* out, uint64_t limit = UINT64_MAX);
+
+// Reading the current entry in order, a piece at a time, without holding it.
+struct ZipEntryStream;
+struct ZipEntryStreamClose {
+  void operator()(ZipEntryStream* stream) const;
+};
+using ZipEntryStreamHandle = std::unique_ptr<ZipEntryStream, ZipEntryStreamClose>;
+// Opens the current entry; `size` receives the size it declares (nothing is
+// inflated yet, so a caller can refuse it on that). nullptr for a folder or an
+// entry that cannot be opened (encrypted, unknown method).
+ZipEntryStreamHandle zip_entry_open_stream(ZipArchive* handle, uint64_t* size);
+// Fills exactly `count` bytes; false when the entry is damaged or would
+// inflate beyond the size it declares.
+bool zip_entry_stream_read(ZipEntryStream* stream, uint8_t* buffer, std::size_t count);

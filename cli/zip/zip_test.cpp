@@ -47,7 +47,7 @@ class Zip : public ::testing::Test {
       Bytes data;
       EXPECT_EQ(zip_entry_select(zip.get(), i), 0);
       EXPECT_EQ(zip_entry_is_directory(zip.get()), 0);
-      EXPECT_EQ(zip_entry_read_all(zip.get(), &data), 0);
+      EXPECT_EQ(zip_entry_read_all(zip.get(), &data), ZipRead::Read);
       out.emplace_back(zip_entry_current_name(zip.get()), data);
       EXPECT_EQ(zip_entry_finish(zip.get()), 0);
     }
@@ -150,7 +150,7 @@ TEST_F(Zip, OperationsOutOfTurnFail) {
   EXPECT_EQ(zip_archive_entry_count(zip.get()), -1);
   EXPECT_EQ(zip_entry_select(zip.get(), 0), -1);
   Bytes data;
-  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), -1);
+  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), ZipRead::Failed);
   ASSERT_EQ(zip_archive_close(std::move(zip)), 0);
 
   zip = zip_archive_open(path.c_str(), 0, 'r');
@@ -158,7 +158,7 @@ TEST_F(Zip, OperationsOutOfTurnFail) {
   EXPECT_EQ(zip_archive_entry_count(zip.get()), 1);
   EXPECT_EQ(zip_entry_current_name(zip.get()), nullptr);
   EXPECT_EQ(zip_entry_is_directory(zip.get()), -1);
-  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), -1);
+  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), ZipRead::Failed);
   EXPECT_EQ(zip_entry_select(zip.get(), 1), -1);
   EXPECT_EQ(zip_entry_select(zip.get(), -1), -1);
   EXPECT_EQ(zip_entry_begin(zip.get(), "c.tar"), -1);
@@ -182,7 +182,7 @@ TEST_F(Zip, DamagedEntryFailsToRead) {
   ASSERT_TRUE(zip);
   ASSERT_EQ(zip_entry_select(zip.get(), 0), 0);
   Bytes data{1, 2, 3};
-  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), -1);
+  EXPECT_EQ(zip_entry_read_all(zip.get(), &data), ZipRead::Failed);
   EXPECT_TRUE(data.empty());
 }
 

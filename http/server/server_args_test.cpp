@@ -20,7 +20,7 @@ TEST(HttpServerArgs, DefaultsServeTheWorkingDirectoryOnTheKitPort) {
   std::string error;
   ASSERT_EQ(parse({}, options, error), args_run);
   EXPECT_EQ(options.root, ".");
-  EXPECT_EQ(options.port, 7681);
+  EXPECT_EQ(options.port, VARNKIT_SERVER_PORT);
 }
 
 TEST(HttpServerArgs, ReadsRootAndPortInBothForms) {
@@ -32,12 +32,25 @@ TEST(HttpServerArgs, ReadsRootAndPortInBothForms) {
   ASSERT_EQ(parse({"--port=65535", "--root=web"}, options, error), args_run);
   EXPECT_EQ(options.root, "web");
   EXPECT_EQ(options.port, 65535);
+  EXPECT_EQ(options.log_folder, "");
+  EXPECT_EQ(options.log_size, default_log_size);
+  ASSERT_EQ(parse({"--log-dir", "/tmp/l", "--log-size=4096"}, options, error), args_run);
+  EXPECT_EQ(options.log_folder, "/tmp/l");
+  EXPECT_EQ(options.log_size, 4096u);
+}
+
+TEST(HttpServerArgs, LogFolderDefaultsToTheStateFolder) {
+  EXPECT_EQ(default_log_folder("/s", "/home/u"), "/s/varnkit");
+  EXPECT_EQ(default_log_folder(nullptr, "/home/u"), "/home/u/.local/state/varnkit");
+  EXPECT_EQ(default_log_folder("relative", "/home/u"), "/home/u/.local/state/varnkit");
+  EXPECT_EQ(default_log_folder("", ""), "");
 }
 
 TEST(HttpServerArgs, RejectsBadValues) {
   for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
            {"--port", "65536"}, {"--port", "-1"}, {"--port", "80x"}, {"--port="}, {"--port", "123456"},
-           {"--port"}, {"--root"}, {"--root="}, {"--rooted", "x"}, {"serve"}, {"--verbose"}}) {
+           {"--port"}, {"--root"}, {"--root="}, {"--rooted", "x"}, {"serve"}, {"--verbose"},
+           {"--log-dir="}, {"--log-size", "1023"}, {"--log-size", "1073741825"}, {"--log-size", "1k"}}) {
     ServerOptions options;
     std::string error;
     EXPECT_EQ(parse(args, options, error), args_usage) << args[0];

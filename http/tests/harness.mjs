@@ -2,6 +2,8 @@
 // free loopback port, headless Chromium, and test doubles for the functions
 // that the varnkit window puts on every page.
 import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -16,7 +18,8 @@ export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'n
 // Starts varnkit-http-server on a free port; resolves to { url, stop }.
 export function startServer() {
   return new Promise((resolve, reject) => {
-    const child = spawn(path.join(contentDir, 'varnkit-http-server'), ['--port', '0'], {
+    const logDir = fs.mkdtempSync(path.join(os.tmpdir(), 'varnkit-pages-log-'));
+    const child = spawn(path.join(contentDir, 'varnkit-http-server'), ['--port', '0', '--log-dir', logDir], {
       cwd: contentDir,
       stdio: ['ignore', 'ignore', 'pipe'],
     });
@@ -32,7 +35,10 @@ export function startServer() {
         resolve({
           url: match[1],
           stop: () => new Promise((done) => {
-            child.once('exit', done);
+            child.once('exit', () => {
+              fs.rmSync(logDir, { recursive: true, force: true });
+              done();
+            });
             child.kill('SIGTERM');
           }),
         });

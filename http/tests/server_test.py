@@ -2,6 +2,7 @@
 import os
 import hmac
 import re
+import select
 import signal
 import socket
 import statistics
@@ -20,16 +21,23 @@ WAIT = 10  # seconds: an upper bound for things to happen, never a performance g
 
 
 class Server:
-    """A running server whose standard error is collected line by line."""
+    """A running server whose standard error is collected line by line; its access log
+    goes to a folder of its own unless `args` or `env` say otherwise."""
 
-    def __init__(self, root=None, port=0, cwd=None, key=None):
-        args = [SERVER, "--port", str(port)]
+    def __init__(self, root=None, port=0, cwd=None, key=None, args=(), env=None):
+        self.log_tmp = tempfile.TemporaryDirectory()
+        self.log_dir = self.log_tmp.name
+        command = [SERVER, "--port", str(port)]
         if root is not None:
-            args += ["--root", root]
-        env = {name: value for name, value in os.environ.items() if name != "VARNKIT_SERVER_KEY"}
-        env.update({"VARNKIT_SERVER_KEY": key} if key else {})
+            command += ["--root", root]
+        if env is None and not any(a.startswith("--log-dir") for a in args):
+            command += ["--log-dir", self.log_dir]
+        command += list(args)
+        base = {name: value for name, value in os.environ.items() if name != "VARNKIT_SERVER_KEY"}
+        env = {**base, **(env or {}), **({"VARNKIT_SERVER_KEY": key} if key else {})}
+        env = {name: value for name, value in env.items() if value is not None}
         self.started = time.monotonic()
-        self.proc = subprocess.Popen(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proc = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
         self.changed = threading.Condition()
         threading.Thread(target=self._collect, daemon=True).start()
@@ -54,12 +62,24 @@ class Server:
                 raise AssertionError(f"expected {count} lines on stderr, got {self.lines}")
             return list(self.lines)
 
+    def log_lines(self, count):
+        """The access log's lines once it has `count` of them (or after WAIT)."""
+        path = os.path.join(self.log_dir, "http-access.log")
+        deadline = time.monotonic() + WAIT
+        while True:
+            with open(path, encoding="utf-8") as f:
+                lines = f.read().splitlines()
+            if len(lines) >= count or time.monotonic() > deadline:
+                return lines
+            time.sleep(0.05)
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.terminate()
         self.proc.wait(WAIT)
         self.proc.stdout.close()
         self.proc.stderr.close()
+        self.log_tmp.cleanup()
 
 
 def exchange(port, data):
@@ -170,6 +190,14 @@ class Serving(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual(int(headers["content-length"]), len(self.files["app.js"]))
         self.assertEqual(body, b"")
+        # Two requests sent at once on one connection: HEAD's answer has no body, so the
+        # next answer starts right after its head.
+        host = f"Host: 127.0.0.1:{self.port}\r\n"
+        status, _, rest = exchange(self.port, f"HEAD /missing HTTP/1.1\r\n{host}\r\n"
+                                              f"GET /app.js HTTP/1.1\r\n{host}Connection: close\r\n\r\n".encode())
+        self.assertEqual(status, 404)
+        self.assertTrue(rest.startswith(b"HTTP/1.1 200 OK\r\n"), rest[:40])
+        self.assertTrue(rest.endswith(b"\r\n\r\n" + self.files["app.js"]), rest[-40:])
 
     def test_missing_things_and_directories_are_404(self):
         for target in ["/missing.html", "/sub", "/empty/", "/fifo", "/app.css/", "/%252e%252e/secret.txt"]:
@@ -238,13 +266,41 @@ class Serving(unittest.TestCase):
                          ("'none'", "'self'", "'self' varnkit-native:", "'none'"))
 
     def test_range_requests_get_exactly_the_bytes_asked_for(self):
-        whole = self.files["big.bin"]
-        for value, body in [("bytes=0-9", whole[:10]), ("bytes=100-", whole[100:]), ("bytes=-5", whole[-5:])]:
-            with self.subTest(range=value):
-                status, headers, got = self.get("/big.bin", extra="Range: %s\r\n" % value)
-                self.assertEqual((status, got, int(headers["content-length"])), (206, body, len(body)))
-                self.assertTrue(headers["content-range"].endswith("/%d" % len(whole)), headers)
-        self.assertEqual(self.get("/big.bin", extra="Range: bytes=%d-\r\n" % (len(whole) + 10))[0], 416)
+        whole, css = self.files["big.bin"], self.files["app.css"]
+        eight = ",".join(f"{i * 100}-{i * 100 + 9}" for i in range(8))
+        cases = [
+            ("/big.bin", "bytes=0-9", 206, [whole[:10]]),
+            ("/big.bin", "bytes=100-", 206, [whole[100:]]),
+            ("/big.bin", "bytes=-5", 206, [whole[-5:]]),
+            ("/big.bin", "bytes=%d-" % (len(whole) + 10), 416, None),
+            ("/big.bin", "bytes=" + eight, 206, [whole[i * 100:i * 100 + 10] for i in range(8)]),
+            ("/big.bin", "bytes=0-99,50-149", 206, [whole[:150]]),
+            # Many ranges, overlapping ranges, ranges whose part headers outweigh the file:
+            # never more bytes than the file holds.
+            ("/big.bin", "bytes=" + ",".join(["0-0"] * 2700), 416, None),
+            ("/big.bin", "bytes=" + ",".join(["0-"] * 9), 416, None),
+            ("/big.bin", "bytes=" + ",".join(["0-"] * 8), 206, [whole]),
+            ("/app.css", "bytes=0-0,2-2", 200, [css]),
+            ("/big.bin", "bytes=x-y", 200, [whole]),
+        ]
+        for target, value, status, parts in cases:
+            with self.subTest(range=value[:40]):
+                size = len(whole if target == "/big.bin" else css)
+                got, headers, body = self.get(target, extra="Range: %s\r\n" % value)
+                self.assertEqual(got, status)
+                self.assertLessEqual(len(body), size)
+                self.assertEqual(int(headers["content-length"]), len(body))
+                if parts is None:
+                    self.assertEqual(headers["content-range"], "bytes */%d" % size)
+                elif len(parts) == 1:
+                    self.assertEqual(body, parts[0])
+                    if status == 206:
+                        self.assertTrue(headers["content-range"].endswith("/%d" % size), headers)
+                else:
+                    boundary = headers["content-type"].split("boundary=")[1].encode()
+                    sections = body.split(b"--" + boundary)
+                    self.assertEqual(sections[-1], b"--\r\n")
+                    self.assertEqual([s.partition(b"\r\n\r\n")[2][:-2] for s in sections[1:-1]], parts)
 
     def test_too_many_or_too_big_header_fields_are_refused(self):
         fields = lambda count, size: "".join("X-F%d: %s\r\n" % (i, "v" * size) for i in range(count))
@@ -273,9 +329,9 @@ class Logging(unittest.TestCase):
                 request(p, "/\x1b[2J\x7fx")
                 request(p, "/", method="POST", extra="Content-Length: 0\r\n")
                 exchange(p, b"NONSENSE\r\n\r\n")
-                lines = server.wait_for_lines(1 + 6)
+                server.log_lines(6)
                 time.sleep(0.2)  # a seventh line would be a fault; give it the chance to show
-                lines = server.lines[1:]
+                lines = server.log_lines(6)
             finally:
                 server.stop()
         self.assertEqual(len(lines), 6, lines)
@@ -284,6 +340,206 @@ class Logging(unittest.TestCase):
         self.assertEqual([line.split(" ")[-2] for line in lines], ["200", "404", "403", "404", "405", "400"])
         # Terminal control bytes of a request are shown, not passed to the console.
         self.assertIn(" GET /\\x1B[2J\\x7Fx 404 ", lines[3])
+
+
+# Holds COUNT connections open, silent or sending a request head a byte at a time,
+# and reports when the server closed them: "open", "early N" (closed within the
+# first second) and "closed N SECONDS". Run by the system's Python, so that it
+# can run as another account.
+HOLDER = r"""
+import socket, sys, time
+port, count, mode = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+held = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(count)]
+for s in held:
+    if mode == "trickle":
+        s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nX-Slow: " % port)
+    s.setblocking(False)
+print("open", flush=True)
+start, closed, early = time.monotonic(), {}, None
+while len(closed) < count and time.monotonic() - start < 30:
+    for i, s in enumerate(held):
+        if i in closed:
+            continue
+        try:
+            if mode == "trickle":
+                s.send(b"a")
+            if s.recv(65536) == b"":
+                closed[i] = time.monotonic() - start
+        except BlockingIOError:
+            pass
+        except OSError:
+            closed[i] = time.monotonic() - start
+    if early is None and time.monotonic() - start >= 1:
+        early = len(closed)
+        print("early", early, flush=True)
+    time.sleep(0.25)
+print("closed", len(closed), round(max(closed.values(), default=0), 1), flush=True)
+"""
+SYSTEM_PYTHON = "/usr/bin/python3"
+OTHER_ACCOUNT = 65534
+
+
+def fetch_seconds(port, target="/"):
+    started = time.monotonic()
+    status, _, body = request(port, target)
+    return status, time.monotonic() - started, body
+
+
+class Limits(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.root, self.files = make_tree(tmp.name)
+        self.server = Server(self.root)
+        self.addCleanup(self.server.stop)
+
+    def test_page_loads_while_slow_connections_are_held(self):
+        cap, total = 16, 256  # per other account, in all
+        # kind, connections, account (None: this one), closed within the first second (least, most)
+        cases = [
+            ("silent", 50, None, (0, 0)),
+            ("trickle", 50, None, (0, 0)),
+            # Beyond the total the oldest give way, also to the five page fetches.
+            ("silent", 300, None, (300 - total, 300 - total + 5)),
+            ("silent", 50, OTHER_ACCOUNT, (50 - cap, 50 - cap)),
+            ("trickle", 50, OTHER_ACCOUNT, (50 - cap, 50 - cap)),
+        ]
+        for kind, count, account, (least, most) in cases:
+            with self.subTest(kind=kind, count=count, account=account):
+                if account is not None and os.geteuid() != 0:
+                    self.skipTest("needs root to act as another account")
+                holder = subprocess.Popen([SYSTEM_PYTHON, "-c", HOLDER, str(self.server.port), str(count), kind],
+                                          stdout=subprocess.PIPE, text=True, cwd="/", user=account)
+                try:
+                    self.assertEqual(holder.stdout.readline().split(), ["open"])
+                    for target in ["/", "/app.css", "/app.js", "/icon.svg", "/"]:
+                        status, seconds, _ = fetch_seconds(self.server.port, target)
+                        self.assertEqual(status, 200)
+                        self.assertLess(seconds, 2.0, target)
+                    early = holder.stdout.readline().split()
+                    self.assertEqual(early[0], "early")
+                    self.assertTrue(least <= int(early[1]) <= most, early)
+                    # Every held connection is closed by the server after its time limit.
+                    done = holder.stdout.readline().split()
+                    self.assertEqual(done[:2], ["closed", str(count)], done)
+                    self.assertLess(float(done[2]), 15.0, done)
+                finally:
+                    holder.kill()
+                    holder.wait(WAIT)
+                    holder.stdout.close()
+
+    def test_endless_heads_are_cut_off_while_they_arrive(self):
+        host = b"Host: 127.0.0.1:%d\r\n" % self.server.port
+        cases = [
+            ("request line", b"GET /", b"a" * 65536, 414),
+            ("one field", b"GET / HTTP/1.1\r\n" + host + b"X-Long: ", b"a" * 65536, 431),
+            ("many fields", b"GET / HTTP/1.1\r\n" + host, b"X-Many: y\r\n" * 6000, 431),
+        ]
+        for name, start, more, status in cases:
+            with self.subTest(name=name):
+                sent, answer = 0, b""
+                with socket.create_connection(("127.0.0.1", self.server.port), timeout=WAIT) as s:
+                    s.sendall(start)
+                    # Sends until the server answers; 64 MiB unanswered would be the fault.
+                    while sent < 64 << 20:
+                        readable, writable, _ = select.select([s], [s], [], WAIT)
+                        if readable:
+                            break
+                        try:
+                            sent += s.send(more)
+                        except OSError:
+                            break
+                    while chunk := s.recv(65536):
+                        answer += chunk
+                self.assertTrue(answer.startswith(b"HTTP/1.1 %d " % status), answer[:60])
+                self.assertLess(sent, 16 << 20)
+        with open(f"/proc/{self.server.proc.pid}/status") as f:
+            resident_kib = int(re.search(r"VmRSS:\s+(\d+) kB", f.read()).group(1))
+        self.assertLess(resident_kib, 64 << 10)
+        self.assertEqual(request(self.server.port, "/")[0], 200)
+
+
+class AccessLogFile(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.base = tmp.name
+        self.root, self.files = make_tree(tmp.name)
+
+    def mode(self, path):
+        return os.lstat(path).st_mode & 0o777
+
+    def test_rotated_by_size_and_private(self):
+        server = Server(self.root, args=["--log-size", "4096"])
+        try:
+            for i in range(150):
+                request(server.port, "/missing-%03d" % i)
+            current = server.log_lines(1)
+            path = os.path.join(server.log_dir, "http-access.log")
+            while not current[-1].endswith(" GET /missing-149 404 14"):
+                current = server.log_lines(len(current) + 1)
+            with open(path + ".1", encoding="utf-8") as f:
+                older = f.read().splitlines()
+            self.assertLessEqual(os.path.getsize(path), 4096)
+            self.assertTrue(4096 - 100 < os.path.getsize(path + ".1") <= 4096)
+            numbers = [int(re.search(r"/missing-(\d+) ", line).group(1)) for line in older + current]
+            self.assertEqual(numbers, list(range(numbers[0], 150)))
+            for line in older + current:
+                self.assertRegex(line, LOG_LINE)
+            self.assertEqual([self.mode(p) for p in (server.log_dir, path, path + ".1")], [0o700, 0o600, 0o600])
+        finally:
+            server.stop()
+
+    def test_log_folder_and_file_follow_no_links(self):
+        b = self.base
+        victim = os.path.join(b, "victim.txt")
+        elsewhere = os.path.join(b, "elsewhere")
+
+        def plant():
+            with open(victim, "w") as f:
+                f.write("untouched")
+            os.makedirs(elsewhere, exist_ok=True)
+            os.makedirs(os.path.join(b, "open"), mode=0o755, exist_ok=True)
+            os.chmod(os.path.join(b, "open"), 0o755)
+            with open(os.path.join(b, "open", "http-access.log"), "w") as f:
+                f.write("earlier line\n")
+            os.chmod(os.path.join(b, "open", "http-access.log"), 0o644)
+            os.makedirs(os.path.join(b, "d"), exist_ok=True)
+            if not os.path.lexists(os.path.join(b, "d", "http-access.log")):
+                os.symlink(victim, os.path.join(b, "d", "http-access.log"))
+                os.symlink(elsewhere, os.path.join(b, "link"))
+
+        # arguments, environment, where the log must be (None: nowhere)
+        cases = [
+            ([], {"XDG_STATE_HOME": f"{b}/state"}, f"{b}/state/varnkit"),
+            ([], {"XDG_STATE_HOME": None, "HOME": f"{b}/home"}, f"{b}/home/.local/state/varnkit"),
+            (["--log-dir", f"{b}/open"], {}, f"{b}/open"),
+            (["--log-dir", f"{b}/link"], {}, None),
+            (["--log-dir", f"{b}/d"], {}, None),
+        ]
+        plant()
+        for args, env, folder in cases:
+            with self.subTest(args=args, env=env):
+                server = Server(self.root, args=args, env=env)
+                try:
+                    self.assertEqual(request(server.port, "/")[0], 200)
+                    if folder is None:
+                        lines = server.wait_for_lines(3)
+                        self.assertIn("no access log", lines[1])
+                        self.assertRegex(lines[2], LOG_LINE)
+                    else:
+                        server.log_dir = folder
+                        lines = server.log_lines(1)
+                        self.assertRegex(lines[-1], LOG_LINE)
+                        self.assertTrue(lines[-1].endswith(" GET / 200 %d" % len(self.files["index.html"])), lines)
+                        if folder.endswith("/open"):
+                            self.assertEqual(lines[0], "earlier line")
+                        self.assertEqual((self.mode(folder), self.mode(folder + "/http-access.log")), (0o700, 0o600))
+                finally:
+                    server.stop()
+        with open(victim) as f:
+            self.assertEqual(f.read(), "untouched")
+        self.assertEqual(os.listdir(elsewhere), [])
 
 
 class Lifecycle(unittest.TestCase):

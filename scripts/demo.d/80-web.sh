@@ -1,6 +1,6 @@
 # Demo: the local web server of the desktop window
 WEB_LOG="$DEMO_OUT/web-server.log"
-(cd "$BUILD/out/http" && exec ./varnkit-http-server --port 0) 2>"$WEB_LOG" &
+(cd "$BUILD/out/http" && exec ./varnkit-http-server --port 0 --log-dir "$DEMO_OUT/web-access") 2>"$WEB_LOG" &
 demo_pids+=($!)
 WEB_URL=$(first_line_match "$WEB_LOG" 'http://127\.0\.0\.1:[0-9]+/') ||
   { echo "web server did not start" >&2; cat "$WEB_LOG" >&2; return 1; }
@@ -12,4 +12,4 @@ run curl -sS --path-as-is -w '%{http_code}\n' "${WEB_URL}../../etc/passwd"
 sleep 0.1  # the last log line is written just after its answer
 kill "${demo_pids[-1]}" && wait "${demo_pids[-1]}" || true
 printf '\nThe server logged:\n'
-tail -n +2 "$WEB_LOG"
+cat "$DEMO_OUT/web-access/http-access.log"

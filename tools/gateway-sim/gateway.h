@@ -17,7 +17,7 @@
 //   process plays many gateways, one `Gateway` each (main.cpp), so state and
 //   faults live there and never in globals or statics.
 // - The request log has one line per HTTP request and per TFTP transfer:
-//     http <status>|closed|silent <bytes sent> <method> <target>
+//     http <status>|closed|silent|flood|drip <bytes sent> <method> <target>
 //     tftp <outcome> <bytes received> <WRQ|RRQ> <file> [name=value ...]
 //   with the TFTP outcome one of ok, refused, stalled, aborted, timeout, the
 //   options the client sent, block_size=<bytes per block> once the transfer
@@ -77,6 +77,9 @@ struct Identity {
   std::string boot_count = "12";
 };
 
+// The rate of --drip: just above the 30 bytes/s a client may take for a dead connection.
+constexpr int kDripBytesPerSecond = 40;
+
 // Body faults for --body.
 enum class BodyFault { Truncate, Garbage, Cut, Empty };
 
@@ -85,6 +88,7 @@ enum class TftpOptions {
   Negotiate,  // RFC 2347 to 2349: an OACK with the options we take
   Ignore,     // an RFC 1350 server: ACK 0 and 512-byte blocks whatever was asked
   Refuse,     // a server of 512-byte blocks only: any other block size gets error 8
+  RefuseAll,  // a server without options: any option gets error 8
 };
 
 // Faults injected from the command line. A target names an endpoint ("status",
@@ -98,6 +102,11 @@ struct Faults {
   std::map<std::string, std::string> reply_file;  // target -> file whose bytes replace the body
   std::set<std::string> close;
   std::set<std::string> silent;  // requests read and never answered while the client waits
+  std::set<std::string> flood;   // an endless reply at full speed
+  std::set<std::string> drip;    // an endless reply at kDripBytesPerSecond
+  std::set<std::string> redirect_loop;          // 302 to the request's own URL
+  std::map<std::string, std::string> redirect;  // target -> loopback "HOST:PORT" a 302 sends the request to
+  long tftp_grant_blksize = -1;  // block size the OACK grants whatever was asked; -1 the negotiated one
   long tftp_stall_after = -1;    // blocks acknowledged before the stand-in goes silent; -1 never
   int tftp_error = -1;           // TFTP error code answered to every write; -1 none
   int tftp_ack_delay_ms = 0;     // waited before each acknowledgement, as on a slow link

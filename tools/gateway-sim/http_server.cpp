@@ -5,8 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 
 namespace sim {
@@ -122,6 +125,44 @@ std::string garbage_of(std::size_t length) {
   return noise;
 }
 
+// A 302 to `location`, logged like any reply.
+void redirect_to(Gateway& gateway, const httplib::Request& request, httplib::Response& response,
+                 const std::string& location) {
+  response.status = 302;
+  response.set_header("Location", location);
+  gateway.log.write("http 302 0 %s %s", request.method.c_str(), request.target.c_str());
+}
+
+// An endless chunked body: at full speed, or at `bytes_per_second` on
+// average, sent a few times a second and catching up after a late wake-up so
+// that a busy machine does not slow it down. It ends when the client hangs up
+// or the stand-in stops, and is logged then as `kind` with the bytes that went out.
+void endless_body(Gateway& gateway, const httplib::Request& request, httplib::Response& response, const char* kind,
+                  int bytes_per_second) {
+  auto sent = std::make_shared<std::size_t>(0);
+  auto block = std::make_shared<std::string>(64u << 10, 'x');
+  const auto started = std::chrono::steady_clock::now();
+  response.set_chunked_content_provider(
+      "application/octet-stream",
+      [&gateway, sent, block, bytes_per_second, started](std::size_t, httplib::DataSink& sink) {
+        std::size_t count = block->size();
+        if (bytes_per_second > 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(250));
+          const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+              std::chrono::steady_clock::now() - started);
+          const auto due =
+              static_cast<std::size_t>(elapsed.count()) * static_cast<std::size_t>(bytes_per_second) / 1000;
+          count = std::min(block->size(), due - std::min(due, *sent));
+        }
+        if (gateway.stopping || (count > 0 && !sink.write(block->data(), count))) return false;
+        *sent += count;
+        return true;
+      },
+      [&gateway, sent, kind, method = request.method, target = request.target](bool) {
+        gateway.log.write("http %s %zu %s %s", kind, *sent, method.c_str(), target.c_str());
+      });
+}
+
 void serve(Gateway& gateway, const httplib::Request& request, httplib::Response& response) {
   const Faults& faults = gateway.faults;
   Route route = route_of(request);
@@ -137,6 +178,12 @@ void serve(Gateway& gateway, const httplib::Request& request, httplib::Response&
     gateway.log.write("http closed 0 %s %s", request.method.c_str(), request.target.c_str());
     return;
   }
+  if (find_target(faults.redirect_loop, route))
+    return redirect_to(gateway, request, response, "http://" + request.get_header_value("Host") + request.target);
+  if (const std::string* other = find_fault(faults.redirect, route))
+    return redirect_to(gateway, request, response, "http://" + *other + request.target);
+  if (find_target(faults.flood, route)) return endless_body(gateway, request, response, "flood", 0);
+  if (find_target(faults.drip, route)) return endless_body(gateway, request, response, "drip", kDripBytesPerSecond);
   Reply reply;
   if (const int* status = find_fault(faults.http_status, route)) {
     reply = html_error(*status);

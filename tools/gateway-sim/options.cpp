@@ -37,12 +37,18 @@ const char kUsage[] =
     "  --reply TARGET=FILE   answer 200 with the bytes of FILE\n"
     "  --close TARGET        close the connection without answering\n"
     "  --silent TARGET       read the request and never answer while the client waits\n"
+    "  --flood TARGET        answer with an endless body at full speed\n"
+    "  --drip TARGET         answer with an endless body at 40 bytes/s\n"
+    "  --redirect-loop TARGET  answer 302 to the request's own URL\n"
+    "  --redirect TARGET=HOST:PORT  answer 302 to the same path on another stand-in\n"
+    "                        (a loopback address only)\n"
     "  --tftp-stall N        go silent after acknowledging N data blocks\n"
     "  --tftp-error CODE     answer every TFTP write with this error code\n"
     "  --tftp-ack-delay-ms MS  wait before each TFTP acknowledgement (a slow link)\n"
     "  --tftp-options MODE   negotiate (default); ignore: no OACK, 512-byte blocks\n"
     "                        (an old server); refuse: TFTP error 8 for a block size\n"
-    "                        other than 512\n";
+    "                        other than 512; refuse-all: TFTP error 8 for any option\n"
+    "  --tftp-grant-blksize N  grant this block size to a client that asks for one\n";
 
 bool parse_number(const char* text, long low, long high, long* out) {
   char* end = nullptr;
@@ -60,6 +66,19 @@ bool split_target(const std::string& text, std::string* target, std::string* val
   *target = text.substr(0, equals);
   *value = text.substr(equals + 1);
   return true;
+}
+
+// "127.x.y.z:PORT" or "[::1]:PORT": a redirect must never send a client off this machine.
+bool loopback_address(const std::string& address) {
+  const std::size_t colon = address.rfind(':');
+  long port = 0;
+  if (colon == std::string::npos || !parse_number(address.c_str() + colon + 1, 1, 65535, &port)) return false;
+  const std::string host = address.substr(0, colon);
+  if (host == "[::1]") return true;
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  char rest = 0;
+  return std::sscanf(host.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) == 4 && a == 127 && b < 256 && c < 256 &&
+         d < 256;
 }
 
 bool known_target(const std::string& target) {
@@ -147,6 +166,15 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
     } else if (name == "--silent") {
       ok = known_target(value);
       faults.silent.insert(value);
+    } else if (name == "--flood" || name == "--drip" || name == "--redirect-loop") {
+      ok = known_target(value);
+      (name == "--flood" ? faults.flood : name == "--drip" ? faults.drip : faults.redirect_loop).insert(value);
+    } else if (name == "--redirect") {
+      ok = split_target(value, &target, &setting) && known_target(target) && loopback_address(setting);
+      faults.redirect[target] = setting;
+    } else if (name == "--tftp-grant-blksize") {
+      ok = parse_number(value.c_str(), 8, 65464, &number);
+      faults.tftp_grant_blksize = number;
     } else if (name == "--tftp-stall") {
       ok = parse_number(value.c_str(), 0, 1L << 40, &number);
       faults.tftp_stall_after = number;
@@ -158,7 +186,10 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
       faults.tftp_ack_delay_ms = static_cast<int>(number);
     } else if (name == "--tftp-options") {
       static const std::pair<const char*, TftpOptions> kModes[] = {
-          {"negotiate", TftpOptions::Negotiate}, {"ignore", TftpOptions::Ignore}, {"refuse", TftpOptions::Refuse}};
+          {"negotiate", TftpOptions::Negotiate},
+          {"ignore", TftpOptions::Ignore},
+          {"refuse", TftpOptions::Refuse},
+          {"refuse-all", TftpOptions::RefuseAll}};
       ok = false;
       for (const auto& [mode_name, mode] : kModes) {
         if (value == mode_name) {

@@ -94,12 +94,25 @@ class WriteTransfer {
     tftp::Negotiation agreed = mode == TftpOptions::Ignore ? tftp::Negotiation{} : tftp::negotiate(request.options);
     if (mode == TftpOptions::Refuse && agreed.block_size != tftp::kDefaultBlockSize)
       return refuse(tftp::kBadOptions, "block size not supported");
+    if (mode == TftpOptions::RefuseAll && !request.options.empty()) return refuse(tftp::kBadOptions, "no options");
+    grant_block_size(&agreed);
     if (agreed.tsize && *agreed.tsize > gateway_.max_upload) return refuse(tftp::kDiskFull, "file too large");
     if (agreed.timeout_s) timeout_ = std::chrono::seconds(agreed.timeout_s);
     block_size_ = agreed.block_size;
     if (agreed.tsize) data_.reserve(*agreed.tsize);
     acknowledge(agreed.acknowledged.empty() ? tftp::ack_packet(0) : tftp::option_ack_packet(agreed.acknowledged));
     return receive_data();
+  }
+
+  // --tftp-grant-blksize: the OACK names that size, whatever the client asked for.
+  void grant_block_size(tftp::Negotiation* agreed) const {
+    const long granted = gateway_.faults.tftp_grant_blksize;
+    if (granted < 0) return;
+    for (auto& [name, value] : agreed->acknowledged) {
+      if (strcasecmp(name.c_str(), "blksize") != 0) continue;
+      value = std::to_string(granted);
+      agreed->block_size = static_cast<std::size_t>(granted);
+    }
   }
 
   std::string refuse(uint16_t code, const std::string& message) {
