@@ -44,7 +44,7 @@ function(varnkit_gzip source output)
   set(pkg_outputs ${pkg_outputs} ${output} PARENT_SCOPE)
 endfunction()
 
-foreach(page varnu-cli.1 varnkit.1)
+foreach(page varnu-cli.1 varnu-site.1 varnkit.1)
   configure_file(${pkg_src}/man/${page}.in ${pkg_out}/man/${page} @ONLY)
   varnkit_gzip(${pkg_out}/man/${page} ${pkg_out}/man/${page}.gz)
   varnkit_system_files(/usr/share/man/man1 ${pkg_out}/man/${page}.gz)
@@ -56,17 +56,22 @@ varnkit_gzip(${CMAKE_SOURCE_DIR}/README.md ${pkg_out}/README.md.gz)
 varnkit_system_files(${doc_dir} ${pkg_src}/copyright ${pkg_out}/changelog.gz ${pkg_out}/README.md.gz)
 varnkit_system_files(${doc_dir}/examples
   ${CMAKE_SOURCE_DIR}/examples/channel.csv ${CMAKE_SOURCE_DIR}/examples/groups.csv
-  ${CMAKE_SOURCE_DIR}/examples/inputs.csv)
+  ${CMAKE_SOURCE_DIR}/examples/inputs.csv ${CMAKE_SOURCE_DIR}/examples/site.csv)
 
 varnkit_system_files(/usr/share/applications ${pkg_src}/varnkit.desktop)
 varnkit_system_files(/usr/share/metainfo ${pkg_src}/varnkit.metainfo.xml)
 install(FILES ${pkg_src}/varnu-cli.bash-completion DESTINATION /usr/share/bash-completion/completions
   RENAME varnu-cli COMPONENT system EXCLUDE_FROM_ALL)
+install(FILES ${pkg_src}/varnu-site.bash-completion DESTINATION /usr/share/bash-completion/completions
+  RENAME varnu-site COMPONENT system EXCLUDE_FROM_ALL)
+# Nightly site backups: user units, enabled by each user per site file (README).
+varnkit_system_files(/usr/lib/systemd/user ${pkg_src}/systemd/varnu-site-backup@.service
+  ${pkg_src}/systemd/varnu-site-backup@.timer)
 
 # /usr/bin holds relative links: the shell finds cli/ and http/ beside the
 # file the link points to.
 file(MAKE_DIRECTORY ${pkg_out}/bin)
-foreach(program varnkit cli/varnu-cli)
+foreach(program varnkit cli/varnu-cli cli/varnu-site)
   get_filename_component(name ${program} NAME)
   file(CREATE_LINK ../lib/varnkit/${program} ${pkg_out}/bin/${name} SYMBOLIC)
   varnkit_system_files(/usr/bin ${pkg_out}/bin/${name})

@@ -321,6 +321,32 @@ class StateAndLifecycle(unittest.TestCase):
             self.assertEqual(first.stop(), 0)
             self.assertEqual(second.stop(), 0)
 
+    def test_site_of_gateways(self):
+        """--gateways: one process, a port, an identity and faults per line, the command line's options for all."""
+        with tempfile.TemporaryDirectory() as folder:
+            lines = os.path.join(folder, "gateways.txt")
+            with open(lines, "w") as f:
+                f.write("# comment\n--serial A-1\n\n--serial A-2 --model LUMARO-2 --fail status=503\n--serial A-3\n"
+                        "--serial A-4 --redirect-loop status\n")
+            with Gateway("--gateways", lines, "--firmware-version", "1.6.0") as first:
+                others = [int(first.process.stdout.readline().decode().rsplit(":", 1)[1]) for _ in range(3)]
+                answers = []
+                for port in [first.port] + others[:2]:
+                    first.port = port
+                    status, _, body = http_get(first, "/api/v100/status.ssi")
+                    answers.append((status, json.loads(body)["serial_number"] if status == 200 else None))
+                    if status == 200:
+                        self.assertEqual(json.loads(body)["firmware_version"], "1.6.0")
+                # The faults of the transfer limits are a line's own too: only A-4 redirects.
+                codes = [curl("-o", "/dev/null", "-w", "%{http_code}", "http://127.0.0.1:%d/api/v100/status.ssi" % port)
+                         .stdout for port in others]
+            self.assertEqual(answers, [(200, "A-1"), (503, None), (200, "A-3")])
+            self.assertEqual(codes, [b"503", b"200", b"302"])
+            with open(lines, "a") as f:
+                f.write("--model LUMARO-7\n")
+            run = subprocess.run([GATEWAY_SIM, "--gateways", lines], capture_output=True, timeout=10)
+            self.assertEqual((run.returncode, run.stdout), (2, b""))
+
     def test_command_line_errors(self):
         for args in (["--model", "LUMARO-5"], ["--fail", "nowhere=500"], ["--body", "status=sideways"],
                      ["--port", "x"], ["--frobnicate", "1"], ["--delay"], ["--silent", "nowhere"],

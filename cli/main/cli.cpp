@@ -119,7 +119,7 @@ int dispatch_with_events(const CommandLine& line, Reporter reporter, const char*
 
 int run_cli(int argc, char** argv) {
   prepare_console();
-  platform::end_run_on_interrupt();
+  platform::end_run_on_interrupt("varnu-cli");
   // With --json standard output holds the action's document alone.
   const bool json = asks_for_json(argc, argv);
   const Reporter reporter{json ? stderr : stdout, stderr, nullptr, stdout};

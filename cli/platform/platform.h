@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -41,6 +42,21 @@ bool is_writable_folder(const char* path);
 bool write_file_replacing(const char* path, const uint8_t* data, std::size_t count);
 // Size in bytes of an open file; false when it cannot be told.
 bool file_size(std::FILE* file, uint64_t* size);
+// Takes an exclusive lock on the file `path` (created when missing), held
+// until unlock_file or the end of the process, whichever comes first, so a
+// crashed run leaves no lock behind. A handle, or -1 when another process
+// holds it or the file cannot be made.
+int lock_file(const std::string& path);
+void unlock_file(int handle);
+// A new empty folder of an unguessable name among the temporary files; empty when none could be made.
+std::string make_temporary_folder();
+// A stream that takes any output and keeps none; nullptr when it cannot be opened.
+std::FILE* open_null_output();
+// The full path of the running program; empty when it cannot be told.
+std::string executable_path();
+// Runs `command` through the system's command interpreter with `environment`
+// ("NAME=value" each) added to the program's own; its exit status, or -1.
+int run_command(const std::string& command, const std::vector<std::string>& environment);
 
 // ---- Files taken from the user --------------------------------------------
 
@@ -65,18 +81,37 @@ std::optional<std::string> canonical_path(const char* path);
 bool same_file(const char* a, const char* b);
 
 // From now on an interrupt (SIGINT, SIGTERM) ends the run at once with status
-// 128 + signal, after removing the temporaries write_file_replacing has open.
-// An interrupt that was ignored when the run started stays ignored.
-void end_run_on_interrupt();
+// 128 + signal and the line "<program>: interrupted; temporary files
+// removed.", after removing the temporaries write_file_replacing has open and
+// those marked RemovedOnInterrupt. An interrupt that was ignored when the run
+// started stays ignored.
+void end_run_on_interrupt(const char* program);
 
 // While one exists, interrupts wait and take effect when the last one ends:
 // for steps that make and remove temporaries of names nobody else knows.
+// It holds for the calling thread and the threads it starts meanwhile, which
+// then never take an interrupt themselves (the thread that started them does).
 class InterruptsDeferred {
  public:
   InterruptsDeferred();
   ~InterruptsDeferred();
   InterruptsDeferred(const InterruptsDeferred&) = delete;
   InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
+};
+
+// While it exists, an interrupt that ends the run also removes `path`: a
+// file, or a folder once the files in it are gone. Removing it in the
+// ordinary way stays its owner's job. Make the temporary and mark it under one
+// InterruptsDeferred, or an interrupt between the two leaves it behind.
+class RemovedOnInterrupt {
+ public:
+  explicit RemovedOnInterrupt(const std::string& path);
+  ~RemovedOnInterrupt();
+  RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+  RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+
+ private:
+  int slot_;
 };
 
 }  // namespace platform

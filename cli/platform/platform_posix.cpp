@@ -1,10 +1,16 @@
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -56,15 +62,18 @@ bool is_folder(const char* path) {
 namespace {
 
 // The temporaries an interrupt removes. The handler only reads these, with
-// async-signal-safe calls; they are filled while interrupts are deferred.
+// async-signal-safe calls; a slot is claimed atomically, so threads may track
+// at once, and counts for the handler only once its path is complete.
+enum : std::sig_atomic_t { kFree, kClaimed, kActive };
 struct Tracked {
-  volatile std::sig_atomic_t active = 0;
+  std::atomic<std::sig_atomic_t> state = kFree;
   char path[4096];
 };
-Tracked g_tracked[4];
+Tracked g_tracked[8];
+char g_interrupt_line[160] = "interrupted; temporary files removed.\n";
 
-int g_deferred = 0;  // nesting depth of InterruptsDeferred
-sigset_t g_mask_before;
+thread_local int t_deferred = 0;  // nesting depth of InterruptsDeferred in this thread
+thread_local sigset_t t_mask_before;
 
 sigset_t interrupt_signals() {
   sigset_t signals;
@@ -75,27 +84,30 @@ sigset_t interrupt_signals() {
 }
 
 // A slot for `path`, or -1 when none is free or the path is too long (it is
-// then left behind by an interrupt, as before). Call with interrupts deferred.
+// then left behind by an interrupt, as before).
 int track(const std::string& path) {
   for (int slot = 0; slot < static_cast<int>(std::size(g_tracked)); ++slot) {
     Tracked& tracked = g_tracked[slot];
-    if (tracked.active || path.size() >= sizeof tracked.path) continue;
+    std::sig_atomic_t expected = kFree;
+    if (path.size() >= sizeof tracked.path || !tracked.state.compare_exchange_strong(expected, kClaimed)) continue;
     std::memcpy(tracked.path, path.c_str(), path.size() + 1);
-    tracked.active = 1;
+    tracked.state = kActive;
     return slot;
   }
   return -1;
 }
 
 void untrack(int slot) {
-  if (slot >= 0) g_tracked[slot].active = 0;
+  if (slot >= 0) g_tracked[slot].state = kFree;
 }
 
 extern "C" void end_on_interrupt(int signal) {
+  // Files first, so that the folders they were in are empty by the second pass.
   for (Tracked& tracked : g_tracked)
-    if (tracked.active) unlink(tracked.path);
-  static const char kLine[] = "varnu-cli: interrupted; temporary files removed.\n";
-  if (write(STDERR_FILENO, kLine, sizeof kLine - 1) < 0) {
+    if (tracked.state == kActive) unlink(tracked.path);
+  for (Tracked& tracked : g_tracked)
+    if (tracked.state == kActive) rmdir(tracked.path);
+  if (write(STDERR_FILENO, g_interrupt_line, std::strlen(g_interrupt_line)) < 0) {
     // Nothing more can be said.
   }
   _exit(128 + signal);
@@ -167,6 +179,50 @@ bool file_size(std::FILE* file, uint64_t* size) {
   return true;
 }
 
+int lock_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void unlock_file(int handle) {
+  if (handle >= 0) close(handle);
+}
+
+std::string make_temporary_folder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnu-XXXXXX";
+  return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+std::FILE* open_null_output() { return std::fopen("/dev/null", "w"); }
+
+std::string executable_path() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 && static_cast<std::size_t>(length) < sizeof path ? std::string(path, static_cast<std::size_t>(length))
+                                                                       : std::string();
+}
+
+int run_command(const std::string& command, const std::vector<std::string>& environment) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 FileOpen open_regular_file(const char* path, std::FILE** file) {
   *file = nullptr;
   if (!path) return FileOpen::Missing;
@@ -224,7 +280,8 @@ bool same_file(const char* a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
-void end_run_on_interrupt() {
+void end_run_on_interrupt(const char* program) {
+  std::snprintf(g_interrupt_line, sizeof g_interrupt_line, "%s: interrupted; temporary files removed.\n", program);
   for (const int signal : {SIGINT, SIGTERM}) {
     struct sigaction action {};
     if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
@@ -236,13 +293,17 @@ void end_run_on_interrupt() {
 }
 
 InterruptsDeferred::InterruptsDeferred() {
-  if (g_deferred++ > 0) return;
+  if (t_deferred++ > 0) return;
   const sigset_t signals = interrupt_signals();
-  sigprocmask(SIG_BLOCK, &signals, &g_mask_before);
+  pthread_sigmask(SIG_BLOCK, &signals, &t_mask_before);
 }
 
 InterruptsDeferred::~InterruptsDeferred() {
-  if (--g_deferred == 0) sigprocmask(SIG_SETMASK, &g_mask_before, nullptr);
+  if (--t_deferred == 0) pthread_sigmask(SIG_SETMASK, &t_mask_before, nullptr);
 }
+
+RemovedOnInterrupt::RemovedOnInterrupt(const std::string& path) : slot_(track(path)) {}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() { untrack(slot_); }
 
 }  // namespace platform

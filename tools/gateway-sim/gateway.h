@@ -13,7 +13,9 @@
 //   through configuration_file()/store_configuration_file(), which keep the
 //   --state-dir folder in step.
 // - New state goes into `Gateway` below; new command-line options into
-//   options.cpp (parse_options and the usage text).
+//   options.cpp (parse_options and the usage text). With --gateways one
+//   process plays many gateways, one `Gateway` each (main.cpp), so state and
+//   faults live there and never in globals or statics.
 // - The request log has one line per HTTP request and per TFTP transfer:
 //     http <status>|closed|silent|flood|drip <bytes sent> <method> <target>
 //     tftp <outcome> <bytes received> <WRQ|RRQ> <file> [name=value ...]

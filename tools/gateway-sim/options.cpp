@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace sim {
 
@@ -24,6 +26,11 @@ const char kUsage[] =
     "  --upgrade-restart-ms MS  after an accepted upgrade, restart: the status answers\n"
     "                        503 for MS, then the new version and one boot more\n"
     "  --upgrade-keeps-version  the restart comes back with the old version\n"
+    "  --gateways FILE       play one gateway per line of FILE, each line holding that\n"
+    "                        gateway's options as words (--serial LM4-2 --delay 20);\n"
+    "                        '#' lines are comments. The command line's options apply\n"
+    "                        to all, a line's own override them. One \"listening\" line\n"
+    "                        per gateway, in the file's order.\n"
     "Faults (TARGET: status, restore, firmware, backup, unknown, a configuration name,\n"
     "or http for every request):\n"
     "  --delay MS            delay every HTTP reply\n"
@@ -131,6 +138,8 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
       gateway->state_dir = value;
     } else if (name == "--log") {
       options->log_path = value;
+    } else if (name == "--gateways") {
+      options->gateways_path = value;
     } else if (name == "--max-upload") {
       ok = parse_number(value.c_str(), 0, 1L << 40, &number);
       gateway->max_upload = static_cast<std::size_t>(number);
@@ -208,6 +217,21 @@ int parse_options(int argc, char** argv, Options* options, Gateway* gateway) {
     }
   }
   return 0;
+}
+
+bool read_gateway_lines(const std::string& path, std::vector<std::vector<std::string>>* lines) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "gateway-sim: cannot read the gateways file %s\n", path.c_str());
+    return false;
+  }
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> options;
+    for (std::string word; words >> word;) options.push_back(word);
+    if (!options.empty() && options[0][0] != '#') lines->push_back(options);
+  }
+  return true;
 }
 
 }  // namespace sim

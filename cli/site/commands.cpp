@@ -1,0 +1,234 @@
+#include "site/commands.h"
+
+#include <curl/curl.h>
+#include <git2.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "site/history.h"
+#include "site/site_file.h"
+#include "varnkit_config.h"
+
+namespace {
+
+struct CommandSpec {
+  const char* name;
+  int (*run)(const Reporter&, const SiteCommand&);
+  std::size_t min_arguments, max_arguments;  // max 0: any number
+  std::vector<std::string> value_options, flags;
+  const char* help;
+};
+
+const char* const USAGE =
+    "usage: varnu-site COMMAND SITE [ARGUMENTS] [OPTIONS]\n"
+    "       varnu-site COMMAND --help\n"
+    "       varnu-site --help | --version\n"
+    "\n"
+    "A building's gateways, listed one per row in the site file SITE\n"
+    "(CSV: name,address,model,serial,mac,notes; '#' starts a comment line).\n"
+    "\n"
+    "  status SITE                     who answers at each address, and how the last backups went\n"
+    "  pin SITE [NAME...]              record model, serial and MAC as the gateways report them now\n"
+    "  backup SITE                     back up every gateway into the site's history\n"
+    "  log SITE [NAME]                 the history of the site or of one gateway\n"
+    "  diff SITE NAME [FROM [TO]]      decoded differences between two versions of a gateway\n"
+    "  restore SITE NAME               put a version from the history back onto the gateway\n"
+    "  show FILE                       a configuration archive as text (the history's diff driver)\n"
+    "\n"
+    "Exit status: 0 success, 1 a gateway or the history failed, 2 usage or a bad site file.\n";
+
+const CommandSpec COMMANDS[] = {
+    {"status", command_status, 1, 1, {"--jobs", "--time-limit"}, {"--json"},
+     "usage: varnu-site status SITE [--json] [--jobs N] [--time-limit SECONDS]\n"
+     "Asks every gateway of the site at once for its status report and shows name,\n"
+     "address, model, firmware, serial and state: ok, no answer, other gateway at this\n"
+     "address (serial, MAC or model differ from the pin), or failing since the first of\n"
+     "the backups that have failed since the last success. --json: one JSON array.\n"
+     "Exit status 0 when every gateway is ok, 1 otherwise.\n"},
+    {"pin", command_pin, 1, 0, {"--jobs", "--time-limit"}, {},
+     "usage: varnu-site pin SITE [NAME...] [--jobs N] [--time-limit SECONDS]\n"
+     "Writes the model, serial and MAC each named gateway (all without names) reports\n"
+     "now into its row of the site file. The file is replaced in one step; comment\n"
+     "lines, order and other rows stay as they are. Gateways that do not answer keep\n"
+     "their pin. Exit status 0 when every gateway was pinned, 1 otherwise.\n"},
+    {"backup", command_backup, 1, 1, {"--jobs", "--time-limit", "--on-change", "--on-failure"}, {},
+     "usage: varnu-site backup SITE [--jobs N] [--time-limit SECONDS]\n"
+     "                       [--on-change COMMAND] [--on-failure COMMAND]\n"
+     "Backs up every gateway of the site, N at a time (default 64), each within its\n"
+     "own time limit (default 60 s). A gateway whose serial, MAC or model differs\n"
+     "from its pin is not backed up. The configurations of a gateway go into the\n"
+     "history only when their decoded content changed; a run that changed nothing\n"
+     "makes no commit. The state file beside the site file keeps per gateway the\n"
+     "last success and since when it fails. The hooks run through the shell once\n"
+     "per gateway whose state changed (--on-failure: changed into a failure), with\n"
+     "VARNU_SITE, VARNU_GATEWAY, VARNU_ADDRESS, VARNU_STATE, VARNU_PREVIOUS_STATE,\n"
+     "VARNU_DETAIL and VARNU_SUMMARY in the environment.\n"
+     "Exit status 0 when every gateway was backed up, 1 when any was not.\n"},
+    {"log", command_log, 1, 2, {}, {},
+     "usage: varnu-site log SITE [NAME]\n"
+     "The versions in the site's history, latest first, with the changes in words;\n"
+     "with NAME only those that changed that gateway.\n"},
+    {"diff", command_diff, 2, 4, {}, {"--json"},
+     "usage: varnu-site diff SITE NAME [FROM [TO]] [--json]\n"
+     "The decoded differences of a gateway's configurations between two versions\n"
+     "(commit ids as 'log' shows them, or any name git takes). Without TO: the\n"
+     "latest version; without FROM: the one before the gateway's latest change.\n"
+     "Exit status as diff(1): 0 same, 1 different, 2 trouble.\n"},
+    {"restore", command_restore, 2, 2, {"--from", "--time-limit"}, {"--replace"},
+     "usage: varnu-site restore SITE NAME [--from VERSION] [--replace]\n"
+     "Restores the gateway's configurations from the history (the latest version, or\n"
+     "VERSION) onto the gateway at its address, converting channel records to what\n"
+     "its firmware needs. Refused when the gateway there is not the pinned one; with\n"
+     "--replace a new gateway (replacement hardware) is accepted: after the restore\n"
+     "its model, serial and MAC become the pin and the history records the swap.\n"
+     "Exit status 0 when every configuration was restored, 1 otherwise.\n"},
+    {"show", command_show, 1, 1, {}, {},
+     "usage: varnu-site show FILE\n"
+     "A configuration archive, backup archive or folder as decoded text. The history\n"
+     "names it as the textconv of its diff driver, so 'git log -p' shows text.\n"},
+};
+
+const CommandSpec* find_command(const std::string& name) {
+  for (const CommandSpec& spec : COMMANDS)
+    if (name == spec.name) return &spec;
+  return nullptr;
+}
+
+bool listed(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// 0 to run, 1 after --help, 2 on a usage error (reported).
+int parse(const Reporter& reporter, const CommandSpec& spec, int argc, char** argv, SiteCommand* command) {
+  bool options_end = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string word = argv[i];
+    if (options_end || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+      command->arguments.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      options_end = true;
+      continue;
+    }
+    if (word == "--help") {
+      report(reporter, "%s", spec.help);
+      return 1;
+    }
+    std::string value;
+    const std::size_t equals = word.find('=');
+    if (equals != std::string::npos) {
+      value = word.substr(equals + 1);
+      word.resize(equals);
+    }
+    if (listed(spec.flags, word) && equals == std::string::npos) {
+      command->options[word] = "";
+    } else if (listed(spec.value_options, word)) {
+      if (equals == std::string::npos) {
+        if (i + 1 >= argc) {
+          report_error(reporter, "varnu-site %s: %s needs a value\n", spec.name, word.c_str());
+          return 2;
+        }
+        value = argv[++i];
+      }
+      command->options[word] = value;
+    } else {
+      report_error(reporter, "varnu-site %s: unknown option %s (see varnu-site %s --help)\n", spec.name, word.c_str(),
+                   spec.name);
+      return 2;
+    }
+  }
+  const std::size_t count = command->arguments.size();
+  if (count < spec.min_arguments || (spec.max_arguments && count > spec.max_arguments)) {
+    report_error(reporter, "%s", spec.help);
+    return 2;
+  }
+  return 0;
+}
+
+std::size_t display_width(const std::string& text) {
+  // Characters, not bytes: UTF-8 continuation bytes take no column.
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
+std::string SiteCommand::value(const std::string& option, const std::string& fallback) const {
+  const auto found = options.find(option);
+  return found == options.end() ? fallback : found->second;
+}
+
+bool load_site(const Reporter& reporter, const std::string& path, SiteFile* site) {
+  const std::vector<std::string> problems = read_site_file(path, site);
+  for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
+  if (!problems.empty()) report_error(reporter, "varnu-site: nothing done: the site file has errors\n");
+  return problems.empty();
+}
+
+SiteLock::SiteLock(const std::string& site_path)
+    : path_(site_stem(site_path) + ".lock"),
+      handle_(platform::lock_file(path_)) {}
+
+SiteLock::~SiteLock() { platform::unlock_file(handle_); }
+
+bool SiteLock::held(const Reporter& reporter) const {
+  if (handle_ < 0)
+    report_error(reporter, "varnu-site: another run is using this site (%s is locked); nothing done\n", path_.c_str());
+  return handle_ >= 0;
+}
+
+std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths(header.size(), 0);
+  auto measure = [&](const std::vector<std::string>& row) {
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
+  };
+  measure(header);
+  for (const auto& row : rows) measure(row);
+  std::string out;
+  auto write = [&](const std::vector<std::string>& row) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - display_width(row[c]) + 2, ' ');
+    }
+    out += line + "\n";
+  };
+  write(header);
+  for (const auto& row : rows) write(row);
+  return out;
+}
+
+int run_site(int argc, char** argv) {
+  const Reporter reporter{stdout, stderr};
+  if (argc < 2) {
+    report_error(reporter, "%s", USAGE);
+    return 2;
+  }
+  const std::string first = argv[1];
+  if (first == "--help") {
+    report(reporter, "%s", USAGE);
+    return 0;
+  }
+  if (first == "--version") {
+    report(reporter, "varnu-site %s\n", VARNKIT_VERSION);
+    return 0;
+  }
+  const CommandSpec* spec = find_command(first);
+  if (!spec) {
+    report_error(reporter, "varnu-site: unknown command '%s'\n%s", first.c_str(), USAGE);
+    return 2;
+  }
+  SiteCommand command;
+  const int parsed = parse(reporter, *spec, argc, argv, &command);
+  if (parsed != 0) return parsed == 1 ? 0 : 2;
+  platform::end_run_on_interrupt("varnu-site");
+  curl_global_init(CURL_GLOBAL_ALL);
+  git_libgit2_init();
+  const int status = spec->run(reporter, command);
+  git_libgit2_shutdown();
+  curl_global_cleanup();
+  return status;
+}

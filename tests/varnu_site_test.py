@@ -1,0 +1,238 @@
+"""varnu-site end to end against one gateway-sim playing a whole site (--gateways).
+
+One scenario, step by step, as a site lives it: pin, back up, back up without change, rename a gear on one
+gateway, back up, swap a gateway's hardware, restore. The history is read with the real git.
+"""
+
+import fcntl
+import json
+import os
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+from gateway import BUILD_DIR, GATEWAY_SIM
+from records import LAYOUT, crc16, gear_names, header
+
+SITE = os.path.join(BUILD_DIR, "out", "cli", "varnu-site")
+HOOK = 'echo "%s $VARNU_GATEWAY $VARNU_PREVIOUS_STATE>$VARNU_STATE" >> "%s"'
+
+
+class SiteSim:
+    """gateway-sim with one gateway per line; restartable on the same ports with other options."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.process = None
+        self.ports = []
+
+    def start(self, lines):
+        path = os.path.join(self.folder, "gateways.txt")
+        with open(path, "w") as f:
+            f.write("# one gateway per line\n")
+            for i, line in enumerate(lines):
+                port = ["--port", str(self.ports[i])] if self.ports else []
+                log = ["--log", os.path.join(self.folder, "requests-%d.log" % i)]
+                state = ["--state-dir", os.path.join(self.folder, "state-%d" % i)]
+                f.write(" ".join(line + port + log + state) + "\n")
+        self.process = subprocess.Popen([GATEWAY_SIM, "--gateways", path], stdout=subprocess.PIPE)
+        ports = [int(self.process.stdout.readline().decode().rsplit(":", 1)[1]) for _ in lines]
+        self.ports = self.ports or ports
+        assert ports == self.ports, (ports, self.ports)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=30)
+        self.process.stdout.close()
+
+    def requests(self, i):
+        with open(os.path.join(self.folder, "requests-%d.log" % i)) as f:
+            return [line.split() for line in f]
+
+
+class SiteScenario(unittest.TestCase):
+    def setUp(self):
+        self.temp = tempfile.TemporaryDirectory(prefix="site-test-")
+        self.dir = self.temp.name
+        self.site = os.path.join(self.dir, "building.csv")
+        self.history = os.path.join(self.dir, "building.history")
+        self.hooks = os.path.join(self.dir, "hooks.txt")
+        self.sim = SiteSim(self.dir)
+
+    def tearDown(self):
+        if self.sim.process:
+            self.sim.stop()
+        self.temp.cleanup()
+
+    def site_cmd(self, *args):
+        result = subprocess.run([SITE] + [str(a) for a in args], capture_output=True, timeout=120)
+        return result.returncode, result.stdout.decode(), result.stderr.decode()
+
+    def backup(self):
+        code, out, err = self.site_cmd("backup", self.site, "--time-limit", "3",
+                                       "--on-change", HOOK % ("change", self.hooks),
+                                       "--on-failure", HOOK % ("failure", self.hooks))
+        return code, out + err
+
+    def git(self, *args):
+        return subprocess.run(["git", "-C", self.history] + list(args), capture_output=True, check=True,
+                              timeout=60).stdout.decode()
+
+    def commits(self):
+        return int(self.git("rev-list", "--count", "HEAD"))
+
+    def history_bytes(self):
+        total = 0
+        for root, _, files in os.walk(os.path.join(self.history, "objects")):
+            total += sum(os.path.getsize(os.path.join(root, f)) for f in files)
+        return total
+
+    def hook_lines(self):
+        if not os.path.exists(self.hooks):
+            return []
+        with open(self.hooks) as f:
+            lines = f.read().splitlines()
+        os.remove(self.hooks)
+        return lines
+
+    def rename_gear(self, gateway, slot, name):
+        """Renames one gear of channel 1 in a stand-in's state folder (the stand-in reads it per request)."""
+        path = os.path.join(self.dir, "state-%d" % gateway, "etc/config/dali/dali1.bin")
+        with open(path, "rb") as f:
+            record = bytearray(f.read())
+        _, size, name_offset, _ = LAYOUT[header(record)[2]]
+        at = 60 + size * slot + name_offset
+        old = gear_names(record)[slot]
+        record[at:at + 33] = name.encode().ljust(33, b"\0")
+        struct.pack_into("<I", record, 4, 0)
+        struct.pack_into("<I", record, 4, crc16(record))
+        with open(path, "wb") as f:
+            f.write(record)
+        return old
+
+    def test_site_lifecycle(self):
+        self.sim.start([["--serial", "LM4-1"], ["--serial", "LM4-2", "--model", "LUMARO-2"],
+                        ["--serial", "LM4-3"], ["--serial", "LM4-4", "--silent", "http"]])
+        ports = self.sim.ports
+        with open(self.site, "w") as f:
+            f.write("# Building A\nname,address,model,serial,mac,notes\n")
+            for i, name in enumerate(["hall-1", "hall-2", "hall-3", "attic"]):
+                f.write("# row %d\n%s,127.0.0.1:%d,,,,\"note, %d\"\n" % (i, name, ports[i], i))
+
+        with open(os.path.join(self.dir, "building.lock"), "w") as lock:  # another run holds the site
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            code, out, err = self.site_cmd("pin", self.site)
+            self.assertEqual(code, 1)
+            self.assertIn("another run is using this site", err)
+        code, out, err = self.site_cmd("pin", self.site, "hall-1", "hall-2", "hall-3")
+        self.assertEqual(code, 0, err)
+        with open(self.site) as f:
+            text = f.read()
+        self.assertIn("# row 1\nhall-2,127.0.0.1:%d,LUMARO-2,LM4-2,02:00:00:00:01:23,\"note, 1\"\n" % ports[1], text)
+        self.assertIn("attic,127.0.0.1:%d,,,,\"note, 3\"\n" % ports[3], text)
+
+        # First backup: one commit; the silent gateway is named, within its time limit, and its hooks fire.
+        code, out = self.backup()
+        self.assertEqual(code, 1, out)
+        self.assertRegex(out, r"attic .*no answer")
+        self.assertEqual(self.commits(), 1)
+        self.assertEqual(self.hook_lines(), ["change attic ok>no answer", "failure attic ok>no answer"])
+
+        # Nothing changed: no commit, not one byte more, no hook.
+        size = self.history_bytes()
+        code, out = self.backup()
+        self.assertEqual(code, 1, out)
+        self.assertEqual((self.commits(), self.history_bytes(), self.hook_lines()), (1, size, []))
+
+        old_name = self.rename_gear(1, 2, "Stair light")
+        code, out = self.backup()
+        self.assertEqual(self.commits(), 2)
+        message = self.git("log", "-1", "--format=%B")
+        changes = [line for line in message.splitlines() if ": " in line and not line.startswith("backup")]
+        self.assertEqual(changes, ["hall-2: channel 1 gear 2 renamed '%s' → 'Stair light'" % old_name])
+        code, out, err = self.site_cmd("diff", self.site, "hall-2")
+        self.assertEqual(code, 1, err)
+        self.assertIn('gear 2 name: "%s" -> "Stair light"' % old_name, out)
+        self.assertIn("Stair light", self.git("log", "-p", "-1"))  # the diff driver decodes the archives
+        code, out, _ = self.site_cmd("log", self.site, "hall-1")
+        self.assertEqual(out.count("backup:"), 1, out)
+
+        # Other hardware at hall-3's address: refused for backup and restore, once in the hooks.
+        self.sim.stop()
+        self.sim.start([["--serial", "LM4-1"], ["--serial", "LM4-2", "--model", "LUMARO-2"],
+                        ["--serial", "LM4-9"], ["--serial", "LM4-4", "--silent", "http"]])
+        for _ in range(2):
+            code, out = self.backup()
+            self.assertRegex(out, r"hall-3 .*other gateway at this address: reports serial 'LM4-9' where 'LM4-3'")
+        self.assertEqual(self.hook_lines(), ["change hall-3 ok>other gateway at this address",
+                                             "failure hall-3 ok>other gateway at this address"])
+        code, out, err = self.site_cmd("status", self.site, "--json", "--time-limit", "3")
+        states = {g["name"]: (g["state"], g["failing_since"] is not None) for g in json.loads(out)}
+        self.assertEqual(states, {"hall-1": ("ok", False), "hall-2": ("ok", False),
+                                  "hall-3": ("other gateway at this address", True), "attic": ("no answer", True)})
+        code, out, err = self.site_cmd("restore", self.site, "hall-3")
+        self.assertEqual(code, 1)
+        self.assertIn("other gateway at this address", err)
+        self.assertFalse([r for r in self.sim.requests(2) if r[0] in ("tftp", "restore")])
+
+        code, out, err = self.site_cmd("restore", self.site, "hall-3", "--replace")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(len([r for r in self.sim.requests(2) if r[0] == "restore" and r[1] == "took"]), 22)
+        with open(self.site) as f:
+            self.assertIn("hall-3,127.0.0.1:%d,LUMARO-4,LM4-9," % ports[2], f.read())
+        self.assertIn("hall-3: replaced by serial 'LM4-9'", self.git("log", "-1", "--format=%B"))
+        code, out = self.backup()
+        self.assertRegex(out, r"hall-3 .*backed up, no change")
+        self.assertEqual(self.hook_lines(), ["change hall-3 other gateway at this address>ok"])
+
+    def test_what_a_failing_gateway_gave_is_kept(self):
+        self.sim.start([["--fail", "cd2=500"]])
+        with open(self.site, "w") as f:
+            f.write("name,address,model,serial,mac,notes\nhall-1,127.0.0.1:%d,,,,\n" % self.sim.ports[0])
+        code, out = self.backup()
+        self.assertEqual(code, 1, out)
+        self.assertRegex(out, r"hall-1 .*backup failed: not fetched: cd2; kept in the history: 21 configurations")
+        stored = self.git("ls-tree", "--name-only", "HEAD", "hall-1/").split()
+        self.assertEqual(len(stored), 21)
+        self.assertNotIn("hall-1/cd2.tar", stored)
+        self.assertEqual(self.hook_lines(), ["change hall-1 ok>backup failed", "failure hall-1 ok>backup failed"])
+
+    def test_an_interrupted_restore_leaves_no_temporaries(self):
+        self.sim.start([["--tftp-stall", "1"]])
+        with open(self.site, "w") as f:
+            f.write("name,address,model,serial,mac,notes\nhall-1,127.0.0.1:%d,,,,\n" % self.sim.ports[0])
+        self.assertEqual(self.backup()[0], 0)
+        scratch = os.path.join(self.dir, "tmp")
+        os.mkdir(scratch)
+        restore = subprocess.Popen([SITE, "restore", self.site, "hall-1"], env=dict(os.environ, TMPDIR=scratch),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Interrupted while the stand-in holds the upload, the archive and its folder in place.
+        deadline = time.monotonic() + 30
+        archives = []
+        while not archives and time.monotonic() < deadline:
+            time.sleep(0.05)
+            archives = [f for f in os.listdir(scratch) if os.path.exists(os.path.join(scratch, f, "restore.zip"))]
+        self.assertTrue(archives)
+        time.sleep(1)
+        self.assertIsNone(restore.poll())
+        restore.send_signal(signal.SIGINT)
+        _, err = restore.communicate(timeout=30)
+        self.assertEqual(restore.returncode, 130)
+        self.assertTrue(err.decode().endswith("varnu-site: interrupted; temporary files removed.\n"), err)
+        self.assertEqual(os.listdir(scratch), [])
+
+    def test_site_file_with_errors_runs_nothing(self):
+        with open(self.site, "w") as f:
+            f.write("name,address,model,serial,mac,notes\na,127.0.0.1:9,,,,\na,127.0.0.1:9,,,,\n")
+        for command in (["status"], ["pin"], ["backup"], ["log"], ["diff", "a"], ["restore", "a"]):
+            code, out, err = self.site_cmd(command[0], self.site, *command[1:])
+            self.assertEqual(code, 2, command)
+            self.assertIn("building.csv:3: row 'a': the name is already used on line 2", err)
+        self.assertFalse(os.path.exists(self.history))
+
+
+if __name__ == "__main__":
+    unittest.main()
