@@ -1,5 +1,7 @@
 #include "inspect/report_html.h"
 
+#include <algorithm>
+
 #include "inspect/fields.h"
 #include "inspect/html.h"
 #include "records/decode.h"
@@ -27,6 +29,8 @@ thead th { border-bottom: 1.5pt solid #000; }
 tbody tr:nth-child(even) td { background: #eee; }
 table.facts { width: auto; min-width: 60%; }
 table.facts th { width: 32mm; font-weight: bold; }
+table.overview td { white-space: nowrap; }
+table.overview td:last-child { white-space: normal; }
 td.number, th.number { text-align: right; }
 .missing { border: 1.5pt solid #000; padding: 3mm; font-weight: bold; }
 .empty { font-style: italic; }
@@ -50,7 +54,9 @@ std::string address_text(const std::optional<uint8_t>& address) { return address
 
 std::string device_types_text(const GearSlot& gear) {
   std::string out;
-  for (const uint8_t type : gear.device_types()) {
+  std::vector<uint8_t> types = gear.device_types();
+  types.erase(std::unique(types.begin(), types.end()), types.end());  // a record may store one type twice
+  for (const uint8_t type : types) {
     const char* kind = type == 5 ? " 1–10 V" : type == 6 ? " LED" : type == 8 ? " colour" : "";
     out += (out.empty() ? "DT" : ", DT") + std::to_string(type) + kind;
   }
