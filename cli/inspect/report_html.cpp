@@ -105,9 +105,8 @@ std::size_t gear_in_use(const BackupSet& set) {
 // Why a configuration cannot be shown; empty when it can.
 std::string unreadable(const BackupConfiguration* c, const char* what, const std::string& decode_problem) {
   if (!c) return std::string("The backup holds no ") + what + " of this channel.";
-  if (!c->problem.empty()) return std::string("The ") + what + " (" + c->name + ") could not be read: " + c->problem;
-  if (!decode_problem.empty()) return std::string("The ") + what + " (" + c->name + ") could not be read: " + decode_problem;
-  return "";
+  const std::string& problem = c->problem.empty() ? decode_problem : c->problem;
+  return problem.empty() ? "" : std::string("The ") + what + " (" + c->name + ") could not be read: " + problem;
 }
 
 void render_gear(std::string& out, const BackupConfiguration* c) {
@@ -174,7 +173,8 @@ void render_gateway(std::string& out, const ReportGateway& g) {
   }
   for (unsigned n = 1; n <= 4; ++n) {
     const ChannelRecords records = channel_records(*g.backup, n);
-    out += html_element("h3", "Channel " + std::to_string(n)) + "\n";
+    // The gateway's name again: a channel may be the first thing on a page.
+    out += html_element("h3", g.name + " · channel " + std::to_string(n)) + "\n";
     render_gear(out, records.gear);
     render_inputs(out, records.inputs);
   }
