@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "inspect/report_html.h"
+#include "testing/inspect_support.h"
+
 namespace {
 
 TEST(Html, TextIsNeverMarkup) {
@@ -42,6 +47,45 @@ TEST(Html, TablesEscapeEveryCell) {
   };
   for (const Case& c : cases) EXPECT_EQ(html_table(c.table), c.html);
   EXPECT_EQ(html_element("p", "<b>", "missing"), "<p class=\"missing\">&lt;b&gt;</p>");
+}
+
+// Whatever a backup lacks is said in the gateway's section, never left out.
+TEST(Report, SaysWhatEachGatewayLacks) {
+  const BackupSet full = inspect_test::set_of(inspect_test::full_backup("1.5.0"), "full");
+  const auto named = [](BackupSet& set, const char* name) -> BackupConfiguration& {
+    for (BackupConfiguration& c : set.configurations)
+      if (c.name == name) return c;
+    ADD_FAILURE() << "no configuration " << name;
+    return set.configurations.front();
+  };
+  struct Case {
+    std::function<void(BackupSet&)> change;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {[](BackupSet&) {},
+       "<td>63</td><td>Channel 3 luminaire number 63 xy</td><td>DT0</td>"
+       "<td>0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15</td><td>254 / – / 254 / 63</td>"},
+      {[](BackupSet&) {},
+       "<td>9</td><td>Keypad 9 of ch 4</td><td>6</td><td>3 push button, 1 occupancy, 1 light, 1 type 9</td>"},
+      {[&](BackupSet& s) { named(s, "dali2").data.resize(100); },
+       "<p class=\"missing\">The gear record (dali2) could not be read: "},
+      {[&](BackupSet& s) { named(s, "cd3").problem = "<cut>"; },
+       "<p class=\"missing\">The input-device record (cd3) could not be read: &lt;cut&gt;</p>"},
+      {[&](BackupSet& s) { s.configurations.erase(s.configurations.begin() + 5); },
+       "<p class=\"missing\">The backup holds no gear record of this channel.</p>"},
+      {[&](BackupSet& s) { named(s, "rlc").problem = "not a tar"; }, "<td>rlc</td><td>not a tar</td>"},
+      {[](BackupSet& s) { s.problem = "no such file"; }, "The backup could not be read: no such file"},
+  };
+  for (const Case& c : cases) {
+    BackupSet set = full;
+    c.change(set);
+    const ReportDocument report{"Site", "2026-12-08", "", {}, {{"gw", "", "", "v1", set}, {"spare", "", "", "", {}}}};
+    const std::string html = render_report_html(report);
+    EXPECT_NE(html.find(c.shown), std::string::npos) << c.shown;
+    EXPECT_NE(html.find("<h2>Gateway spare</h2>"), std::string::npos);
+    EXPECT_NE(html.find("No backup yet"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -156,7 +156,8 @@ void render_identity(std::string& out, const ReportGateway& g) {
   }
   if (!g.notes.empty()) facts.rows.push_back({"Notes", g.notes});
   out += html_table(facts);
-  if (!info.problem.empty()) out += html_element("p", "The gateway's status report could not be read: " + info.problem) + "\n";
+  if (!info.problem.empty())
+    out += html_element("p", "The gateway's status report could not be read: " + info.problem) + "\n";
 }
 
 void render_gateway(std::string& out, const ReportGateway& g) {
@@ -199,7 +200,8 @@ void render_cover(std::string& out, const ReportDocument& report) {
     out += html_element("h3", "Notes") + "\n";
     for (const std::string& note : report.notes) out += html_element("p", note) + "\n";
   }
-  HtmlTable overview{"overview", {"Gateway", "Address", "Model", "Serial number", "Firmware", "Gear", "Backup"}, {}, false};
+  HtmlTable overview{
+      "overview", {"Gateway", "Address", "Model", "Serial number", "Firmware", "Gear", "Backup"}, {}, false};
   for (const ReportGateway& g : report.gateways) {
     if (!g.backup) {
       overview.rows.push_back({g.name, dash_if_empty(g.address), "", "", "", "", "no backup yet"});
