@@ -7,6 +7,8 @@ gateway, back up, swap a gateway's hardware, restore. The history is read with t
 import fcntl
 import json
 import os
+import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -14,10 +16,12 @@ import tempfile
 import time
 import unittest
 
-from gateway import BUILD_DIR, GATEWAY_SIM
+from gateway import BUILD_DIR, GATEWAY_SIM, run_cli
 from records import LAYOUT, crc16, gear_names, header
 
 SITE = os.path.join(BUILD_DIR, "out", "cli", "varnu-site")
+# Gear names set up on the three gateways of the report, one of them markup that must come out as text.
+REPORT_NAMES = [["Reception downlight", '<b>&"x"'], ["Stair wall light"], ["Plant room batten", "Caf\u00e9 pendant"]]
 HOOK = 'echo "%s $VARNU_GATEWAY $VARNU_PREVIOUS_STATE>$VARNU_STATE" >> "%s"'
 
 
@@ -187,6 +191,73 @@ class SiteScenario(unittest.TestCase):
         code, out = self.backup()
         self.assertRegex(out, r"hall-3 .*backed up, no change")
         self.assertEqual(self.hook_lines(), ["change hall-3 other gateway at this address>ok"])
+
+    def pdf_pages(self, html):
+        """The report printed to PDF by headless Chromium (without a network where possible), as text per page."""
+        if not (shutil.which("chromium") and shutil.which("pdftotext")):
+            self.skipTest("chromium or pdftotext (poppler-utils) missing: scripts/install-deps")
+        pdf = os.path.join(self.dir, "report.pdf")
+        command = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-pdf-header-footer",
+                   "--disable-background-networking", "--user-data-dir=" + os.path.join(self.dir, "chromium"),
+                   "--print-to-pdf=" + pdf, "file://" + html]
+        if subprocess.run(["unshare", "--net", "true"], capture_output=True).returncode == 0:
+            command = ["unshare", "--net"] + command
+        subprocess.run(command, capture_output=True, check=True, timeout=120)
+        text = subprocess.run(["pdftotext", "-layout", pdf, "-"], capture_output=True, check=True).stdout.decode()
+        return text.split("\f")[:-1]
+
+    def test_handover_report(self):
+        self.sim.start([["--serial", "LM4-1"], ["--serial", "LM4-2"], ["--serial", "LM4-3"]])
+        with open(self.site, "w") as f:
+            f.write("# site: Building <A> & Co\n# installer: Lumen & Sons\n# note: handed over \"as is\"\n"
+                    "name,address,model,serial,mac,notes\n")
+            for i, name in enumerate(["hall-1", "hall-2", "hall-3"]):
+                f.write("%s,127.0.0.1:%d,,,,%s\n" % (name, self.sim.ports[i], "<i>cabinet</i>" if i == 1 else ""))
+        for i, names in enumerate(REPORT_NAMES):
+            csv = os.path.join(self.dir, "channel-%d.csv" % i)
+            with open(csv, "w") as f:
+                f.write("#dali-channel-csv-version: 1\n")
+                for slot, name in enumerate(names):
+                    f.write('1,%d,%d,"%s","[%d]",254,null,254,1,7,0,[]\n' % (slot, slot, name.replace('"', '""'), slot))
+            code, out, err = run_cli("--action=setup_channel", "--ip=127.0.0.1:%d" % self.sim.ports[i], "--channel=[1]",
+                                     "--channelcsvfile=" + json.dumps([csv]))
+            self.assertEqual(code, 0, out + err)
+        code, out = self.backup()
+        self.assertEqual(code, 0, out)
+        with open(self.site, "a") as f:  # a gateway added after the backup: in the report, without a backup
+            f.write("spare,127.0.0.1:9,,,,\n")
+
+        html = os.path.join(self.dir, "report.html")
+        code, out, err = self.site_cmd("report", self.site, "--html", html)
+        self.assertEqual((code, err), (0, "varnu-site report: spare: no backup yet\n"))
+        with open(html, encoding="utf-8") as f:
+            source = f.read()
+        self.assertIn("&lt;b&gt;&amp;&quot;x&quot;", source)
+        self.assertNotIn("<b>&", source)
+        self.assertNotRegex(source, r"<script|<link|src=|url\(|https?:")  # self-contained
+
+        pages = self.pdf_pages(html)
+        text = "\n".join(pages)
+        for name in [n for names in REPORT_NAMES for n in names] + ["Building <A> & Co", "Lumen & Sons",
+                                                                    '"as is"', "<i>cabinet</i>"]:
+            self.assertIn(name, text)
+        # The cover, then every gateway from a new page; one backed-up gateway of the stand-in takes two.
+        starts = [i for i, page in enumerate(pages) if page.lstrip().startswith("Gateway ")]
+        self.assertEqual([pages[i].split()[1] for i in starts], ["hall-1", "hall-2", "hall-3", "spare"])
+        self.assertEqual(starts, [1, 3, 5, 7])
+        self.assertEqual(len(pages), 1 + 3 * 2 + 1)
+        self.assertIn("No backup yet", pages[7])
+
+        code, out, err = self.site_cmd("report", self.site, "hall-3", "--html", "-")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(re.findall(r"<h2>Gateway ([^<]*)</h2>", out), ["hall-3"])
+        folder = os.path.join(self.dir, "backup")
+        os.mkdir(folder)
+        run_cli("--action=get_backup", "--ip=127.0.0.1:%d" % self.sim.ports[0], "--backupfileout", folder)
+        code, out, err = self.site_cmd("report", "--backup", folder, "--html", "-")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(re.findall(r"<h2>Gateway ([^<]*)</h2>", out), ["LM4-1"])
+        self.assertIn("&lt;b&gt;&amp;&quot;x&quot;", out)
 
     def test_what_a_failing_gateway_gave_is_kept(self):
         self.sim.start([["--fail", "cd2=500"]])

@@ -1,6 +1,7 @@
 #include "inspect/fields.h"
 
 #include <algorithm>
+#include <map>
 
 #include "util/json_writer.h"
 
@@ -15,6 +16,15 @@ std::string json_numbers(const Numbers& numbers) {
   std::string out = "[";
   for (const auto n : numbers) out += (out.size() > 1 ? "," : "") + std::to_string(n);
   return out + "]";
+}
+
+const char* instance_type_name(uint8_t type) {
+  switch (type) {
+    case InputDeviceEntry::PUSH_BUTTON: return "push button";
+    case InputDeviceEntry::OCCUPANCY_SENSOR: return "occupancy";
+    case InputDeviceEntry::LIGHT_SENSOR: return "light";
+    default: return nullptr;
+  }
 }
 
 }  // namespace
@@ -77,4 +87,16 @@ std::vector<SlotField> device_fields(const InputDevice& device) {
                       true});
   }
   return fields;
+}
+
+std::string instance_summary(const InputDevice& device) {
+  std::map<uint8_t, unsigned> counts;
+  const std::size_t used = std::min<std::size_t>(device.instance_count, InputDeviceEntry::INSTANCE_SLOTS);
+  for (std::size_t k = 0; k < used; ++k) ++counts[device.types[k]];
+  std::string out;
+  for (const auto& [type, count] : counts) {
+    const char* name = instance_type_name(type);
+    out += (out.empty() ? "" : ", ") + std::to_string(count) + " " + (name ? name : "type " + std::to_string(type));
+  }
+  return out;
 }

@@ -24,3 +24,5 @@ std::vector<unsigned> group_numbers(uint16_t mask);
 // Instances 0 .. count-1 hold everything the device has: its instance count
 // or the last instance with any non-zero byte, whichever is further.
 std::size_t instances_used(const InputDevice& device);
+// The kinds of the instances in use, counted: "3 push button, 1 light, 1 type 2".
+std::string instance_summary(const InputDevice& device);

@@ -1,6 +1,5 @@
 // The decoded view of a backup set, as aligned text and as JSON.
 #include <cstdio>
-#include <map>
 
 #include "backup/backup.h"
 #include "inspect/fields.h"
@@ -55,27 +54,10 @@ std::string types_text(const std::vector<uint8_t>& types) {
   return out.empty() ? "-" : out;
 }
 
-const char* instance_type_name(uint8_t type) {
-  switch (type) {
-    case InputDeviceEntry::PUSH_BUTTON: return "push button";
-    case InputDeviceEntry::OCCUPANCY_SENSOR: return "occupancy";
-    case InputDeviceEntry::LIGHT_SENSOR: return "light";
-    default: return nullptr;
-  }
-}
-
 // "4: 3 push button, 1 light", cut to the column's width.
 std::string instances_text(const InputDevice& device) {
-  std::map<uint8_t, unsigned> counts;
-  const std::size_t used = std::min<std::size_t>(device.instance_count, InputDeviceEntry::INSTANCE_SLOTS);
-  for (std::size_t k = 0; k < used; ++k) ++counts[device.types[k]];
-  std::string out = std::to_string(device.instance_count);
-  const char* separator = ": ";
-  for (const auto& [type, count] : counts) {
-    const char* name = instance_type_name(type);
-    out += separator + std::to_string(count) + " " + (name ? name : "type " + std::to_string(type));
-    separator = ", ";
-  }
+  const std::string kinds = instance_summary(device);
+  std::string out = std::to_string(device.instance_count) + (kinds.empty() ? "" : ": " + kinds);
   if (out.size() > INSTANCES_WIDTH) out = out.substr(0, INSTANCES_WIDTH - 3) + "...";
   return out;
 }

@@ -35,6 +35,7 @@ const char* const USAGE =
     "  log SITE [NAME]                 the history of the site or of one gateway\n"
     "  diff SITE NAME [FROM [TO]]      decoded differences between two versions of a gateway\n"
     "  restore SITE NAME               put a version from the history back onto the gateway\n"
+    "  report SITE [NAME...] --html F  the handover document of the site's gateways, as HTML\n"
     "  show FILE                       a configuration archive as text (the history's diff driver)\n"
     "\n"
     "Exit status: 0 success, 1 a gateway or the history failed, 2 usage or a bad site file.\n";
@@ -84,6 +85,20 @@ const CommandSpec COMMANDS[] = {
      "--replace a new gateway (replacement hardware) is accepted: after the restore\n"
      "its model, serial and MAC become the pin and the history records the swap.\n"
      "Exit status 0 when every configuration was restored, 1 otherwise.\n"},
+    {"report", command_report, 0, 0, {"--html", "--backup", "--title"}, {},
+     "usage: varnu-site report SITE [NAME...] --html FILE [--title TEXT]\n"
+     "       varnu-site report --backup BACKUP --html FILE [--title TEXT]\n"
+     "Writes the handover document for the client as one HTML file (FILE '-':\n"
+     "standard output), ready to print on A4: a cover page with the site's name,\n"
+     "the date, the installer and notes, then from a new page each gateway (all, or\n"
+     "those named) with address, model, serial, MAC, firmware and per channel the gear\n"
+     "(address, name, device type, groups, levels), group names and input devices, as\n"
+     "the latest version in the history holds them. A gateway without a backup gets a\n"
+     "page saying so. The site file's comment lines '# site: NAME', '# installer: TEXT'\n"
+     "and '# note: TEXT' fill the cover (default name: the file's); --title overrides\n"
+     "the name. --backup: one gateway from a backup archive, configuration archive or\n"
+     "backup folder instead of a site.\n"
+     "Exit status 0 when written, 1 when not, 2 usage or a bad site file.\n"},
     {"show", command_show, 1, 1, {}, {},
      "usage: varnu-site show FILE\n"
      "A configuration archive, backup archive or folder as decoded text. The history\n"

@@ -48,3 +48,4 @@ int command_log(const Reporter& reporter, const SiteCommand& command);
 int command_diff(const Reporter& reporter, const SiteCommand& command);
 int command_show(const Reporter& reporter, const SiteCommand& command);
 int command_restore(const Reporter& reporter, const SiteCommand& command);
+int command_report(const Reporter& reporter, const SiteCommand& command);

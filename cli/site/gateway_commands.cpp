@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "inspect/json_writer.h"
+#include "util/json_writer.h"
 #include "site/changes.h"
 #include "site/commands.h"
 #include "site/gateway_run.h"
