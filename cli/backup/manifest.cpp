@@ -24,18 +24,22 @@ std::string manifest_json(const BackupManifest& manifest) {
   write_names(w, "requested", manifest.requested);
   write_names(w, "saved", manifest.saved);
   json_key(w, "missing");
+  write_missing_json(w, manifest.missing);
+  json_end_object(w);
+  return w.out + "\n";
+}
+
+void write_missing_json(JsonWriter& w, const std::vector<MissingConfiguration>& missing) {
   json_begin_array(w);
-  for (const MissingConfiguration& missing : manifest.missing) {
+  for (const MissingConfiguration& m : missing) {
     json_begin_object(w);
     json_key(w, "name");
-    json_string(w, missing.name);
+    json_string(w, m.name);
     json_key(w, "reason");
-    json_string(w, missing.reason);
+    json_string(w, m.reason);
     json_end_object(w);
   }
   json_end_array(w);
-  json_end_object(w);
-  return w.out + "\n";
 }
 
 std::optional<BackupManifest> read_manifest(std::span<const uint8_t> bytes) {

@@ -23,7 +23,11 @@ struct BackupManifest {
   std::vector<MissingConfiguration> missing;
 };
 
+struct JsonWriter;
+
 std::string manifest_json(const BackupManifest& manifest);
+// The missing configurations as a JSON array of {"name", "reason"} objects.
+void write_missing_json(JsonWriter& w, const std::vector<MissingConfiguration>& missing);
 // Absent when the bytes are not a manifest.
 std::optional<BackupManifest> read_manifest(std::span<const uint8_t> bytes);
 // "Backup incomplete: dali2 missing (HTTP 500), cd1 missing (...)"; empty when nothing is missing.

@@ -286,20 +286,7 @@ std::string render_show_json(const BackupSet& set) {
   json_key(w, "complete");
   set.manifest ? json_bool(w, set.manifest->missing.empty()) : json_null(w);
   json_key(w, "missing");
-  if (set.manifest) {
-    json_begin_array(w);
-    for (const MissingConfiguration& missing : set.manifest->missing) {
-      json_begin_object(w);
-      json_key(w, "name");
-      json_string(w, missing.name);
-      json_key(w, "reason");
-      json_string(w, missing.reason);
-      json_end_object(w);
-    }
-    json_end_array(w);
-  } else {
-    json_null(w);
-  }
+  set.manifest ? write_missing_json(w, set.manifest->missing) : json_null(w);
   json_key(w, "gateway");
   write_gateway(w, set.gateway);
   json_key(w, "configurations");

@@ -34,15 +34,16 @@ bool read_number(const Reporter& reporter, const SiteCommand& command, const cha
   return true;
 }
 
-// --jobs and --time-limit; false on a usage error (reported).
-bool run_settings(const Reporter& reporter, const SiteCommand& command, unsigned* jobs, RunLimits* limits) {
+// --jobs, --time-limit and the site file; false on a usage error or a bad site file (reported).
+bool prepare_run(const Reporter& reporter, const SiteCommand& command, SiteFile* site, unsigned* jobs,
+                 RunLimits* limits) {
   long job_count = 0, seconds = 0;
   if (!read_number(reporter, command, "--jobs", 1, MAX_JOBS, DEFAULT_JOBS, &job_count) ||
       !read_number(reporter, command, "--time-limit", 1, 3600, DEFAULT_TIME_LIMIT, &seconds))
     return false;
   *jobs = static_cast<unsigned>(job_count);
   limits->per_gateway = std::chrono::seconds(seconds);
-  return true;
+  return load_site(reporter, command.arguments[0], site);
 }
 
 int64_t now_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -58,8 +59,7 @@ int command_status(const Reporter& reporter, const SiteCommand& command) {
   SiteFile site;
   unsigned jobs = 0;
   RunLimits limits;
-  if (!run_settings(reporter, command, &jobs, &limits)) return 2;
-  if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  if (!prepare_run(reporter, command, &site, &jobs, &limits)) return 2;
   std::vector<Probe> probes(site.gateways.size());
   run_parallel(probes.size(), jobs, [&](std::size_t i) { probes[i] = probe_gateway(site.gateways[i], limits); });
   const RunState state = read_run_state(state_file_path(site.path));
@@ -115,8 +115,7 @@ int command_pin(const Reporter& reporter, const SiteCommand& command) {
   SiteFile site;
   unsigned jobs = 0;
   RunLimits limits;
-  if (!run_settings(reporter, command, &jobs, &limits)) return 2;
-  if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  if (!prepare_run(reporter, command, &site, &jobs, &limits)) return 2;
   const SiteLock lock(site.path);
   if (!lock.held(reporter)) return 1;
   // Read again under the lock: another run may have rewritten it meanwhile.
@@ -257,8 +256,7 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   SiteFile site;
   unsigned jobs = 0;
   RunLimits limits;
-  if (!run_settings(reporter, command, &jobs, &limits)) return 2;
-  if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  if (!prepare_run(reporter, command, &site, &jobs, &limits)) return 2;
   const SiteLock lock(site.path);
   if (!lock.held(reporter)) return 1;
   const std::string history_path = history_folder(site.path);
