@@ -13,7 +13,7 @@
 
 namespace {
 
-struct CommandSpec {
+struct SubcommandEntry {
   const char* name;
   int (*run)(const Reporter&, const SiteCommand&);
   std::size_t min_arguments, max_arguments;  // max 0: any number
@@ -40,7 +40,7 @@ const char* const USAGE =
     "\n"
     "Exit status: 0 success, 1 a gateway or the history failed, 2 usage or a bad site file.\n";
 
-const CommandSpec COMMANDS[] = {
+const SubcommandEntry COMMANDS[] = {
     {"status", command_status, 1, 1, {"--jobs", "--time-limit"}, {"--json"},
      "usage: varnu-site status SITE [--json] [--jobs N] [--time-limit SECONDS]\n"
      "Asks every gateway of the site at once for its status report and shows name,\n"
@@ -105,9 +105,9 @@ const CommandSpec COMMANDS[] = {
      "names it as the textconv of its diff driver, so 'git log -p' shows text.\n"},
 };
 
-const CommandSpec* find_command(const std::string& name) {
-  for (const CommandSpec& spec : COMMANDS)
-    if (name == spec.name) return &spec;
+const SubcommandEntry* find_command(const std::string& name) {
+  for (const SubcommandEntry& entry : COMMANDS)
+    if (name == entry.name) return &entry;
   return nullptr;
 }
 
@@ -116,7 +116,7 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
 }
 
 // 0 to run, 1 after --help, 2 on a usage error (reported).
-int parse(const Reporter& reporter, const CommandSpec& spec, int argc, char** argv, SiteCommand* command) {
+int parse(const Reporter& reporter, const SubcommandEntry& entry, int argc, char** argv, SiteCommand* command) {
   bool options_end = false;
   for (int i = 2; i < argc; ++i) {
     std::string word = argv[i];
@@ -129,7 +129,7 @@ int parse(const Reporter& reporter, const CommandSpec& spec, int argc, char** ar
       continue;
     }
     if (word == "--help") {
-      report(reporter, "%s", spec.help);
+      report(reporter, "%s", entry.help);
       return 1;
     }
     std::string value;
@@ -138,26 +138,26 @@ int parse(const Reporter& reporter, const CommandSpec& spec, int argc, char** ar
       value = word.substr(equals + 1);
       word.resize(equals);
     }
-    if (listed(spec.flags, word) && equals == std::string::npos) {
+    if (listed(entry.flags, word) && equals == std::string::npos) {
       command->options[word] = "";
-    } else if (listed(spec.value_options, word)) {
+    } else if (listed(entry.value_options, word)) {
       if (equals == std::string::npos) {
         if (i + 1 >= argc) {
-          report_error(reporter, "varnu-site %s: %s needs a value\n", spec.name, word.c_str());
+          report_error(reporter, "varnu-site %s: %s needs a value\n", entry.name, word.c_str());
           return 2;
         }
         value = argv[++i];
       }
       command->options[word] = value;
     } else {
-      report_error(reporter, "varnu-site %s: unknown option %s (see varnu-site %s --help)\n", spec.name, word.c_str(),
-                   spec.name);
+      report_error(reporter, "varnu-site %s: unknown option %s (see varnu-site %s --help)\n", entry.name, word.c_str(),
+                   entry.name);
       return 2;
     }
   }
   const std::size_t count = command->arguments.size();
-  if (count < spec.min_arguments || (spec.max_arguments && count > spec.max_arguments)) {
-    report_error(reporter, "%s", spec.help);
+  if (count < entry.min_arguments || (entry.max_arguments && count > entry.max_arguments)) {
+    report_error(reporter, "%s", entry.help);
     return 2;
   }
   return 0;
@@ -231,18 +231,18 @@ int run_site(int argc, char** argv) {
     report(reporter, "varnu-site %s\n", VARNKIT_VERSION);
     return 0;
   }
-  const CommandSpec* spec = find_command(first);
-  if (!spec) {
+  const SubcommandEntry* entry = find_command(first);
+  if (!entry) {
     report_error(reporter, "varnu-site: unknown command '%s'\n%s", first.c_str(), USAGE);
     return 2;
   }
   SiteCommand command;
-  const int parsed = parse(reporter, *spec, argc, argv, &command);
+  const int parsed = parse(reporter, *entry, argc, argv, &command);
   if (parsed != 0) return parsed == 1 ? 0 : 2;
   platform::end_run_on_interrupt("varnu-site");
   curl_global_init(CURL_GLOBAL_ALL);
   git_libgit2_init();
-  const int status = spec->run(reporter, command);
+  const int status = entry->run(reporter, command);
   git_libgit2_shutdown();
   curl_global_cleanup();
   return status;

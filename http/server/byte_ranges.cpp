@@ -44,25 +44,25 @@ int parse_ranges(const std::string& field, std::uint64_t size, std::vector<ByteR
   while (start <= field.size()) {
     std::size_t comma = field.find(',', start);
     if (comma == std::string::npos) comma = field.size();
-    std::string spec = trimmed(field.substr(start, comma - start));
+    std::string range = trimmed(field.substr(start, comma - start));
     start = comma + 1;
-    if (spec.empty()) continue;
+    if (range.empty()) continue;
     if (++specs > max_ranges) return ranges_unsatisfiable;
-    std::size_t dash = spec.find('-');
+    std::size_t dash = range.find('-');
     if (dash == std::string::npos) return ranges_whole;
     std::uint64_t first = 0;
     std::uint64_t last = 0;
     if (dash == 0) {
       // "-N": the last N bytes.
-      if (!parse_number(spec.substr(1), last)) return ranges_whole;
+      if (!parse_number(range.substr(1), last)) return ranges_whole;
       if (last == 0 || size == 0) continue;
       ranges.push_back({last < size ? size - last : 0, size - 1});
       continue;
     }
-    if (!parse_number(spec.substr(0, dash), first)) return ranges_whole;
-    if (dash + 1 == spec.size()) {
+    if (!parse_number(range.substr(0, dash), first)) return ranges_whole;
+    if (dash + 1 == range.size()) {
       last = size == 0 ? 0 : size - 1;
-    } else if (!parse_number(spec.substr(dash + 1), last) || last < first) {
+    } else if (!parse_number(range.substr(dash + 1), last) || last < first) {
       return ranges_whole;
     }
     if (first >= size) continue;

@@ -6,9 +6,9 @@ using namespace httpserver;
 
 namespace {
 
-std::string many(const char* spec, int count) {
+std::string many(const char* range, int count) {
   std::string field = "bytes=";
-  for (int i = 0; i < count; ++i) field += std::string(i ? "," : "") + spec;
+  for (int i = 0; i < count; ++i) field += std::string(i ? "," : "") + range;
   return field;
 }
 
