@@ -310,28 +310,40 @@ describe('web user interface', () => {
       const { context, page, problems } = await openPage();
       try {
         await page.fill('#address', '192.0.2.10');
+        // action, its result, the window's account of the run, the outcome shown (null: the plain one for the result)
         const runs = [
-          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
-          ['restore', 1, { log: 'gone-restore.log', archive: '' }],
-          ['backup', -1, { log: 'stale.log', archive: '/old.zip' }],
+          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip', result: 'done' },
+            { kind: 'ok', text: 'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
+          ['restore', 1, { log: 'gone-restore.log', archive: '', result: 'failed', warnings: [],
+            summary: 'Failed: 22 configurations: 18 done, 4 refused.' },
+          { kind: 'error', text: 'Failed: 22 configurations: 18 done, 4 refused. The run view shows each step.' }],
+          // A partial result is never "Done", whatever the exit status; the file is named.
+          ['backup', 1, { log: 'b.log', archive: '/b/x.zip', result: 'failed', warnings: ['Backup incomplete: dali2 missing (HTTP 500)'] },
+            { kind: 'error', text: 'Backup incomplete: dali2 missing (HTTP 500) The archive is /b/x.zip The run view shows each step.' }],
+          ['channel', 1, { log: 'c.log', result: 'warnings', warnings: [], summary: 'Finished with warnings: 1 channel: 1 done; 4 rows: 4 skipped.' },
+            { kind: 'warn', text: 'Finished with warnings: 1 channel: 1 done; 4 rows: 4 skipped.' }],
+          // Nothing ran for -1, -3 or -4, so the previous run's log is not offered.
+          ['restore', -3, { log: 'stale.log', result: 'done' }, null],
+          ['firmware', -4, { log: 'stale.log', result: 'done' }, null],
+          ['backup', -1, { log: 'stale.log', archive: '/old.zip', result: 'done' }, null],
         ];
-        for (const [action, result, run] of runs) {
+        for (const [action, result, run, shown] of runs) {
           await page.evaluate((r) => { window.__lastRun = r; }, JSON.stringify(run));
-          await runAction(page, action, result);
+          const outcome = await runAction(page, action, result);
+          if (shown) assert.deepEqual(outcome, shown);
+          else assert.doesNotMatch(outcome.text, /^Done/);
         }
         assert.match(await page.locator('#backup-outcome').textContent(), /^Cancelled or not started/);
         const entries = page.locator('#activity li');
-        assert.equal(await entries.nth(2).locator('.activity-text').textContent(),
-          'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip');
-        // Nothing ran for -1, so the previous run's log is not offered.
-        assert.equal(await entries.nth(0).locator('.activity-log').count(), 0);
+        const last = runs.length - 1;
+        for (let i = 0; i < 3; i += 1) assert.equal(await entries.nth(i).locator('.activity-log').count(), 0);
         await page.reload();
-        assert.equal(await entries.count(), 3);
-        assert.equal(await entries.nth(2).locator('.activity-action').textContent(), 'Back up');
-        await entries.nth(2).locator('.activity-log').click();
-        await entries.nth(1).locator('.activity-log').click();
+        assert.equal(await entries.count(), runs.length);
+        assert.equal(await entries.nth(last).locator('.activity-action').textContent(), 'Back up');
+        await entries.nth(last).locator('.activity-log').click();
+        await entries.nth(last - 1).locator('.activity-log').click();
         assert.deepEqual(await page.evaluate(() => window.__logsShown), [runs[0][2].log, runs[1][2].log]);
-        assert.equal(await entries.nth(1).locator('.activity-log').textContent(), 'Log not found');
+        assert.equal(await entries.nth(last - 1).locator('.activity-log').textContent(), 'Log not found');
         assert.deepEqual(problems, []);
       } finally {
         await context.close();

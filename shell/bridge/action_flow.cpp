@@ -12,21 +12,33 @@ namespace {
 constexpr char kNoticeCaption[] = "File Path";
 constexpr char kMissingArguments[] = "Missing or wrong arguments.";
 constexpr char kNoFolderSelected[] = "No folder selected.";
+// A plan reads the status and the backup: as long as a status query and a local read.
+constexpr int kPlanLimitMs = 60000;
 
 // Asks before a restore or an upgrade writes, beside the gateway's status; `proceed` runs only when the user agreed.
 void Confirm(NativeAction action, const std::string& gateway, const std::string& path,
              const std::function<void(int)>& reply, const std::function<void()>& proceed) {
-  QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
-    const bool restore = action == NativeAction::Restore;
-    const Confirmation confirmation = restore ? restore_confirmation(path, read_backup_origin(path), gateway, status)
-                                              : upgrade_confirmation(path, read_package_info(path), gateway, status);
-    AskBeforeWriting(confirmation, restore, [=](bool agreed) {
+  const auto ask = [=](const Confirmation& confirmation) {
+    AskBeforeWriting(confirmation, action == NativeAction::Restore, [=](bool agreed) {
       if (agreed) {
         proceed();
       } else {
         reply(confirmation.refused ? kResultRefused : kResultDeclined);
       }
     });
+  };
+  QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
+    if (action != NativeAction::Restore) {
+      ask(upgrade_confirmation(path, read_package_info(path), gateway, status));
+      return;
+    }
+    // What the restore would do, refusals first, before anything is written.
+    RunQuietly({"--action", "put_backup", "--plan", "--json", "--ip", gateway, "--backupfilein=" + path}, kPlanLimitMs,
+               [=](const QuietRun& run) {
+                 const RestorePlan plan = run.timed_out ? RestorePlan{{}, "the plan took too long"}
+                                                        : read_restore_plan(run.out);
+                 ask(restore_confirmation(path, read_backup_origin(path), gateway, status, plan));
+               });
   });
 }
 

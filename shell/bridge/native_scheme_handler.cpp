@@ -94,8 +94,7 @@ void NativeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   } else if (name == "native_compareBackups") {
     CompareBackups(item("old"), item("new"), reply_json);
   } else if (name == "native_lastRun") {
-    const RunRecord& run = ConsoleWindow::LastRun();
-    reply_json(compact({{"log", run.log}, {"archive", run.archive}}));
+    reply_json(compact(ConsoleWindow::LastRun()));
   } else if (name == "native_runProgress") {
     reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}}));
   } else if (name == "native_showLog") {

@@ -78,15 +78,6 @@ struct RunLogFile {
 // Names start with the run's time, so the newest sort last.
 std::vector<std::string> logs_to_prune(std::vector<RunLogFile> logs);
 
-// The archive that the backup's console text names in its last
-// "backup\tsaved '…'" line; empty when there is none.
-std::string saved_archive(const std::string& console_text);
-
-// How far a run has got, from its console text so far: "7 of 22" for a backup
-// (configurations fetched) or a restore (configurations pushed), "45%" for a
-// firmware upload (curl's meter); empty when nothing tells yet.
-std::string run_progress(NativeAction action, const std::string& console_text);
-
 // What a run does, for titles and questions: "backup of ADDRESS",
 // "restore onto ADDRESS", "firmware upgrade of ADDRESS", "CSV export from ADDRESS".
 std::string run_name(NativeAction action, const std::string& address);
