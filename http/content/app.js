@@ -357,6 +357,8 @@
         // Only a run that reached the tool has a log of its own; a refused or cancelled action leaves none.
         const ran = [0, 1, 2, -2, -5].includes(outcome.result) ? lastRun() : {};
         Object.assign(outcome, toldByRun(key, outcome, ran));
+        // After an upgrade the card shows the version the gateway now runs.
+        if (key === 'firmware' && ran.result) checkGateway(checked.address);
         setBusy(null);
         showOutcome(key, outcome);
         logActivity(key, checked.address, outcome, typeof ran.log === 'string' ? ran.log : '');

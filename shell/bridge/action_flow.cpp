@@ -15,11 +15,11 @@ constexpr char kNoFolderSelected[] = "No folder selected.";
 // A plan reads the status and the backup: as long as a status query and a local read.
 constexpr int kPlanLimitMs = 60000;
 
-// Asks before a restore or an upgrade writes, beside the gateway's status; `proceed` runs only when the user agreed.
-void Confirm(NativeAction action, const std::string& gateway, const std::string& path,
+// Asks before a restore, an upgrade or a channel setup writes, beside the gateway's status; `proceed` runs only when the user agreed.
+void Confirm(NativeAction action, const std::string& gateway, const std::string& path, const ChannelChoice& choice,
              const std::function<void(int)>& reply, const std::function<void()>& proceed) {
   const auto ask = [=](const Confirmation& confirmation) {
-    AskBeforeWriting(confirmation, action == NativeAction::Restore, [=](bool agreed) {
+    AskBeforeWriting(confirmation, action, [=](bool agreed) {
       if (agreed) {
         proceed();
       } else {
@@ -28,8 +28,12 @@ void Confirm(NativeAction action, const std::string& gateway, const std::string&
     });
   };
   QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
-    if (action != NativeAction::Restore) {
+    if (action == NativeAction::FirmwareUpgrade) {
       ask(upgrade_confirmation(path, read_package_info(path), gateway, status));
+      return;
+    }
+    if (action == NativeAction::SetupChannel) {
+      ask(setup_confirmation(path, csv_rows(path), choice, gateway, status));
       return;
     }
     // What the restore would do, refusals first, before anything is written.
@@ -67,9 +71,9 @@ void RunAction(NativeAction action, const std::optional<QString>& address, const
         arguments << QString::fromStdString(argument);
       ConsoleWindow::Run(ConsoleToolPath(), arguments, action, gateway, reply);
     };
-    // Only a restore and an upgrade write over the gateway's configuration or firmware.
-    if (action == NativeAction::Restore || action == NativeAction::FirmwareUpgrade) {
-      Confirm(action, gateway, path.toStdString(), reply, run);
+    // A restore, an upgrade and a channel setup write over what the gateway holds.
+    if (action != NativeAction::Backup && action != NativeAction::ExportChannel) {
+      Confirm(action, gateway, path.toStdString(), setup, reply, run);
     } else {
       run();
     }

@@ -179,7 +179,33 @@ Confirmation upgrade_confirmation(const std::string& file, const std::optional<F
   const int order = firmware && !firmware->empty() ? compare_versions(package->version_string, *firmware) : 1;
   if (order < 0) text += "\nWarning: this is older than the gateway's firmware " + *firmware + " (a downgrade).";
   if (order == 0) text += "\nWarning: the gateway already runs version " + *firmware + ".";
+  text += "\n\nKeep the gateway powered: it installs the firmware and restarts. The run waits until it answers "
+          "with the new version (at most 10 minutes).";
   return {false, order <= 0, text};
+}
+
+std::optional<std::size_t> csv_rows(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::size_t rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.find_first_not_of(" \t\r") != std::string::npos && line[0] != '#') ++rows;
+  }
+  return rows;
+}
+
+Confirmation setup_confirmation(const std::string& file, const std::optional<std::size_t>& rows,
+                                const ChannelChoice& choice, const std::string& address, const GatewayStatus& gateway) {
+  const std::string channel = std::to_string(choice.channel);
+  const std::string what = choice.kind == "inputs"   ? "input devices"
+                           : choice.kind == "groups" ? "group names"
+                                                     : "DALI gear";
+  std::string text = "Set up channel " + channel + " of the gateway at " + address + " from " + file + "?\n\n" +
+                     gateway_line(gateway) + ".\n\nThis replaces all " + what + " of channel " + channel +
+                     " on the gateway with " + (rows ? counted(*rows, "row") : "the rows") + " of the file.";
+  if (!rows) return {false, true, text + "\n\nWarning: the file could not be read."};
+  if (*rows == 0) return {false, true, text + "\n\nWarning: the file has no rows: the channel would be left empty."};
+  return {false, false, text};
 }
 
 int compare_versions(const std::string& a, const std::string& b) {

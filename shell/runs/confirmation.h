@@ -9,6 +9,7 @@
 
 #include "firmware/firmware.h"
 #include "runs/gateway_status.h"
+#include "runs/tool_command.h"
 
 // The gateway a backup came from, as its first configuration's status.txt says.
 struct BackupOrigin {
@@ -50,6 +51,13 @@ Confirmation restore_confirmation(const std::string& file, const std::optional<B
 
 Confirmation upgrade_confirmation(const std::string& file, const std::optional<FirmwareInfo>& package,
                                   const std::string& address, const GatewayStatus& gateway);
+
+// The data rows of a CSV file (lines that are neither empty nor comments); none when it cannot be read.
+std::optional<std::size_t> csv_rows(const std::string& path);
+
+// A channel setup replaces a whole record of the gateway: which one, from how many rows.
+Confirmation setup_confirmation(const std::string& file, const std::optional<std::size_t>& rows,
+                                const ChannelChoice& choice, const std::string& address, const GatewayStatus& gateway);
 
 // Compares dotted version texts part by part, numerically where both parts are
 // numbers: negative, 0 or positive like strcmp.

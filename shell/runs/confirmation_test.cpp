@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 GatewayStatus gateway(const std::string& model, const std::string& serial, const std::string& firmware) {
@@ -63,6 +65,16 @@ TEST(RestoreConfirmation, WarnsOnAnotherModelOrSerial) {
   EXPECT_NE(unplanned.text.find("what the restore would do is not known"), std::string::npos);
 }
 
+TEST(SetupConfirmation, NamesTheChannelTheKindAndTheRows) {
+  const std::string path = testing::TempDir() + "setup_confirmation.csv";
+  std::ofstream(path) << "#dali-channel-csv-version: 1\n# tag,slot\n1,0,0\n\n1,1,1\r\n";
+  const Confirmation asked = setup_confirmation(path, csv_rows(path), {2, "groups"}, "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+  EXPECT_FALSE(asked.warned);
+  EXPECT_NE(asked.text.find("replaces all group names of channel 2 on the gateway with 2 rows of the file."),
+            std::string::npos);
+  EXPECT_TRUE(setup_confirmation(path, csv_rows(path + ".missing"), {1, "gear"}, "gw", gateway("LUMARO-2", "S1", "1.5.0")).warned);
+}
+
 TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
   const Confirmation refused = upgrade_confirmation("fw.bin", package("LUMARO-3", "1.6.0"), "gw", gateway("LUMARO-2", "S1", "1.5.0"));
   EXPECT_TRUE(refused.refused);
@@ -72,6 +84,7 @@ TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
     const Confirmation asked = upgrade_confirmation("fw.bin", package("LUMARO-2", c.version), "gw", gateway("LUMARO-2", "S1", "1.5.0"));
     EXPECT_FALSE(asked.refused);
     EXPECT_NE(asked.text.find(std::string("Package: LUMARO-2, version ") + c.version + " of 2026-01-02."), std::string::npos);
+    EXPECT_NE(asked.text.find("Keep the gateway powered"), std::string::npos);
     EXPECT_EQ(asked.text.find("Warning") != std::string::npos, c.warning != nullptr) << c.version;
     EXPECT_EQ(asked.warned, c.warning != nullptr) << c.version;
     if (c.warning) {

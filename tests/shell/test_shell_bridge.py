@@ -28,6 +28,10 @@ DIALOG_TITLES = {"native_actionBackup": "^Choose the folder for the backup of ",
                  "native_actionFirmwareUpgrade": "^Choose a firmware package$",
                  "native_actionSetupChannel": "^Choose the CSV file for channel [1-4]$",
                  "native_actionExportChannel": "^Save channel [1-4] of .* as CSV$"}
+# The question asked before an action writes to the gateway: its title and the key that agrees.
+QUESTIONS = {"native_actionRestore": ("^Restore the gateway\\?$", "alt+r"),
+             "native_actionFirmwareUpgrade": ("^Upgrade the gateway\\?$", "alt+u"),
+             "native_actionSetupChannel": ("^Set up the channel\\?$", "alt+s")}
 MISSING = "notice File Path: Missing or wrong arguments."
 NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
@@ -73,16 +77,16 @@ class BridgeTestCase(h.ShellTestCase):
         self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
         dialog = self.display.wait_for_window(DIALOG_TITLES[function])
         self.display.type_into(dialog, path)
-        if function in ("native_actionRestore", "native_actionFirmwareUpgrade") and confirm is not None:
+        if function in QUESTIONS and confirm is not None:
             return self.confirm(function, seen_before, confirm)
         return None
 
     def confirm(self, function, seen_before, go):
         """Answers the question before writing; returns its text."""
         asked = self.shell.wait_for_diagnostic("confirm ", after=seen_before)
-        restore = function == "native_actionRestore"
-        box = self.display.wait_for_window("^Restore the gateway\\?$" if restore else "^Upgrade the gateway\\?$")
-        self.display.type_into(box, "", then=("alt+r" if restore else "alt+u") if go else "Escape")
+        title, key = QUESTIONS[function]
+        box = self.display.wait_for_window(title)
+        self.display.type_into(box, "", then=key if go else "Escape")
         self.shell.wait_for_diagnostic("answer go" if go else "answer cancel", after=seen_before)
         return json.loads(asked[len("confirm "):])[0]
 
@@ -508,6 +512,12 @@ class RealToolTest(BridgeTestCase):
             uploads = gateway.wait_for_log(lambda e: e.protocol == "tftp" and e.method == "WRQ")
             restores = [e for e in gateway.log_lines("http") if "restore" in e.target]
         self.assertEqual(result, 0, text)
+        # It asked first, naming what is replaced on which gateway.
+        asked = json.loads([d for d in self.shell.diagnostics() if d.startswith("confirm ")][-1][len("confirm "):])[0]
+        self.assertIn("Set up channel 2 of the gateway at %s from %s?" % (gateway.address, example), asked)
+        with open(example) as f:
+            rows = len([line for line in f if line.strip() and not line.startswith("#")])
+        self.assertIn("replaces all DALI gear of channel 2 on the gateway with %d rows of the file." % rows, asked)
         self.assertIn("CH=2\nFILE=%s\n" % example, text)
         self.assertTrue(uploads and restores, text)
         # The next CSV dialog starts where this file was.
