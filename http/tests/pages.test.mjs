@@ -564,11 +564,11 @@ describe('web user interface', () => {
       }
     });
 
-    test('fits 600 and 790 pixel wide windows', async () => {
+    test('fits 600 and 790 pixel wide windows and uses a maximised one', async () => {
       const shots = path.join(buildDir, 'http-screenshots');
       mkdirSync(shots, { recursive: true });
       for (const varnkit of [true, false]) {
-        for (const width of [600, 790]) {
+        for (const width of [600, 790, 1600]) {
           const { context, page } = await openPage({ varnkit, width, height: 800 });
           try {
             // The longest label a host name may have, unbroken.
@@ -577,7 +577,7 @@ describe('web user interface', () => {
             if (varnkit) {
               await runAction(page, 'firmware', 1);
               // A backup outcome names an archive path with no place to break.
-              await page.evaluate(() => { window.__lastRun = JSON.stringify({ log: 'a.log', archive: `/home/${'x'.repeat(90)}.zip` }); });
+              await page.evaluate(() => { window.__lastRun = JSON.stringify({ log: 'a.log', archive: `/home/${'x'.repeat(90)}.zip`, result: 'done' }); });
               await runAction(page, 'backup', 0);
             }
             const overflow = await page.evaluate(() => {
@@ -588,6 +588,9 @@ describe('web user interface', () => {
             });
             assert.ok(overflow.scroll <= overflow.client, `${width}: ${JSON.stringify(overflow)}`);
             assert.deepEqual(overflow.wide, [], `${width}`);
+            // A wide window gets a wide page, not a narrow column in its middle.
+            const used = (await page.locator('.page').boundingBox()).width;
+            assert.ok(used >= Math.min(width, 1280) - 1, `${width}: the page is ${used} wide`);
             for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
               const box = await page.locator(`button[data-action="${action}"]`).boundingBox();
               assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);
