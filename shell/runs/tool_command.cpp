@@ -49,7 +49,10 @@ PathDialog path_dialog(NativeAction action, const std::string& address, const Ch
     case NativeAction::SetupChannel:
       return {"Choose the CSV file for channel " + std::to_string(choice.channel), {"CSV files (*.csv)", all}, "csv"};
     case NativeAction::ExportChannel:
-      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV", {"CSV files (*.csv)", all},
+      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV",
+              {"CSV files (*.csv)", all},
+              "csv",
+              "channel-" + std::to_string(choice.channel) + "-" + choice.kind + ".csv",
               "csv"};
   }
   return {};

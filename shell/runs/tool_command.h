@@ -44,11 +44,14 @@ bool needs_channel(NativeAction action);
 // path are single arguments whatever they hold: the tool is started without a
 // command interpreter, so no text from a page can become a command of its own.
 // The file dialog of an action: its title, its filters (the first applies, "All
-// files" is the second), and the kind of file under which its last folder is kept.
+// files" is the second), the kind of file under which its last folder is kept,
+// and for a file to save the name it suggests and the suffix a typed name gets.
 struct PathDialog {
   std::string title;
   std::vector<std::string> filters;
   std::string kind;
+  std::string suggested_name = {};
+  std::string default_suffix = {};
 };
 PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice = {});
 

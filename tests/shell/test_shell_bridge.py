@@ -399,7 +399,8 @@ class BackupReaderTest(BridgeTestCase):
         target = os.path.join(self.tree.work, "channel 2 'groups'.csv")
         seen = len(self.shell.diagnostics())
         call = self.call("native_actionExportChannel('127.0.0.1:9', 2, 'groups')")
-        self.choose("native_actionExportChannel", target, seen)
+        # A name typed without its suffix gets ".csv".
+        self.choose("native_actionExportChannel", target[:-len(".csv")], seen)
         self.assertEqual(call.result(30), 0)
         self.assertEqual(self.tree.tool_calls(), [["--action", "export_channel", "--ip", "127.0.0.1:9", "--channel=2",
                                                    "--channelgroupscsvfile=" + json.dumps(target)]])
