@@ -260,6 +260,10 @@ void ConsoleWindow::Finish(int result, const QString& last_line) {
   QJsonObject record = account_.Record();
   record.insert("log", logged);
   last_run() = record;
+  // Where the log went is said where the run is seen.
+  const QString log_line = logged.isEmpty() ? "The log could not be written to " + LogFolder()
+                                            : "Log: " + LogFolder() + logged;
+  summary_->setText(summary_->text() + "\n" + log_line);
   diagnostic("run view " + QString::fromUtf8(QJsonDocument(QJsonObject{{"rows", account_.Rows()},
                                                                          {"summary", summary_->text()}})
                                                   .toJson(QJsonDocument::Compact)));

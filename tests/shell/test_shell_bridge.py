@@ -102,7 +102,8 @@ class BridgeTestCase(h.ShellTestCase):
     def run_view(self, seen_before):
         """The rows and summary line of the run view of the run that ended."""
         view = json.loads(self.shell.wait_for_diagnostic("run view ", after=seen_before)[len("run view "):])
-        return {"rows": [r["mark"] + "  " + r["text"] for r in view["rows"]], "summary": view["summary"]}
+        summary, log = view["summary"].rsplit("\n", 1)
+        return {"rows": [r["mark"] + "  " + r["text"] for r in view["rows"]], "summary": summary, "log": log}
 
     def firmware_package(self, model, version):
         """A firmware package made by the developer utility fwmaker."""
@@ -195,7 +196,12 @@ class ToolRunTest(BridgeTestCase):
                 self.assertEqual(text, "tool started\nprogress 100%\ngreen completion\na line on stderr\n\n"
                                        "varnu-cli ended with exit status 7.")
                 # The run view is the tool's events: the stand-in's one step and its summary.
-                self.assertEqual(self.run_view(seen), {"rows": ["✗  fake: exit 7"], "summary": "Failed: 1 step: 1 failed."})
+                view = self.run_view(seen)
+                self.assertEqual(view["rows"], ["✗  fake: exit 7"])
+                self.assertEqual(view["summary"], "Failed: 1 step: 1 failed.")
+                # The run view names the log with its folder.
+                run = json.loads(self.page.evaluate("native_lastRun()"))
+                self.assertEqual(view["log"], "Log: " + os.path.join(self.tree.state_home, "varnkit", "logs", run["log"]))
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
         # Every console window stays open until the user closes it, titled after its run.
         titles = sorted(self.display.window_name(w) for w in self.display.windows("^varnu-cli: "))
