@@ -11,7 +11,6 @@ namespace {
 
 constexpr char kNoticeCaption[] = "File Path";
 constexpr char kMissingArguments[] = "Missing or wrong arguments.";
-constexpr char kNoFolderSelected[] = "No folder selected.";
 // A plan reads the status and the backup: as long as a status query and a local read.
 constexpr int kPlanLimitMs = 60000;
 
@@ -61,8 +60,9 @@ void RunAction(NativeAction action, const std::optional<QString>& address, const
   const std::string gateway = address->toStdString();
   const ChannelChoice setup = choice.value_or(ChannelChoice{});
   PickPath(path_pick(action), path_dialog(action, gateway, setup), [=](const QString& path) {
+    // A cancelled dialog needs no box: the page tells that nothing ran.
     if (path.isEmpty()) {
-      ShowNotice(kNoticeCaption, kNoFolderSelected, [reply] { reply(kResultNotRun); });
+      reply(kResultNotRun);
       return;
     }
     const auto run = [=] {
