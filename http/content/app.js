@@ -309,10 +309,14 @@
         return Promise.resolve(failedToStart(e));
       }
     }
+    // The dialog and the question come first: "Running" only once the tool runs.
+    const running = () => (typeof window.native_runRunning === 'function' ? window.native_runRunning() === true : true);
     const timer = setInterval(() => {
       const progress = typeof window.native_runProgress === 'function' ? window.native_runProgress() : '';
       if (typeof progress === 'string' && progress !== '') {
-        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the details in the console window.` });
+        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the steps in the run view.` });
+      } else if (running()) {
+        showOutcome(key, { kind: 'busy', text: 'Running. Follow the steps in the run view.' });
       }
     }, 400);
     return Promise.resolve()
@@ -350,7 +354,8 @@
         logActivity(key, checked.address, outcome);
         return;
       }
-      showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
+      showOutcome(key, { kind: 'busy', text: typeof window.native_runRunning === 'function'
+        ? 'Waiting for your choice in the window’s dialog.' : 'Running. Follow the steps in the run view.' });
       // The native call blocks the page until the tool has ended: let the busy state paint first.
       requestAnimationFrame(() => setTimeout(async () => {
         const outcome = await call(key, checked.address);

@@ -433,10 +433,16 @@ describe('web user interface', () => {
         await page.evaluate(() => { window.__hold = true; });
         await page.click('button[data-action="restore"]');
         await page.waitForFunction(() => typeof window.__release === 'function');
+        // While the dialog is open nothing runs yet.
+        await page.evaluate(() => new Promise((done) => setTimeout(done, 900)));
+        assert.match(await page.locator('#restore-outcome').textContent(), /^Waiting for your choice/);
+        await page.evaluate(() => { window.__running = true; });
+        await page.waitForFunction(() => document.getElementById('restore-outcome').textContent ===
+          'Running. Follow the steps in the run view.');
         for (const progress of ['3 of 22', '21 of 22']) {
           await page.evaluate((p) => { window.__progressText = p; }, progress);
           await page.waitForFunction((p) => document.getElementById('restore-outcome').textContent ===
-            `Running: ${p}. Follow the details in the console window.`, progress);
+            `Running: ${p}. Follow the steps in the run view.`, progress);
         }
         assert.ok(await page.locator('button[data-action="backup"]').isDisabled());
         await page.evaluate(() => window.__release());
@@ -457,7 +463,7 @@ describe('web user interface', () => {
         const [call] = await calls(page);
         assert.deepEqual(call.during.disabled, [true, true, true, true, true]);
         assert.deepEqual(call.during.busyRows, ['action-restore']);
-        assert.match(call.during.outcome, /^Running/);
+        assert.match(call.during.outcome, /^Waiting for your choice/);
         assert.equal(call.during.addressReadOnly, true);
 
         for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {

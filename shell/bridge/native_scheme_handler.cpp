@@ -96,7 +96,7 @@ void NativeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   } else if (name == "native_lastRun") {
     reply_json(compact(ConsoleWindow::LastRun()));
   } else if (name == "native_runProgress") {
-    reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}}));
+    reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}, {"running", ConsoleWindow::AnyRunning()}}));
   } else if (name == "native_showLog") {
     reply(ShowLog(item("name")) ? 0 : kResultNotRun);
   } else if (const std::optional<NativeAction> action = native_action_by_name(name.toStdString())) {

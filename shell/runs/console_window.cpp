@@ -92,6 +92,11 @@ QString ConsoleWindow::CurrentProgress() {
   return {};
 }
 
+bool ConsoleWindow::AnyRunning() {
+  return std::any_of(all_windows().cbegin(), all_windows().cend(),
+                     [](const QPointer<ConsoleWindow>& window) { return window && window->Running(); });
+}
+
 ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
     : rows_(new QListWidget(this)),
       summary_(new QLabel(this)),

@@ -48,6 +48,9 @@ class ConsoleWindow : public QWidget {
   // How far the run started last has got while it runs, from its events; empty otherwise.
   static QString CurrentProgress();
 
+  // True while a tool runs in any run view.
+  static bool AnyRunning();
+
   ~ConsoleWindow() override;
 
  protected:
