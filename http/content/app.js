@@ -166,6 +166,22 @@
     }
   }
 
+  // The outcome the run's own summary tells (its events, through the window): a
+  // warning or a failure is never shown as "Done"; the file it wrote is named.
+  function toldByRun(key, outcome, ran) {
+    if (!['done', 'warnings', 'failed'].includes(ran.result)) return {};
+    const archive = typeof ran.archive === 'string' && ran.archive !== '' ? ran.archive : '';
+    const warnings = Array.isArray(ran.warnings) ? ran.warnings.filter((w) => typeof w === 'string') : [];
+    if (ran.result === 'done' && outcome.result === 0) {
+      return { kind: 'ok', text: key === 'backup' && archive ? `Done: the backup archive is ${archive}` : ACTIONS[key].done };
+    }
+    const said = warnings.length > 0 ? warnings.join(' ') : String(ran.summary || '');
+    const file = archive ? ` The archive is ${archive}` : '';
+    return ran.result === 'warnings'
+      ? { kind: 'warn', text: `${said}${file}` }
+      : { kind: 'error', text: `${said}${file} The run view shows each step.` };
+  }
+
   function showAddressError(message) {
     addressError.textContent = message;
     addressError.hidden = false;
@@ -293,10 +309,14 @@
         return Promise.resolve(failedToStart(e));
       }
     }
+    // The dialog and the question come first: "Running" only once the tool runs.
+    const running = () => (typeof window.native_runRunning === 'function' ? window.native_runRunning() === true : true);
     const timer = setInterval(() => {
       const progress = typeof window.native_runProgress === 'function' ? window.native_runProgress() : '';
       if (typeof progress === 'string' && progress !== '') {
-        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the details in the console window.` });
+        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the steps in the run view.` });
+      } else if (running()) {
+        showOutcome(key, { kind: 'busy', text: 'Running. Follow the steps in the run view.' });
       }
     }, 400);
     return Promise.resolve()
@@ -334,14 +354,16 @@
         logActivity(key, checked.address, outcome);
         return;
       }
-      showOutcome(key, { kind: 'busy', text: 'Running. Follow the progress in the console window.' });
+      showOutcome(key, { kind: 'busy', text: typeof window.native_runRunning === 'function'
+        ? 'Waiting for your choice in the window’s dialog.' : 'Running. Follow the steps in the run view.' });
       // The native call blocks the page until the tool has ended: let the busy state paint first.
       requestAnimationFrame(() => setTimeout(async () => {
         const outcome = await call(key, checked.address);
-        const ran = outcome.result !== undefined && outcome.result !== -1 ? lastRun() : {};
-        if (key === 'backup' && outcome.result === 0 && typeof ran.archive === 'string' && ran.archive !== '') {
-          outcome.text = `Done: the backup archive is ${ran.archive}`;
-        }
+        // Only a run that reached the tool has a log of its own; a refused or cancelled action leaves none.
+        const ran = [0, 1, 2, -2, -5].includes(outcome.result) ? lastRun() : {};
+        Object.assign(outcome, toldByRun(key, outcome, ran));
+        // After an upgrade the card shows the version the gateway now runs.
+        if (key === 'firmware' && ran.result) checkGateway(checked.address);
         setBusy(null);
         showOutcome(key, outcome);
         logActivity(key, checked.address, outcome, typeof ran.log === 'string' ? ran.log : '');

@@ -79,6 +79,8 @@ export async function installDoubles(context, version = '1.4.0') {
     window.__hold = false;
     window.__progressText = '';
     window.native_runProgress = () => window.__progressText;
+    window.__running = false;
+    window.native_runRunning = () => window.__running;
     window.native_runAction = (name, ...args) => new Promise((resolve, reject) => {
       const go = () => {
         try {

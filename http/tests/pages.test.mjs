@@ -310,28 +310,40 @@ describe('web user interface', () => {
       const { context, page, problems } = await openPage();
       try {
         await page.fill('#address', '192.0.2.10');
+        // action, its result, the window's account of the run, the outcome shown (null: the plain one for the result)
         const runs = [
-          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
-          ['restore', 1, { log: 'gone-restore.log', archive: '' }],
-          ['backup', -1, { log: 'stale.log', archive: '/old.zip' }],
+          ['backup', 0, { log: '20260102-030405-backup-192.0.2.10.log', archive: '/home/ann/backup_192.0.2.10_LUMARO_x.zip', result: 'done' },
+            { kind: 'ok', text: 'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip' }],
+          ['restore', 1, { log: 'gone-restore.log', archive: '', result: 'failed', warnings: [],
+            summary: 'Failed: 22 configurations: 18 done, 4 refused.' },
+          { kind: 'error', text: 'Failed: 22 configurations: 18 done, 4 refused. The run view shows each step.' }],
+          // A partial result is never "Done", whatever the exit status; the file is named.
+          ['backup', 1, { log: 'b.log', archive: '/b/x.zip', result: 'failed', warnings: ['Backup incomplete: dali2 missing (HTTP 500)'] },
+            { kind: 'error', text: 'Backup incomplete: dali2 missing (HTTP 500) The archive is /b/x.zip The run view shows each step.' }],
+          ['channel', 1, { log: 'c.log', result: 'warnings', warnings: [], summary: 'Finished with warnings: 1 channel: 1 done; 4 rows: 4 skipped.' },
+            { kind: 'warn', text: 'Finished with warnings: 1 channel: 1 done; 4 rows: 4 skipped.' }],
+          // Nothing ran for -1, -3 or -4, so the previous run's log is not offered.
+          ['restore', -3, { log: 'stale.log', result: 'done' }, null],
+          ['firmware', -4, { log: 'stale.log', result: 'done' }, null],
+          ['backup', -1, { log: 'stale.log', archive: '/old.zip', result: 'done' }, null],
         ];
-        for (const [action, result, run] of runs) {
+        for (const [action, result, run, shown] of runs) {
           await page.evaluate((r) => { window.__lastRun = r; }, JSON.stringify(run));
-          await runAction(page, action, result);
+          const outcome = await runAction(page, action, result);
+          if (shown) assert.deepEqual(outcome, shown);
+          else assert.doesNotMatch(outcome.text, /^Done/);
         }
         assert.match(await page.locator('#backup-outcome').textContent(), /^Cancelled or not started/);
         const entries = page.locator('#activity li');
-        assert.equal(await entries.nth(2).locator('.activity-text').textContent(),
-          'Done: the backup archive is /home/ann/backup_192.0.2.10_LUMARO_x.zip');
-        // Nothing ran for -1, so the previous run's log is not offered.
-        assert.equal(await entries.nth(0).locator('.activity-log').count(), 0);
+        const last = runs.length - 1;
+        for (let i = 0; i < 3; i += 1) assert.equal(await entries.nth(i).locator('.activity-log').count(), 0);
         await page.reload();
-        assert.equal(await entries.count(), 3);
-        assert.equal(await entries.nth(2).locator('.activity-action').textContent(), 'Back up');
-        await entries.nth(2).locator('.activity-log').click();
-        await entries.nth(1).locator('.activity-log').click();
+        assert.equal(await entries.count(), runs.length);
+        assert.equal(await entries.nth(last).locator('.activity-action').textContent(), 'Back up');
+        await entries.nth(last).locator('.activity-log').click();
+        await entries.nth(last - 1).locator('.activity-log').click();
         assert.deepEqual(await page.evaluate(() => window.__logsShown), [runs[0][2].log, runs[1][2].log]);
-        assert.equal(await entries.nth(1).locator('.activity-log').textContent(), 'Log not found');
+        assert.equal(await entries.nth(last - 1).locator('.activity-log').textContent(), 'Log not found');
         assert.deepEqual(problems, []);
       } finally {
         await context.close();
@@ -421,10 +433,16 @@ describe('web user interface', () => {
         await page.evaluate(() => { window.__hold = true; });
         await page.click('button[data-action="restore"]');
         await page.waitForFunction(() => typeof window.__release === 'function');
+        // While the dialog is open nothing runs yet.
+        await page.evaluate(() => new Promise((done) => setTimeout(done, 900)));
+        assert.match(await page.locator('#restore-outcome').textContent(), /^Waiting for your choice/);
+        await page.evaluate(() => { window.__running = true; });
+        await page.waitForFunction(() => document.getElementById('restore-outcome').textContent ===
+          'Running. Follow the steps in the run view.');
         for (const progress of ['3 of 22', '21 of 22']) {
           await page.evaluate((p) => { window.__progressText = p; }, progress);
           await page.waitForFunction((p) => document.getElementById('restore-outcome').textContent ===
-            `Running: ${p}. Follow the details in the console window.`, progress);
+            `Running: ${p}. Follow the steps in the run view.`, progress);
         }
         assert.ok(await page.locator('button[data-action="backup"]').isDisabled());
         await page.evaluate(() => window.__release());
@@ -445,7 +463,7 @@ describe('web user interface', () => {
         const [call] = await calls(page);
         assert.deepEqual(call.during.disabled, [true, true, true, true, true]);
         assert.deepEqual(call.during.busyRows, ['action-restore']);
-        assert.match(call.during.outcome, /^Running/);
+        assert.match(call.during.outcome, /^Waiting for your choice/);
         assert.equal(call.during.addressReadOnly, true);
 
         for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
@@ -552,11 +570,11 @@ describe('web user interface', () => {
       }
     });
 
-    test('fits 600 and 790 pixel wide windows', async () => {
+    test('fits 600 and 790 pixel wide windows and uses a maximised one', async () => {
       const shots = path.join(buildDir, 'http-screenshots');
       mkdirSync(shots, { recursive: true });
       for (const varnkit of [true, false]) {
-        for (const width of [600, 790]) {
+        for (const width of [600, 790, 1600]) {
           const { context, page } = await openPage({ varnkit, width, height: 800 });
           try {
             // The longest label a host name may have, unbroken.
@@ -565,7 +583,7 @@ describe('web user interface', () => {
             if (varnkit) {
               await runAction(page, 'firmware', 1);
               // A backup outcome names an archive path with no place to break.
-              await page.evaluate(() => { window.__lastRun = JSON.stringify({ log: 'a.log', archive: `/home/${'x'.repeat(90)}.zip` }); });
+              await page.evaluate(() => { window.__lastRun = JSON.stringify({ log: 'a.log', archive: `/home/${'x'.repeat(90)}.zip`, result: 'done' }); });
               await runAction(page, 'backup', 0);
             }
             const overflow = await page.evaluate(() => {
@@ -576,6 +594,9 @@ describe('web user interface', () => {
             });
             assert.ok(overflow.scroll <= overflow.client, `${width}: ${JSON.stringify(overflow)}`);
             assert.deepEqual(overflow.wide, [], `${width}`);
+            // A wide window gets a wide page, not a narrow column in its middle.
+            const used = (await page.locator('.page').boundingBox()).width;
+            assert.ok(used >= Math.min(width, 1280) - 1, `${width}: the page is ${used} wide`);
             for (const action of ['backup', 'restore', 'firmware', 'channel', 'export']) {
               const box = await page.locator(`button[data-action="${action}"]`).boundingBox();
               assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);

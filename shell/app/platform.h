@@ -30,6 +30,18 @@ void detach_child();
 
 bool running_as_root();
 
+// A pipe for a child's account of its run: both ends close on exec; the read end
+// does not block. False when it cannot be made.
+bool make_events_pipe(int& read_fd, int& write_fd);
+
+// Run in a started child: `fd` stays open in the program it executes.
+void keep_open_in_child(int fd);
+
+// What can be read from `fd` now; `ended` becomes true at its end or on an error.
+std::string read_available(int fd, bool& ended);
+
+void close_descriptor(int fd);
+
 // A descriptor that becomes readable once SIGINT, SIGTERM or SIGHUP arrived
 // (the handlers are installed by the first call); -1 when it cannot be made.
 int termination_signal_fd();

@@ -83,6 +83,37 @@ void detach_child() {
 
 bool running_as_root() { return geteuid() == 0; }
 
+bool make_events_pipe(int& read_fd, int& write_fd) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+  read_fd = ends[0];
+  write_fd = ends[1];
+  return true;
+}
+
+void keep_open_in_child(int fd) { fcntl(fd, F_SETFD, 0); }
+
+std::string read_available(int fd, bool& ended) {
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      data.append(buffer, static_cast<std::size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ended = got == 0 || errno != EAGAIN;
+      return data;
+    }
+  }
+}
+
+void close_descriptor(int fd) {
+  if (fd >= 0) close(fd);
+}
+
 int termination_signal_fd() {
   if (signal_pipe[0] >= 0) return signal_pipe[0];
   if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;

@@ -11,22 +11,37 @@ namespace {
 
 constexpr char kNoticeCaption[] = "File Path";
 constexpr char kMissingArguments[] = "Missing or wrong arguments.";
-constexpr char kNoFolderSelected[] = "No folder selected.";
+// A plan reads the status and the backup: as long as a status query and a local read.
+constexpr int kPlanLimitMs = 60000;
 
-// Asks before a restore or an upgrade writes, beside the gateway's status; `proceed` runs only when the user agreed.
-void Confirm(NativeAction action, const std::string& gateway, const std::string& path,
+// Asks before a restore, an upgrade or a channel setup writes, beside the gateway's status; `proceed` runs only when the user agreed.
+void Confirm(NativeAction action, const std::string& gateway, const std::string& path, const ChannelChoice& choice,
              const std::function<void(int)>& reply, const std::function<void()>& proceed) {
-  QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
-    const bool restore = action == NativeAction::Restore;
-    const Confirmation confirmation = restore ? restore_confirmation(path, read_backup_origin(path), gateway, status)
-                                              : upgrade_confirmation(path, read_package_info(path), gateway, status);
-    AskBeforeWriting(confirmation, restore, [=](bool agreed) {
+  const auto ask = [=](const Confirmation& confirmation) {
+    AskBeforeWriting(confirmation, action, [=](bool agreed) {
       if (agreed) {
         proceed();
       } else {
         reply(confirmation.refused ? kResultRefused : kResultDeclined);
       }
     });
+  };
+  QueryGatewayStatus(gateway, [=](const GatewayStatus& status) {
+    if (action == NativeAction::FirmwareUpgrade) {
+      ask(upgrade_confirmation(path, read_package_info(path), gateway, status));
+      return;
+    }
+    if (action == NativeAction::SetupChannel) {
+      ask(setup_confirmation(path, csv_rows(path), choice, gateway, status));
+      return;
+    }
+    // What the restore would do, refusals first, before anything is written.
+    RunQuietly({"--action", "put_backup", "--plan", "--json", "--ip", gateway, "--backupfilein=" + path}, kPlanLimitMs,
+               [=](const QuietRun& run) {
+                 const RestorePlan plan = run.timed_out ? RestorePlan{{}, "the plan took too long"}
+                                                        : read_restore_plan(run.out);
+                 ask(restore_confirmation(path, read_backup_origin(path), gateway, status, plan));
+               });
   });
 }
 
@@ -45,8 +60,9 @@ void RunAction(NativeAction action, const std::optional<QString>& address, const
   const std::string gateway = address->toStdString();
   const ChannelChoice setup = choice.value_or(ChannelChoice{});
   PickPath(path_pick(action), path_dialog(action, gateway, setup), [=](const QString& path) {
+    // A cancelled dialog needs no box: the page tells that nothing ran.
     if (path.isEmpty()) {
-      ShowNotice(kNoticeCaption, kNoFolderSelected, [reply] { reply(kResultNotRun); });
+      reply(kResultNotRun);
       return;
     }
     const auto run = [=] {
@@ -55,9 +71,9 @@ void RunAction(NativeAction action, const std::optional<QString>& address, const
         arguments << QString::fromStdString(argument);
       ConsoleWindow::Run(ConsoleToolPath(), arguments, action, gateway, reply);
     };
-    // Only a restore and an upgrade write over the gateway's configuration or firmware.
-    if (action == NativeAction::Restore || action == NativeAction::FirmwareUpgrade) {
-      Confirm(action, gateway, path.toStdString(), reply, run);
+    // A restore, an upgrade and a channel setup write over what the gateway holds.
+    if (action != NativeAction::Backup && action != NativeAction::ExportChannel) {
+      Confirm(action, gateway, path.toStdString(), setup, reply, run);
     } else {
       run();
     }

@@ -135,6 +135,13 @@
       return '';
     }
   };
+  window.native_runRunning = function () {
+    try {
+      return parseJson(ask('native_runProgress')).running === true;
+    } catch (e) {
+      return false;
+    }
+  };
   window.native_lastRun = function () { return ask('native_lastRun') || '{}'; };
   window.native_showLog = function (name) {
     const result = parse(ask('native_showLog?name=' + encode(typeof name === 'string' ? name : '')), 10);

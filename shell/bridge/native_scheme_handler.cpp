@@ -94,10 +94,9 @@ void NativeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   } else if (name == "native_compareBackups") {
     CompareBackups(item("old"), item("new"), reply_json);
   } else if (name == "native_lastRun") {
-    const RunRecord& run = ConsoleWindow::LastRun();
-    reply_json(compact({{"log", run.log}, {"archive", run.archive}}));
+    reply_json(compact(ConsoleWindow::LastRun()));
   } else if (name == "native_runProgress") {
-    reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}}));
+    reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}, {"running", ConsoleWindow::AnyRunning()}}));
   } else if (name == "native_showLog") {
     reply(ShowLog(item("name")) ? 0 : kResultNotRun);
   } else if (const std::optional<NativeAction> action = native_action_by_name(name.toStdString())) {

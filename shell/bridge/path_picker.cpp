@@ -37,6 +37,8 @@ void PickPath(PathPick pick, const PathDialog& look, const std::function<void(co
                                                    : QFileDialog::ExistingFile);
   if (pick == PathPick::Folder) dialog->setOption(QFileDialog::ShowDirsOnly);
   if (pick == PathPick::SaveFile) dialog->setAcceptMode(QFileDialog::AcceptSave);
+  if (!look.default_suffix.empty()) dialog->setDefaultSuffix(QString::fromStdString(look.default_suffix));
+  if (!look.suggested_name.empty()) dialog->selectFile(QString::fromStdString(look.suggested_name));
   if (!look.filters.empty()) dialog->setNameFilters(to_qt(look.filters));
   QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done, kind, pick](int result) {
     const QStringList chosen = dialog->selectedFiles();

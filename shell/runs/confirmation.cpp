@@ -1,7 +1,12 @@
 #include "runs/confirmation.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -42,7 +47,61 @@ std::string gateway_line(const GatewayStatus& gateway) {
          known(status_field(gateway, "firmware_version"));
 }
 
+std::string counted(std::size_t count, const std::string& one) {
+  return std::to_string(count) + " " + one + (count == 1 ? "" : "s");
+}
+
+// The plan's refusals, those of records too new for the gateway's firmware told together per kind.
+std::string refusals(const RestorePlan& plan, const std::optional<BackupOrigin>& origin) {
+  std::map<std::pair<std::string, unsigned>, std::size_t> too_new;
+  std::string others;
+  std::size_t refused = 0;
+  for (const PlannedConfiguration& configuration : plan.configurations) {
+    if (configuration.outcome != "refused") continue;
+    ++refused;
+    unsigned from = 0, to = 0;
+    if (std::sscanf(configuration.reason.c_str(), "record version %u cannot go down to version %u", &from, &to) == 2) {
+      ++too_new[{configuration.name.rfind("cd", 0) == 0 ? "input-device record" : "channel record", to}];
+    } else {
+      others += "- " + configuration.name + ": " + configuration.reason + "\n";
+    }
+  }
+  if (refused == 0) return {};
+  std::string text = counted(refused, "configuration") + " of " + std::to_string(plan.configurations.size()) +
+                     " would be refused:\n";
+  const std::string upgrade = origin && origin->firmware_version && !origin->firmware_version->empty()
+                                  ? "upgrade the gateway to " + *origin->firmware_version + " first"
+                                  : "upgrade the gateway's firmware first";
+  for (const auto& [kind, count] : too_new)
+    text += "- " + counted(count, kind.first) + " cannot go down to version " + std::to_string(kind.second) + ": " +
+            upgrade + "\n";
+  return text + others + "\n";
+}
+
+std::string plan_counts(const RestorePlan& plan) {
+  if (!plan.problem.empty()) return "\nWarning: what the restore would do is not known (" + plan.problem + ").";
+  std::map<std::string, std::size_t> counts;
+  for (const PlannedConfiguration& configuration : plan.configurations) ++counts[configuration.outcome];
+  if (plan.configurations.empty()) return {};
+  return "\nPlan: " + std::to_string(counts["unchanged"]) + " uploaded unchanged, " +
+         std::to_string(counts["convert"]) + " converted, " + std::to_string(counts["refused"]) + " refused.";
+}
+
 }  // namespace
+
+RestorePlan read_restore_plan(const std::string& document) {
+  const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(document));
+  if (!json.isObject() || !json.object().value("configurations").isArray())
+    return {{}, "the console tool gave no plan"};
+  RestorePlan plan;
+  for (const QJsonValue& value : json.object().value("configurations").toArray()) {
+    const QJsonObject item = value.toObject();
+    plan.configurations.push_back({item.value("name").toString().toStdString(),
+                                   item.value("outcome").toString().toStdString(),
+                                   item.value("reason").toString().toStdString()});
+  }
+  return plan;
+}
 
 std::optional<BackupOrigin> read_backup_origin(const std::string& path) {
   FetchedConfiguration configuration;
@@ -86,9 +145,12 @@ std::optional<FirmwareInfo> read_package_info(const std::string& path) {
 }
 
 Confirmation restore_confirmation(const std::string& file, const std::optional<BackupOrigin>& origin,
-                                  const std::string& address, const GatewayStatus& gateway) {
-  std::string text = "Restore " + file + " onto the gateway at " + address + "?\n\n" + gateway_line(gateway) + ".\n";
-  if (!origin) return {false, true, text + "\nWarning: the backup's status.txt could not be read.\n"};
+                                  const std::string& address, const GatewayStatus& gateway,
+                                  const RestorePlan& plan) {
+  const std::string refused = refusals(plan, origin);
+  std::string text = refused + "Restore " + file + " onto the gateway at " + address + "?\n\n" +
+                     gateway_line(gateway) + ".\n";
+  if (!origin) return {false, true, text + "\nWarning: the backup's status.txt could not be read.\n" + plan_counts(plan)};
   text += "Backup: from " + known(origin->model_name) + ", serial number " + known(origin->serial_number) +
           ", firmware " + known(origin->firmware_version) + ".\n";
   const bool other_model = differs(origin->model_name, status_field(gateway, "model_name"));
@@ -96,7 +158,7 @@ Confirmation restore_confirmation(const std::string& file, const std::optional<B
   if (other_model) text += "\nWarning: this backup comes from another model (" + *origin->model_name + ").";
   if (other_serial)
     text += "\nWarning: this backup comes from another gateway (serial number " + *origin->serial_number + ").";
-  return {false, other_model || other_serial, text};
+  return {false, other_model || other_serial || !refused.empty() || !plan.problem.empty(), text + plan_counts(plan)};
 }
 
 Confirmation upgrade_confirmation(const std::string& file, const std::optional<FirmwareInfo>& package,
@@ -117,7 +179,33 @@ Confirmation upgrade_confirmation(const std::string& file, const std::optional<F
   const int order = firmware && !firmware->empty() ? compare_versions(package->version_string, *firmware) : 1;
   if (order < 0) text += "\nWarning: this is older than the gateway's firmware " + *firmware + " (a downgrade).";
   if (order == 0) text += "\nWarning: the gateway already runs version " + *firmware + ".";
+  text += "\n\nKeep the gateway powered: it installs the firmware and restarts. The run waits until it answers "
+          "with the new version (at most 10 minutes).";
   return {false, order <= 0, text};
+}
+
+std::optional<std::size_t> csv_rows(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::size_t rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.find_first_not_of(" \t\r") != std::string::npos && line[0] != '#') ++rows;
+  }
+  return rows;
+}
+
+Confirmation setup_confirmation(const std::string& file, const std::optional<std::size_t>& rows,
+                                const ChannelChoice& choice, const std::string& address, const GatewayStatus& gateway) {
+  const std::string channel = std::to_string(choice.channel);
+  const std::string what = choice.kind == "inputs"   ? "input devices"
+                           : choice.kind == "groups" ? "group names"
+                                                     : "DALI gear";
+  std::string text = "Set up channel " + channel + " of the gateway at " + address + " from " + file + "?\n\n" +
+                     gateway_line(gateway) + ".\n\nThis replaces all " + what + " of channel " + channel +
+                     " on the gateway with " + (rows ? counted(*rows, "row") : "the rows") + " of the file.";
+  if (!rows) return {false, true, text + "\n\nWarning: the file could not be read."};
+  if (*rows == 0) return {false, true, text + "\n\nWarning: the file has no rows: the channel would be left empty."};
+  return {false, false, text};
 }
 
 int compare_versions(const std::string& a, const std::string& b) {

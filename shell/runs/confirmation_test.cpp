@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 GatewayStatus gateway(const std::string& model, const std::string& serial, const std::string& firmware) {
@@ -43,6 +45,34 @@ TEST(RestoreConfirmation, WarnsOnAnotherModelOrSerial) {
   const Confirmation unread = restore_confirmation("b.zip", std::nullopt, "gw", GatewayStatus{{}, "No answer"});
   EXPECT_FALSE(unread.refused);
   EXPECT_TRUE(unread.warned);
+  // The plan's refusals come first, records too new for the gateway told together.
+  const std::string document = R"({"refused":3,"configurations":[{"name":"rlc","outcome":"unchanged"},
+    {"name":"dali1","outcome":"refused","reason":"record version 3 cannot go down to version 2 of firmware 1.3.1"},
+    {"name":"dali2","outcome":"refused","reason":"record version 3 cannot go down to version 2 of firmware 1.3.1"},
+    {"name":"cd1","outcome":"refused","reason":"its record cannot be converted"},
+    {"name":"cd2","outcome":"convert","from":1,"to":2}]})";
+  const Confirmation planned = restore_confirmation("b.zip", same, "gw", gateway("LUMARO-2", "S1", "1.3.1"),
+                                                    read_restore_plan(document));
+  EXPECT_TRUE(planned.warned);
+  EXPECT_EQ(planned.text.substr(0, planned.text.find("Restore b.zip")),
+            "3 configurations of 5 would be refused:\n"
+            "- 2 channel records cannot go down to version 2: upgrade the gateway to 1.5.0 first\n"
+            "- cd1: its record cannot be converted\n\n");
+  EXPECT_NE(planned.text.find("\nPlan: 1 uploaded unchanged, 1 converted, 3 refused."), std::string::npos);
+  const Confirmation unplanned = restore_confirmation("b.zip", same, "gw", gateway("LUMARO-2", "S1", "1.5.0"),
+                                                      read_restore_plan("varnu-cli\n"));
+  EXPECT_TRUE(unplanned.warned);
+  EXPECT_NE(unplanned.text.find("what the restore would do is not known"), std::string::npos);
+}
+
+TEST(SetupConfirmation, NamesTheChannelTheKindAndTheRows) {
+  const std::string path = testing::TempDir() + "setup_confirmation.csv";
+  std::ofstream(path) << "#dali-channel-csv-version: 1\n# tag,slot\n1,0,0\n\n1,1,1\r\n";
+  const Confirmation asked = setup_confirmation(path, csv_rows(path), {2, "groups"}, "gw", gateway("LUMARO-2", "S1", "1.5.0"));
+  EXPECT_FALSE(asked.warned);
+  EXPECT_NE(asked.text.find("replaces all group names of channel 2 on the gateway with 2 rows of the file."),
+            std::string::npos);
+  EXPECT_TRUE(setup_confirmation(path, csv_rows(path + ".missing"), {1, "gear"}, "gw", gateway("LUMARO-2", "S1", "1.5.0")).warned);
 }
 
 TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
@@ -54,6 +84,7 @@ TEST(UpgradeConfirmation, RefusesAnotherModelAndWarnsOnOlderOrSameVersion) {
     const Confirmation asked = upgrade_confirmation("fw.bin", package("LUMARO-2", c.version), "gw", gateway("LUMARO-2", "S1", "1.5.0"));
     EXPECT_FALSE(asked.refused);
     EXPECT_NE(asked.text.find(std::string("Package: LUMARO-2, version ") + c.version + " of 2026-01-02."), std::string::npos);
+    EXPECT_NE(asked.text.find("Keep the gateway powered"), std::string::npos);
     EXPECT_EQ(asked.text.find("Warning") != std::string::npos, c.warning != nullptr) << c.version;
     EXPECT_EQ(asked.warned, c.warning != nullptr) << c.version;
     if (c.warning) {

@@ -6,10 +6,13 @@
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QList>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTextBlock>
 #include <QVBoxLayout>
 
@@ -17,6 +20,7 @@
 #include <utility>
 
 #include "app/diagnostics.h"
+#include "app/platform.h"
 #include "runs/message_boxes.h"
 #include "runs/run_log.h"
 
@@ -30,8 +34,8 @@ const QColor kGreen(0x13, 0xA1, 0x0E);
 // How long a tool may take to end after it was asked to, before it is killed.
 constexpr int kStopGraceMs = 3000;
 
-RunRecord& last_run() {
-  static RunRecord record;
+QJsonObject& last_run() {
+  static QJsonObject record{{"log", ""}, {"archive", ""}};
   return record;
 }
 
@@ -46,7 +50,19 @@ void ConsoleWindow::Run(const QString& program, const QStringList& arguments, Na
                         const std::string& gateway, const Done& done) {
   auto* window = new ConsoleWindow(action, gateway, done);
   window->show();
-  window->process_->start(program, arguments);
+  // The tool tells its run as events on a pipe of its own; the window reads nothing else.
+  int write_fd = -1;
+  QStringList with_events = arguments;
+  if (shell_platform::make_events_pipe(window->events_fd_, write_fd)) {
+    with_events << QString("--events=%1").arg(write_fd);
+    window->process_->setChildProcessModifier([write_fd] { shell_platform::keep_open_in_child(write_fd); });
+    window->events_ = new QSocketNotifier(window->events_fd_, QSocketNotifier::Read, window);
+    connect(window->events_, &QSocketNotifier::activated, window, &ConsoleWindow::ReadEvents);
+  } else {
+    diagnostic("no events pipe: the run view stays empty");
+  }
+  window->process_->start(program, with_events);
+  shell_platform::close_descriptor(write_fd);
 }
 
 bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
@@ -66,19 +82,27 @@ bool ConsoleWindow::ConfirmStopAll(QWidget* parent) {
   return true;
 }
 
-const RunRecord& ConsoleWindow::LastRun() { return last_run(); }
+const QJsonObject& ConsoleWindow::LastRun() { return last_run(); }
 
 QString ConsoleWindow::CurrentProgress() {
   for (auto window = all_windows().crbegin(); window != all_windows().crend(); ++window) {
     if (*window && (*window)->Running())
-      return QString::fromStdString(run_progress((*window)->action_, (*window)->text_->toPlainText().toStdString()));
+      return (*window)->account_.Progress();
   }
   return {};
 }
 
+bool ConsoleWindow::AnyRunning() {
+  return std::any_of(all_windows().cbegin(), all_windows().cend(),
+                     [](const QPointer<ConsoleWindow>& window) { return window && window->Running(); });
+}
+
 ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
-    : text_(new QPlainTextEdit(this)),
+    : rows_(new QListWidget(this)),
+      summary_(new QLabel(this)),
+      text_(new QPlainTextEdit(this)),
       stop_button_(new QPushButton("&Stop", this)),
+      close_button_(new QPushButton("&Close", this)),
       process_(new QProcess(this)),
       action_(action),
       question_(QString::fromStdString(stop_question(action, gateway))),
@@ -94,13 +118,26 @@ ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, co
   colours.setColor(QPalette::Text, kText);
   text_->setPalette(colours);
   cursor_ = QTextCursor(text_->document());
+  summary_->setWordWrap(true);
+  summary_->setTextFormat(Qt::PlainText);
+  summary_->setText("Running…");
+  auto* details = new QPushButton("&Details", this);
+  details->setCheckable(true);
+  text_->hide();
+  close_button_->setEnabled(false);
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(details);
   buttons->addStretch();
   buttons->addWidget(stop_button_);
+  buttons->addWidget(close_button_);
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 6);
-  layout->addWidget(text_);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->addWidget(rows_, 1);
+  layout->addWidget(summary_);
+  layout->addWidget(text_, 2);
   layout->addLayout(buttons);
+  connect(details, &QPushButton::toggled, text_, &QWidget::setVisible);
+  connect(close_button_, &QPushButton::clicked, this, &QWidget::close);
   resize(760, 460);
   all_windows() << this;
 
@@ -129,6 +166,7 @@ ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, co
 
 ConsoleWindow::~ConsoleWindow() {
   all_windows().removeAll(this);
+  shell_platform::close_descriptor(events_fd_);
   // Only reached with the tool still running when the program ends: the run is stopped and still logged.
   if (Running()) {
     process_->disconnect(this);
@@ -166,6 +204,26 @@ void ConsoleWindow::Append(const QByteArray& output) {
   }
 }
 
+void ConsoleWindow::ReadEvents() {
+  if (events_fd_ < 0) return;
+  bool ended = false;
+  const std::string arrived = shell_platform::read_available(events_fd_, ended);
+  if (ended) {
+    delete events_;
+    events_ = nullptr;
+    shell_platform::close_descriptor(std::exchange(events_fd_, -1));
+  }
+  const qsizetype shown = account_.Rows().size();
+  account_.Feed(QByteArray::fromStdString(arrived));
+  const QJsonArray rows = account_.Rows();
+  for (qsizetype i = shown; i < rows.size(); ++i) {
+    const QJsonObject row = rows[i].toObject();
+    rows_->addItem(row.value("mark").toString() + "  " + row.value("text").toString());
+  }
+  if (rows.size() > shown) rows_->scrollToBottom();
+  if (!account_.Progress().isEmpty() && !finished_) summary_->setText("Running… " + account_.Progress());
+}
+
 void ConsoleWindow::Write(const QString& text, const QColor& colour) {
   QTextCharFormat format;
   format.setForeground(colour);
@@ -187,8 +245,15 @@ void ConsoleWindow::Write(const QString& text, const QColor& colour) {
 }
 
 void ConsoleWindow::Finish(int result, const QString& last_line) {
-  if (std::exchange(finished_, true)) return;
+  if (finished_) return;
+  ReadEvents();
+  finished_ = true;
   stop_button_->setEnabled(false);
+  close_button_->setEnabled(true);
+  close_button_->setDefault(true);
+  // Without a summary the tool did not end on its own terms: its exit line says how it ended.
+  const QString summary = account_.SummaryLine();
+  summary_->setText(summary.isEmpty() ? last_line : summary);
   cursor_.movePosition(QTextCursor::End);
   Write((text_->document()->isEmpty() ? "" : "\n") + last_line, kText);
   const QString console_text = text_->toPlainText();
@@ -197,6 +262,15 @@ void ConsoleWindow::Finish(int result, const QString& last_line) {
   // The console text outlives its window in the user's state folder.
   const QString logged = WriteRunLog(log_name_, console_text.toUtf8() + "\n");
   if (logged.isEmpty()) diagnostic("log not written: " + LogFolder() + log_name_);
-  last_run() = {logged, QString::fromStdString(saved_archive(console_text.toStdString() + "\n"))};
+  QJsonObject record = account_.Record();
+  record.insert("log", logged);
+  last_run() = record;
+  // Where the log went is said where the run is seen.
+  const QString log_line = logged.isEmpty() ? "The log could not be written to " + LogFolder()
+                                            : "Log: " + LogFolder() + logged;
+  summary_->setText(summary_->text() + "\n" + log_line);
+  diagnostic("run view " + QString::fromUtf8(QJsonDocument(QJsonObject{{"rows", account_.Rows()},
+                                                                         {"summary", summary_->text()}})
+                                                  .toJson(QJsonDocument::Compact)));
   if (done_) std::exchange(done_, nullptr)(result);
 }

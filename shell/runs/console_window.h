@@ -1,8 +1,10 @@
-// The console window of one console-tool run: the tool's output appears live,
-// then its exit status; the window stays open until the user closes it. A run
-// is stopped only after the user confirmed it, here or when the main window closes.
+// The run view of one console-tool run: one row per step with its outcome and
+// reason, a summary line at the end, all from the tool's events; the tool's own
+// output stays under "Details". The window stays open until the user closes it.
+// A run is stopped only after the user confirmed it, here or when the main window closes.
 #pragma once
 
+#include <QJsonObject>
 #include <QPointer>
 #include <QStringDecoder>
 #include <QTextCursor>
@@ -12,17 +14,15 @@
 #include <string>
 
 #include "runs/console_filter.h"
+#include "runs/run_events.h"
 #include "runs/tool_command.h"
 
+class QLabel;
+class QListWidget;
 class QPlainTextEdit;
 class QProcess;
 class QPushButton;
-
-// What the last finished run left behind, for the page.
-struct RunRecord {
-  QString log;      // file name in the logs folder; empty when it could not be written
-  QString archive;  // the backup archive the tool saved; empty otherwise
-};
+class QSocketNotifier;
 
 class ConsoleWindow : public QWidget {
   Q_OBJECT
@@ -41,10 +41,15 @@ class ConsoleWindow : public QWidget {
   // is the default) and stops them if the user says so. True when none runs any more.
   static bool ConfirmStopAll(QWidget* parent);
 
-  static const RunRecord& LastRun();
+  // What the last finished run left behind, for the page: RunAccount::Record()
+  // and "log", the file name in the logs folder (empty when it could not be written).
+  static const QJsonObject& LastRun();
 
-  // How far the run started last has got while it runs (run_progress); empty otherwise.
+  // How far the run started last has got while it runs, from its events; empty otherwise.
   static QString CurrentProgress();
+
+  // True while a tool runs in any run view.
+  static bool AnyRunning();
 
   ~ConsoleWindow() override;
 
@@ -57,15 +62,23 @@ class ConsoleWindow : public QWidget {
   // Ends the tool: asks it to end, kills it after a grace period.
   void Stop();
   void Append(const QByteArray& output);
+  // Reads the tool's events that arrived and shows their steps.
+  void ReadEvents();
   // Writes at the write cursor, overwriting what a carriage return left behind.
   void Write(const QString& text, const QColor& colour);
   void Finish(int result, const QString& last_line);
 
+  QListWidget* rows_;
+  QLabel* summary_;
   QPlainTextEdit* text_;
   QPushButton* stop_button_;
+  QPushButton* close_button_;
   QProcess* process_;
   QTextCursor cursor_;
   ConsoleFilter filter_;
+  RunAccount account_;
+  int events_fd_ = -1;
+  QSocketNotifier* events_ = nullptr;
   QStringDecoder decoder_{QStringDecoder::Utf8};
   const NativeAction action_;
   QString question_;

@@ -32,7 +32,8 @@ void ShowNotice(const QString& caption, const QString& text, const std::function
   box->show();
 }
 
-void AskBeforeWriting(const Confirmation& confirmation, bool restore, const std::function<void(bool)>& done) {
+void AskBeforeWriting(const Confirmation& confirmation, NativeAction action, const std::function<void(bool)>& done) {
+  const bool restore = action == NativeAction::Restore, setup = action == NativeAction::SetupChannel;
   const QString text = QString::fromStdString(confirmation.text);
   if (confirmation.refused) {
     diagnostic("refused " + quoted(text));
@@ -45,9 +46,9 @@ void AskBeforeWriting(const Confirmation& confirmation, bool restore, const std:
   }
   diagnostic("confirm " + quoted(text));
   QMessageBox* box = NewBox(confirmation.warned ? QMessageBox::Warning : QMessageBox::Question,
-                            restore ? "Restore the gateway?" : "Upgrade the gateway?", text);
+                            restore ? "Restore the gateway?" : setup ? "Set up the channel?" : "Upgrade the gateway?", text);
   box->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* go = box->addButton(restore ? "&Restore" : "&Upgrade", QMessageBox::AcceptRole);
+  QPushButton* go = box->addButton(restore ? "&Restore" : setup ? "&Set up" : "&Upgrade", QMessageBox::AcceptRole);
   QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
   // Writing over a gateway is never the answer to a stray Enter.
   box->setDefaultButton(cancel);

@@ -49,7 +49,10 @@ PathDialog path_dialog(NativeAction action, const std::string& address, const Ch
     case NativeAction::SetupChannel:
       return {"Choose the CSV file for channel " + std::to_string(choice.channel), {"CSV files (*.csv)", all}, "csv"};
     case NativeAction::ExportChannel:
-      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV", {"CSV files (*.csv)", all},
+      return {"Save channel " + std::to_string(choice.channel) + " of " + address + " as CSV",
+              {"CSV files (*.csv)", all},
+              "csv",
+              "channel-" + std::to_string(choice.channel) + "-" + choice.kind + ".csv",
               "csv"};
   }
   return {};
@@ -63,7 +66,8 @@ std::vector<std::string> tool_arguments(NativeAction action, const std::string& 
     case NativeAction::Restore:
       return {"--action", "put_backup", "--ip", address, "--backupfilein=" + path};
     case NativeAction::FirmwareUpgrade:
-      return {"--action", "push_firmware", "--ip", address, "--firmwarefile=" + path};
+      // The upgrade counts only once the gateway runs the new version.
+      return {"--action", "push_firmware", "--ip", address, "--verify", "--firmwarefile=" + path};
     case NativeAction::SetupChannel:
     case NativeAction::ExportChannel: {
       const char* list = choice.kind == "groups"   ? "--channelgroupscsvfile="
@@ -124,58 +128,4 @@ std::vector<std::string> logs_to_prune(std::vector<RunLogFile> logs) {
     if (i > 0 && (i >= kKeptRunLogs || bytes > kKeptRunLogBytes)) pruned.push_back(logs[i].name);
   }
   return pruned;
-}
-
-std::string saved_archive(const std::string& console_text) {
-  static const std::string kStart = "backup\tsaved '";
-  const std::size_t at = console_text.rfind(kStart);
-  if (at == std::string::npos) return {};
-  const std::size_t begin = at + kStart.size();
-  const std::size_t end = console_text.find("'\n", begin);
-  return end == std::string::npos ? std::string() : console_text.substr(begin, end - begin);
-}
-
-namespace {
-
-std::size_t count_lines_starting(const std::string& text, const std::string& start) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
-    if (at == 0 || text[at - 1] == '\n') ++count;
-  }
-  return count;
-}
-
-// The total percentage of the last line of curl's meter after the upload's announcement.
-std::string upload_percent(const std::string& text) {
-  const std::size_t start = text.rfind("firmware_push_tftp\tpushing");
-  if (start == std::string::npos) return {};
-  std::string last;
-  std::size_t line = text.find('\n', start);
-  while (line != std::string::npos) {
-    const std::size_t end = text.find('\n', line + 1);
-    const std::string row = text.substr(line + 1, end == std::string::npos ? std::string::npos : end - line - 1);
-    const std::size_t digits = row.find_first_not_of(' ');
-    const std::size_t after = digits == std::string::npos ? digits : row.find_first_not_of("0123456789", digits);
-    if (after != std::string::npos && after > digits && after - digits <= 3 && row[after] == ' ')
-      last = row.substr(digits, after - digits) + "%";
-    line = end;
-  }
-  return last;
-}
-
-}  // namespace
-
-std::string run_progress(NativeAction action, const std::string& console_text) {
-  std::size_t done = 0;
-  switch (action) {
-    case NativeAction::Backup:
-      done = count_lines_starting(console_text, "backup\tbackup file OK") +
-             count_lines_starting(console_text, "backup\tbackup file not found");
-      break;
-    case NativeAction::Restore: done = count_lines_starting(console_text, "backup\tpush backup file '"); break;
-    case NativeAction::FirmwareUpgrade: return upload_percent(console_text);
-    case NativeAction::SetupChannel:
-    case NativeAction::ExportChannel: return {};
-  }
-  return done == 0 ? std::string() : std::to_string(done) + " of 22";
 }

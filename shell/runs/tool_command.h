@@ -44,11 +44,14 @@ bool needs_channel(NativeAction action);
 // path are single arguments whatever they hold: the tool is started without a
 // command interpreter, so no text from a page can become a command of its own.
 // The file dialog of an action: its title, its filters (the first applies, "All
-// files" is the second), and the kind of file under which its last folder is kept.
+// files" is the second), the kind of file under which its last folder is kept,
+// and for a file to save the name it suggests and the suffix a typed name gets.
 struct PathDialog {
   std::string title;
   std::vector<std::string> filters;
   std::string kind;
+  std::string suggested_name = {};
+  std::string default_suffix = {};
 };
 PathDialog path_dialog(NativeAction action, const std::string& address, const ChannelChoice& choice = {});
 
@@ -77,15 +80,6 @@ struct RunLogFile {
 // many of the newest as fit in kKeptRunLogBytes (the newest one always stays).
 // Names start with the run's time, so the newest sort last.
 std::vector<std::string> logs_to_prune(std::vector<RunLogFile> logs);
-
-// The archive that the backup's console text names in its last
-// "backup\tsaved '…'" line; empty when there is none.
-std::string saved_archive(const std::string& console_text);
-
-// How far a run has got, from its console text so far: "7 of 22" for a backup
-// (configurations fetched) or a restore (configurations pushed), "45%" for a
-// firmware upload (curl's meter); empty when nothing tells yet.
-std::string run_progress(NativeAction action, const std::string& console_text);
 
 // What a run does, for titles and questions: "backup of ADDRESS",
 // "restore onto ADDRESS", "firmware upgrade of ADDRESS", "CSV export from ADDRESS".

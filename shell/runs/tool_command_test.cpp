@@ -32,7 +32,7 @@ TEST(ToolArguments, RestoreAndFirmwareGiveActionAndAddressAsSeparateWords) {
   EXPECT_EQ(tool_arguments(NativeAction::Restore, "10.0.0.5", "/b/backup.zip"),
             (Arguments{"--action", "put_backup", "--ip", "10.0.0.5", "--backupfilein=/b/backup.zip"}));
   EXPECT_EQ(tool_arguments(NativeAction::FirmwareUpgrade, "10.0.0.5", "/f/fw.zip"),
-            (Arguments{"--action", "push_firmware", "--ip", "10.0.0.5", "--firmwarefile=/f/fw.zip"}));
+            (Arguments{"--action", "push_firmware", "--ip", "10.0.0.5", "--verify", "--firmwarefile=/f/fw.zip"}));
 }
 
 TEST(ToolArguments, AddressAndPathStayOneArgumentWhateverTheyHold) {
@@ -91,26 +91,6 @@ TEST(RunLog, NamesOneFileByTimeActionAndGatewayAndFindsTheSavedArchive) {
             "20260102-030405-channel-_fe80__1_eth0__80_.._x.log");
   for (const char* name : {"20260102-030405-backup-gw.log", "a.log"}) EXPECT_TRUE(is_log_file_name(name)) << name;
   for (const char* name : {"", ".log", "../a.log", "a/b.log", "a.txt", ".hidden.log"}) EXPECT_FALSE(is_log_file_name(name)) << name;
-  EXPECT_EQ(saved_archive("backup\tsaved '/a/old.zip'\nmore\nbackup\tsaved '/b/it''s.zip'\n\nvarnu-cli ended"),
-            "/b/it''s.zip");
-  EXPECT_EQ(saved_archive("backup\tsaved '/cut"), "");
-  EXPECT_EQ(saved_archive("backup\tbackup file OK"), "");
-}
-
-TEST(RunProgress, CountsConfigurationsOrReadsTheUploadMeter) {
-  const std::string backup = "backup\tfetching URL 'x'.\nbackup\tbackup file OK, adding to backup archive...\n\n"
-                             "backup\tbackup file not found for action get_backup.\n\nbackup\tfetching URL 'y'.\n";
-  EXPECT_EQ(run_progress(NativeAction::Backup, backup), "2 of 22");
-  EXPECT_EQ(run_progress(NativeAction::Backup, "backup\tfetching URL 'x'.\n"), "");
-  EXPECT_EQ(run_progress(NativeAction::Restore, "backup\tpush backup file '/a'.\nbackup\tbackup file pushed.\n"
-                                                "backup\tpush backup file '/b'.\nxbackup\tpush backup file '/c'.\n"),
-            "2 of 22");
-  const std::string meter = "model_name=x\n  % Total    % Received\nfirmware_push_tftp\tpushing URL 't'.\n"
-                            "  % Total    % Received % Xferd\n                                 Dload  Upload\n"
-                            "  7 1835k    0     0    7  128k      0   670k\n 45 1835k    0     0   45  826k";
-  EXPECT_EQ(run_progress(NativeAction::FirmwareUpgrade, meter), "45%");
-  EXPECT_EQ(run_progress(NativeAction::FirmwareUpgrade, "Preparing file...\n"), "");
-  EXPECT_EQ(run_progress(NativeAction::SetupChannel, backup), "");
 }
 
 TEST(LogsToPrune, KeepsTheNewestByCountAndByBytes) {

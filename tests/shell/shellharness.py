@@ -477,8 +477,9 @@ class Background:
 FAKE_TOOL = r'''#!/usr/bin/env python3
 # Stands in for varnu-cli: records its arguments, prints a plain line, a progress line
 # redrawn after carriage returns and a green line,
-# waits while the hold file exists, and exits with the status the test chose.
-# A status query gets a gateway's answer at once (its model as the test chose); a backup to show or compare
+# waits while the hold file exists, and exits with the status the test chose, telling one step
+# and the summary on the events descriptor.
+# A status query and a restore's plan get an answer at once (its model as the test chose); a backup to show or compare
 # gets a small document naming its files, a comparison's with status 1 (different);
 # the documents come after echo lines, as the tool's do.
 import json, os, sys, time
@@ -488,8 +489,14 @@ if sys.argv[1:3] == ["--action", "get_status"]:
     model = os.environ.get("VARNKIT_TEST_GATEWAY_MODEL", "LUMARO-2")
     sys.stdout.write(json.dumps({"model_name": model, "serial_number": "SN-FAKE"}) + "\n")
     sys.exit(0)
+if "--plan" in sys.argv:
+    sys.stdout.write(json.dumps({"refused": 0, "configurations": [{"name": "rlc", "outcome": "unchanged"}]}) + "\n")
+    sys.exit(0)
+# The events descriptor the window passes is not recorded: the test checks what the events show.
+events = [a for a in sys.argv[1:] if a.startswith("--events=")]
 with open(os.environ["VARNKIT_TEST_TOOL_LOG"], "a") as log:
-    log.write(json.dumps(sys.argv[1:]) + "\n")
+    log.write(json.dumps([a for a in sys.argv[1:] if a not in events]) + "\n")
+events = os.fdopen(int(events[0][len("--events="):]), "w") if events else open(os.devnull, "w")
 if sys.argv[1:3] == ["--action", "show_backup"]:
     print(json.dumps({"source": sys.argv[4], "kind": "archive", "problem": None, "configurations": []}))
     sys.exit(0)
@@ -504,13 +511,35 @@ sys.stderr.flush()
 hold = os.environ.get("VARNKIT_TEST_TOOL_HOLD", "")
 while hold and os.path.exists(hold):
     time.sleep(0.05)
-sys.exit(int(os.environ.get("VARNKIT_TEST_TOOL_STATUS", "0")))
+status = int(os.environ.get("VARNKIT_TEST_TOOL_STATUS", "0"))
+events.write(json.dumps({"event": "step", "kind": "step", "name": "fake", "index": 1, "total": 1,
+                         "outcome": "failed" if status else "done", "reason": "exit %d" % status if status else None})
+             + "\n" + json.dumps({"event": "summary", "counts": {"step": {"failed" if status else "done": 1}},
+                                   "warnings": 0, "result": "failed" if status else "done", "exit_status": status}) + "\n")
+events.close()
+sys.exit(status)
 '''
+
+
+GARBLED_TOOL = r'''#!/usr/bin/env python3
+# The real varnu-cli with its human lines replaced by nonsense that reads like progress and saved
+# files; the events descriptor passes through untouched. Runs without one (status queries) are left alone.
+import os, subprocess, sys
+fds = [int(a[len("--events="):]) for a in sys.argv[1:] if a.startswith("--events=")]
+if not fds:
+    os.execv(%r, [%r] + sys.argv[1:])
+tool = subprocess.Popen([%r] + sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, pass_fds=fds)
+for n, _ in enumerate(tool.stdout):
+    sys.stdout.write("%%d of 22\tbackup\tsaved '/nowhere/backup.zip'\n 99 1835k firmware_push_tftp\tpushing OK\n" %% n)
+    sys.stdout.flush()
+sys.exit(tool.wait())
+''' % ((os.path.abspath(CLI),) * 3)
 
 
 class ShellTree:
     """A private installed tree: varnkit, cli/varnu-cli and http/.
-    tool: "fake" (records its arguments), "real" (the built varnu-cli) or None.
+    tool: "fake" (records its arguments), "real" (the built varnu-cli), "garbled" (the built varnu-cli
+    with nonsense for its human lines) or None.
     server: "stub" (stub-web-server as varnkit-http-server), "built" (the built http/ folder) or None.
     The shell hands addresses for the system browser to a recorder (system_browser_urls())."""
 
@@ -534,6 +563,10 @@ class ShellTree:
             os.chmod(tool_path, 0o755)
         elif tool == "real":
             os.symlink(os.path.abspath(CLI), tool_path)
+        elif tool == "garbled":
+            with open(tool_path, "w") as f:
+                f.write(GARBLED_TOOL)
+            os.chmod(tool_path, 0o755)
         if server == "stub":
             shutil.copy2(STUB_SERVER, os.path.join(self.http, SERVER_NAME))
         self.data_home = os.path.join(self.root, "data")

@@ -28,8 +28,11 @@ DIALOG_TITLES = {"native_actionBackup": "^Choose the folder for the backup of ",
                  "native_actionFirmwareUpgrade": "^Choose a firmware package$",
                  "native_actionSetupChannel": "^Choose the CSV file for channel [1-4]$",
                  "native_actionExportChannel": "^Save channel [1-4] of .* as CSV$"}
+# The question asked before an action writes to the gateway: its title and the key that agrees.
+QUESTIONS = {"native_actionRestore": ("^Restore the gateway\\?$", "alt+r"),
+             "native_actionFirmwareUpgrade": ("^Upgrade the gateway\\?$", "alt+u"),
+             "native_actionSetupChannel": ("^Set up the channel\\?$", "alt+s")}
 MISSING = "notice File Path: Missing or wrong arguments."
-NO_FOLDER = "notice File Path: No folder selected."
 # Windows console green, as the console window paints the tool's completion lines.
 GREEN = (0x13, 0xA1, 0x0E)
 # Markup that, rendered, paints its text bright green and makes a link of it.
@@ -73,16 +76,16 @@ class BridgeTestCase(h.ShellTestCase):
         self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
         dialog = self.display.wait_for_window(DIALOG_TITLES[function])
         self.display.type_into(dialog, path)
-        if function in ("native_actionRestore", "native_actionFirmwareUpgrade") and confirm is not None:
+        if function in QUESTIONS and confirm is not None:
             return self.confirm(function, seen_before, confirm)
         return None
 
     def confirm(self, function, seen_before, go):
         """Answers the question before writing; returns its text."""
         asked = self.shell.wait_for_diagnostic("confirm ", after=seen_before)
-        restore = function == "native_actionRestore"
-        box = self.display.wait_for_window("^Restore the gateway\\?$" if restore else "^Upgrade the gateway\\?$")
-        self.display.type_into(box, "", then=("alt+r" if restore else "alt+u") if go else "Escape")
+        title, key = QUESTIONS[function]
+        box = self.display.wait_for_window(title)
+        self.display.type_into(box, "", then=key if go else "Escape")
         self.shell.wait_for_diagnostic("answer go" if go else "answer cancel", after=seen_before)
         return json.loads(asked[len("confirm "):])[0]
 
@@ -94,6 +97,12 @@ class BridgeTestCase(h.ShellTestCase):
         line = self.shell.wait_for_diagnostic("console ", after=seen_before, timeout=timeout)
         status, text = line[len("console "):].split(" ", 1)
         return int(status), json.loads(text)[0]
+
+    def run_view(self, seen_before):
+        """The rows and summary line of the run view of the run that ended."""
+        view = json.loads(self.shell.wait_for_diagnostic("run view ", after=seen_before)[len("run view "):])
+        summary, log = view["summary"].rsplit("\n", 1)
+        return {"rows": [r["mark"] + "  " + r["text"] for r in view["rows"]], "summary": summary, "log": log}
 
     def firmware_package(self, model, version):
         """A firmware package made by the developer utility fwmaker."""
@@ -131,7 +140,7 @@ class ArgumentTest(BridgeTestCase):
         self.assertEqual(self.shell.diagnostics(), [])
         self.assertEqual(self.display.windows("^(File Path|Choose .*)$"), [])
 
-    def test_a_cancelled_dialog_shows_no_folder_selected_and_returns_minus_one(self):
+    def test_a_cancelled_dialog_returns_minus_one_without_a_box(self):
         self.start()
         for function in FUNCTIONS:
             with self.subTest(function=function):
@@ -140,8 +149,10 @@ class ArgumentTest(BridgeTestCase):
                 kind = "dialog folder" if function == "native_actionBackup" else "dialog file"
                 self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen), kind)
                 self.display.type_into(self.display.wait_for_window(DIALOG_TITLES[function]), "", then="Escape")
-                self.dismiss_notice(NO_FOLDER, seen)
+                # The user cancelled: the page says so, no box repeats it.
                 self.assertEqual(call.result(20), -1)
+                self.assertEqual([d for d in self.shell.diagnostics()[seen:] if d.startswith("notice")], [])
+                self.assertEqual(self.display.windows("^File Path$"), [])
         self.assertEqual(self.tree.tool_calls(), [])
 
     def test_functions_survive_a_page_that_replaces_the_request_machinery(self):
@@ -169,7 +180,7 @@ class ToolRunTest(BridgeTestCase):
                                              "--backupfileout=" + folder]),
             "native_actionRestore": (package, ["--action", "put_backup", "--ip", address,
                                                "--backupfilein=" + package]),
-            "native_actionFirmwareUpgrade": (package, ["--action", "push_firmware", "--ip", address,
+            "native_actionFirmwareUpgrade": (package, ["--action", "push_firmware", "--ip", address, "--verify",
                                                        "--firmwarefile=" + package]),
         }
         for function, (path, arguments) in expected.items():
@@ -185,6 +196,13 @@ class ToolRunTest(BridgeTestCase):
                 # The progress line was redrawn in place, not repeated.
                 self.assertEqual(text, "tool started\nprogress 100%\ngreen completion\na line on stderr\n\n"
                                        "varnu-cli ended with exit status 7.")
+                # The run view is the tool's events: the stand-in's one step and its summary.
+                view = self.run_view(seen)
+                self.assertEqual(view["rows"], ["✗  fake: exit 7"])
+                self.assertEqual(view["summary"], "Failed: 1 step: 1 failed.")
+                # The run view names the log with its folder.
+                run = json.loads(self.page.evaluate("native_lastRun()"))
+                self.assertEqual(view["log"], "Log: " + os.path.join(self.tree.state_home, "varnkit", "logs", run["log"]))
         self.assertFalse(os.path.exists(marker), "the address ran a command of its own")
         # Every console window stays open until the user closes it, titled after its run.
         titles = sorted(self.display.window_name(w) for w in self.display.windows("^varnu-cli: "))
@@ -197,6 +215,8 @@ class ToolRunTest(BridgeTestCase):
         call = self.call("native_actionBackup('127.0.0.1:9')")
         self.choose("native_actionBackup", self.tree.work, seen)
         console = self.console()
+        # The tool's own output is under Details.
+        self.display.type_into(console, "", then="alt+d")
         shot = os.path.join(self.tree.root, "console.png")
 
         def green_shown():
@@ -209,8 +229,8 @@ class ToolRunTest(BridgeTestCase):
         os.remove(hold)
         self.assertEqual(call.result(30), 0)
         self.assertEqual(self.display.windows("^varnu-cli: "), [console])
-        self.display.close_window(console)
-        h.wait_until(lambda: not self.display.windows("^varnu-cli: "), 10, what="the console window to close")
+        self.display.type_into(console, "", then="alt+c")
+        h.wait_until(lambda: not self.display.windows("^varnu-cli: "), 10, what="the run view to close")
         self.assertIsNone(self.shell.process.poll(), "closing the console window ended the program")
 
     def test_closing_the_console_window_asks_and_a_stopped_run_says_so(self):
@@ -386,7 +406,8 @@ class BackupReaderTest(BridgeTestCase):
         target = os.path.join(self.tree.work, "channel 2 'groups'.csv")
         seen = len(self.shell.diagnostics())
         call = self.call("native_actionExportChannel('127.0.0.1:9', 2, 'groups')")
-        self.choose("native_actionExportChannel", target, seen)
+        # A name typed without its suffix gets ".csv".
+        self.choose("native_actionExportChannel", target[:-len(".csv")], seen)
         self.assertEqual(call.result(30), 0)
         self.assertEqual(self.tree.tool_calls(), [["--action", "export_channel", "--ip", "127.0.0.1:9", "--channel=2",
                                                    "--channelgroupscsvfile=" + json.dumps(target)]])
@@ -434,6 +455,48 @@ class RealToolTest(BridgeTestCase):
             self.assertIsNone(archive.testzip())
             self.assertTrue(archive.namelist())
 
+    def test_partial_results_show_as_warnings_or_failures_from_the_events_alone(self):
+        mixed = os.path.join(tempfile.mkdtemp(prefix="varnkit-csv-"), "mixed.csv")
+        self.addCleanup(shutil.rmtree, os.path.dirname(mixed))
+        with open(os.path.join(h.SOURCE_DIR, "examples", "channel.csv")) as f:
+            rows = f.read().splitlines()
+        with open(mixed, "w") as f:
+            f.write("\n".join(rows[:3] + ["1,4,1,Short", "1;5;13;Desk"]) + "\n")
+        package = self.firmware_package("LUMARO-2", "1.6.0")
+        folder = os.path.join(tempfile.mkdtemp(prefix="varnkit-backup-"))
+        self.addCleanup(shutil.rmtree, folder)
+        # action, stand-in options, path, page outcome (kind, text), a row of the run view, its summary
+        cases = [
+            ("backup", ["--fail", "dali2=500"], folder,
+             ("error", r"^Backup incomplete: dali2 missing \(HTTP 500\) The archive is %s/backup_\S+\.zip The run view"
+              % re.escape(folder)), "✗  dali2: HTTP 500", r"^Failed: Backup incomplete: dali2 missing"),
+            ("channel", [], mixed, ("warn", r"^Finished with warnings: .*2 rows: 2 skipped"),
+             "!  channel 1: applied 1 of 3 rows, 2 skipped", r"^Finished with warnings: "),
+            ("firmware", ["--firmware-version", "1.5.0", "--upgrade-keeps-version", "--upgrade-restart-ms", "300"],
+             package, ("error", r"^Failed: .*1 failed"), "✗  ", r"^Failed: "),
+        ]
+        outcome = "[document.getElementById('%s-outcome').dataset.kind, document.getElementById('%s-outcome').textContent]"
+        for tool in ("real", "garbled"):
+            self.start(tool=tool)
+            for action, options, path, (kind, text), row, summary in cases:
+                with self.subTest(tool=tool, action=action), Gateway("--model", "LUMARO-2", *options) as gateway:
+                    seen = len(self.shell.diagnostics())
+                    self.page.evaluate("document.getElementById('address').value = %s; "
+                                       "document.querySelector('button[data-action=\"%s\"]').click()"
+                                       % (json.dumps(gateway.address), action))
+                    function = {"backup": "native_actionBackup", "channel": "native_actionSetupChannel",
+                                "firmware": "native_actionFirmwareUpgrade"}[action]
+                    self.choose(function, path, seen)
+                    view = self.run_view(seen)
+                    self.assertTrue([r for r in view["rows"] if r.startswith(row)], view)
+                    self.assertRegex(view["summary"], summary)
+                    shown = h.wait_until(lambda: (lambda o: o if o[0] != "busy" else None)(
+                        self.page.evaluate(outcome % (action, action))), 30, what="the page's outcome")
+                    self.assertEqual(shown[0], kind, shown)
+                    self.assertRegex(shown[1], text)
+                    self.assertNotIn("nowhere", shown[1])
+            self.shell.stop()
+
     def test_firmware_upgrade_with_a_package(self):
         package = self.firmware_package("LUMARO-2", "1.6.0")
         self.start(tool="real")
@@ -457,6 +520,12 @@ class RealToolTest(BridgeTestCase):
             uploads = gateway.wait_for_log(lambda e: e.protocol == "tftp" and e.method == "WRQ")
             restores = [e for e in gateway.log_lines("http") if "restore" in e.target]
         self.assertEqual(result, 0, text)
+        # It asked first, naming what is replaced on which gateway.
+        asked = json.loads([d for d in self.shell.diagnostics() if d.startswith("confirm ")][-1][len("confirm "):])[0]
+        self.assertIn("Set up channel 2 of the gateway at %s from %s?" % (gateway.address, example), asked)
+        with open(example) as f:
+            rows = len([line for line in f if line.strip() and not line.startswith("#")])
+        self.assertIn("replaces all DALI gear of channel 2 on the gateway with %d rows of the file." % rows, asked)
         self.assertIn("CH=2\nFILE=%s\n" % example, text)
         self.assertTrue(uploads and restores, text)
         # The next CSV dialog starts where this file was.
@@ -478,27 +547,42 @@ class RealToolTest(BridgeTestCase):
         self.assertTrue(message.startswith("The gateway at %s could not be reached (" % silent), message)
         self.assertTrue(message.endswith(": check the address and that the gateway is powered and on this network."))
 
-    def test_a_restore_from_another_gateway_asks_first_and_writes_nothing_when_declined(self):
-        folder = tempfile.mkdtemp(prefix="varnkit-backup-")
-        self.addCleanup(shutil.rmtree, folder)
-        with Gateway("--model", "LUMARO-4", "--serial", "SN-OTHER-1") as source:
-            status, _, err = run_cli("--action=get_backup", "--ip=" + source.address, "--backupfileouttype=zip",
-                                     "--backupfileout=" + folder)
-        self.assertEqual(status, 0, err)
-        archive = glob.glob(os.path.join(folder, "*.zip"))[0]
+    def test_a_restore_asks_first_with_its_plan_and_writes_nothing_when_declined(self):
+        # source, gateway, what the question starts with, what it says besides
+        cases = [
+            (["--model", "LUMARO-4", "--serial", "SN-OTHER-1"], ["--model", "LUMARO-2", "--serial", "SN-HERE-2"],
+             r"^Restore ", ["Backup: from LUMARO-4, serial number SN-OTHER-1",
+                            "Warning: this backup comes from another model (LUMARO-4).", "0 refused."]),
+            # Records too new for the gateway's firmware: the refusals come first, and Enter cancels.
+            (["--firmware-version", "1.5.0"], ["--firmware-version", "1.3.1"],
+             r"^\d+ configurations of \d+ would be refused:\n- 4 channel records cannot go down to version \d+: "
+             r"upgrade the gateway to 1\.5\.0 first\n", ["firmware 1.3.1.\n", "Backup: from LUMARO-4", "4 refused."]),
+        ]
         self.start(tool="real")
-        with Gateway("--model", "LUMARO-2", "--serial", "SN-HERE-2") as gateway:
-            seen = len(self.shell.diagnostics())
-            call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
-            asked = self.choose("native_actionRestore", archive, seen, confirm=False)
-            self.assertEqual(call.result(30), -3)
-            time.sleep(0.5)
-            written = [e for e in gateway.log_lines() if e.protocol == "tftp" or "restore" in e.target]
-        self.assertTrue(asked.startswith("Restore %s onto the gateway at %s?" % (archive, gateway.address)), asked)
-        self.assertIn("Gateway: LUMARO-2", asked)
-        self.assertIn("Backup: from LUMARO-4, serial number SN-OTHER-1", asked)
-        self.assertIn("Warning: this backup comes from another model (LUMARO-4).", asked)
-        self.assertEqual(written, [])
+        for source_options, options, start, said in cases:
+            with self.subTest(gateway=options):
+                folder = tempfile.mkdtemp(prefix="varnkit-backup-")
+                self.addCleanup(shutil.rmtree, folder)
+                with Gateway(*source_options) as source:
+                    status, _, err = run_cli("--action=get_backup", "--ip=" + source.address,
+                                             "--backupfileouttype=zip", "--backupfileout=" + folder)
+                self.assertEqual(status, 0, err)
+                archive = glob.glob(os.path.join(folder, "*.zip"))[0]
+                with Gateway(*options) as gateway:
+                    seen = len(self.shell.diagnostics())
+                    call = self.call("native_actionRestore(%s)" % json.dumps(gateway.address))
+                    self.choose("native_actionRestore", archive, seen, confirm=None)
+                    asked = json.loads(self.shell.wait_for_diagnostic("confirm ", after=seen)[len("confirm "):])[0]
+                    self.display.type_into(self.display.wait_for_window("^Restore the gateway\\?$"), "", then="Return")
+                    self.shell.wait_for_diagnostic("answer cancel", after=seen)
+                    self.assertEqual(call.result(30), -3)
+                    time.sleep(0.5)
+                    written = [e for e in gateway.log_lines() if e.protocol == "tftp" or "restore" in e.target]
+                self.assertRegex(asked, start)
+                self.assertIn("Restore %s onto the gateway at %s?" % (archive, gateway.address), asked)
+                for text in said:
+                    self.assertIn(text, asked)
+                self.assertEqual(written, [])
 
     def test_firmware_for_another_model_is_refused_before_any_upload(self):
         package = self.firmware_package("LUMARO-3", "1.6.0")
