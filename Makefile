@@ -3,6 +3,9 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
+# Most integration and window tests wait on stand-ins and time limits rather
+# than compute, so one more test than cores runs at once.
+TEST_JOBS  ?= $(shell echo $$(( $$(nproc) + 1 )))
 
 .PHONY: all deps build test test-unit test-asan test-fuzz demo run-ui install package clean
 
@@ -18,7 +21,7 @@ build: deps
 # Every test, through CTest: the main build (unit, integration, UI), the
 # sanitizer build of the library and its unit tests, and a short fuzzing run.
 test: build test-asan test-fuzz
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DVARNU_SANITIZE=ON -DVARNU_SHELL=OFF -DVARNU_TOOLS=OFF -DVARNU_BENCH=OFF
