@@ -4,6 +4,8 @@ std::string server_folder(const std::string& executable_folder) { return executa
 
 std::string console_tool_path(const std::string& executable_folder) { return executable_folder + "/cli/varnu-cli"; }
 
+std::string site_tool_path(const std::string& executable_folder) { return executable_folder + "/cli/varnu-site"; }
+
 namespace {
 
 // `data_home` + "/KORVANE/", with no doubled '/'.

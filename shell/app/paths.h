@@ -16,6 +16,8 @@ inline constexpr uint16_t kServerPort = VARNKIT_SERVER_PORT;
 std::string server_folder(const std::string& executable_folder);
 // executable folder + "/cli/varnu-cli".
 std::string console_tool_path(const std::string& executable_folder);
+// executable folder + "/cli/varnu-site": the site program sits beside the console tool.
+std::string site_tool_path(const std::string& executable_folder);
 
 struct RuntimeFolders {
   std::string cache;      // data root + "ccache/"

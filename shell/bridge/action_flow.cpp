@@ -48,7 +48,7 @@ void Confirm(NativeAction action, const std::string& gateway, const std::string&
 }  // namespace
 
 void RunAction(NativeAction action, const std::optional<QString>& address, const std::optional<ChannelChoice>& choice,
-               const std::function<void(int)>& reply) {
+               const std::function<void(int)>& reply, const std::vector<std::string>& extra) {
   if (!address || (needs_channel(action) && !choice)) {
     ShowNotice(kNoticeCaption, kMissingArguments, [reply] { reply(kResultNotRun); });
     return;
@@ -69,7 +69,8 @@ void RunAction(NativeAction action, const std::optional<QString>& address, const
       QStringList arguments;
       for (const std::string& argument : tool_arguments(action, gateway, path.toStdString(), setup))
         arguments << QString::fromStdString(argument);
-      ConsoleWindow::Run(ConsoleToolPath(), arguments, action, gateway, reply);
+      for (const std::string& argument : extra) arguments << QString::fromStdString(argument);
+      ConsoleWindow::Run(ConsoleToolPath(), arguments, run_names(action, gateway), reply);
     };
     // A restore, an upgrade and a channel setup write over what the gateway holds.
     if (action != NativeAction::Backup && action != NativeAction::ExportChannel) {

@@ -1,7 +1,8 @@
 // The shell's native interface, installed in every frame before the page's own
 // scripts run. Each action function blocks the page until the shell answers (see
 // bridge/native_scheme_handler.h) and returns an integer; the status and backup readers
-// return a Promise of JSON text. None of them ever throws.
+// and the site functions return a Promise of JSON text (the site's runs: of an integer).
+// None of them ever throws.
 (function () {
   'use strict';
   // Only documents of the origins the shell names get the interface, with their origin's key; all others see none of it.
@@ -77,15 +78,17 @@
   const actionNames = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade',
     'native_actionSetupChannel', 'native_actionExportChannel'];
   function callInBackground(name, args) {
+    const query = actionQuery(args);
+    if (actionNames.indexOf(name) < 0 || query === null) return new Promise_((resolve) => resolve(-1));
+    return resultInBackground(name + query);
+  }
+
+  // A Promise of the integer result of the request at `path`.
+  function resultInBackground(path) {
     return new Promise_((resolve) => {
-      const query = actionQuery(args);
-      if (actionNames.indexOf(name) < 0 || query === null) {
-        resolve(-1);
-        return;
-      }
       try {
         const request = new Request();
-        open.call(request, 'GET', address(name + query), true);
+        open.call(request, 'GET', address(path), true);
         onLoadEnd.call(request, () => resolve(resultOf(request)));
         send.call(request);
       } catch (e) {
@@ -113,6 +116,20 @@
   function queryText(value) {
     return typeof value === 'string' ? encode(replace.call(value, loneSurrogate, '\uFFFD')) : '';
   }
+
+  // The query of a site function: each key with its argument; a number counts as its text, anything else as empty.
+  function siteQuery(keys, values) {
+    let query = '';
+    for (let i = 0; i < keys.length; ++i) {
+      const value = typeof values[i] === 'number' ? toText(values[i]) : values[i];
+      query += (i === 0 ? '?' : '&') + keys[i] + '=' + queryText(value);
+    }
+    return query;
+  }
+
+  // The site functions: a Promise of JSON text, or of the integer result for the runs.
+  function site(name, keys, values) { return askInBackground(name + siteQuery(keys, values)); }
+  function siteRun(name, keys, values) { return resultInBackground(name + siteQuery(keys, values)); }
 
   function statusOf(address) {
     if (typeof address !== 'string' || address === '') {
@@ -152,4 +169,27 @@
   window.native_compareBackups = function (oldPath, newPath) {
     return askInBackground('native_compareBackups?old=' + queryText(oldPath) + '&new=' + queryText(newPath));
   };
+  window.native_siteRecent = function () { return askInBackground('native_siteRecent'); };
+  window.native_siteOpen = function (path) { return site('native_siteOpen', ['site'], [path]); };
+  window.native_siteCreate = function () { return askInBackground('native_siteCreate'); };
+  window.native_siteList = function (path) { return site('native_siteList', ['site'], [path]); };
+  window.native_siteStatus = function (path) { return site('native_siteStatus', ['site'], [path]); };
+  window.native_siteChange = function (path, change) {
+    return site('native_siteChange', ['site', 'change'], [path, change]);
+  };
+  window.native_siteLog = function (path, name) { return site('native_siteLog', ['site', 'name'], [path, name]); };
+  window.native_siteDiff = function (path, name, from, to) {
+    return site('native_siteDiff', ['site', 'name', 'from', 'to'], [path, name, from, to]);
+  };
+  window.native_siteBackupAll = function (path) { return siteRun('native_siteBackupAll', ['site'], [path]); };
+  window.native_siteRestore = function (path, name, version) {
+    return siteRun('native_siteRestore', ['site', 'name', 'version'], [path, name, version]);
+  };
+  window.native_siteAction = function (path, name, action, channel, kind) {
+    return siteRun('native_siteAction', ['site', 'name', 'action', 'channel', 'kind'], [path, name, action, channel, kind]);
+  };
+  window.native_siteReport = function (path, names) {
+    return site('native_siteReport', ['site', 'names'], [path, names]);
+  };
+  window.native_backupReport = function (path) { return site('native_backupReport', ['path'], [path]); };
 })();

@@ -13,6 +13,7 @@
 #include "app/diagnostics.h"
 #include "bridge/action_flow.h"
 #include "bridge/readers.h"
+#include "bridge/site_bridge.h"
 #include "browser/origin_rule.h"
 #include "runs/console_window.h"
 #include "runs/run_log.h"
@@ -99,6 +100,8 @@ void NativeSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     reply_json(compact({{"progress", ConsoleWindow::CurrentProgress()}, {"running", ConsoleWindow::AnyRunning()}}));
   } else if (name == "native_showLog") {
     reply(ShowLog(item("name")) ? 0 : kResultNotRun);
+  } else if (IsSiteFunction(name)) {
+    HandleSiteFunction(name, item, reply_json, reply);
   } else if (const std::optional<NativeAction> action = native_action_by_name(name.toStdString())) {
     std::optional<QString> address;
     if (query.hasQueryItem("ip")) address = item("ip");

@@ -161,6 +161,22 @@ Confirmation restore_confirmation(const std::string& file, const std::optional<B
   return {false, other_model || other_serial || !refused.empty() || !plan.problem.empty(), text + plan_counts(plan)};
 }
 
+Confirmation history_restore_confirmation(const std::string& what, const std::string& address,
+                                          const GatewayStatus& gateway, const RestorePlan& plan,
+                                          const std::string& identity) {
+  std::string text;
+  if (identity == "not pinned") {
+    text = "Warning: the gateway is not pinned: nothing checks that the one at " + address + " is the right one.\n\n";
+  } else if (identity != "ok") {
+    text = "Warning: not the pinned gateway (" + (identity.empty() ? std::string("its identity is unknown") : identity) +
+           "). The restore will be refused.\n\n";
+  }
+  const std::string refused = refusals(plan, std::nullopt);
+  text += refused + "Restore " + what + " onto the gateway at " + address + "?\n\n" + gateway_line(gateway) + ".\n" +
+          plan_counts(plan);
+  return {false, identity != "ok" || !refused.empty() || !plan.problem.empty(), text};
+}
+
 Confirmation upgrade_confirmation(const std::string& file, const std::optional<FirmwareInfo>& package,
                                   const std::string& address, const GatewayStatus& gateway) {
   const std::optional<std::string> model = status_field(gateway, "model_name");

@@ -49,6 +49,13 @@ Confirmation restore_confirmation(const std::string& file, const std::optional<B
                                   const std::string& address, const GatewayStatus& gateway,
                                   const RestorePlan& plan = {});
 
+// A restore of `what` ("version abc1234 of hall-2") from a site's history: the
+// gateway's identity against its pin ("ok", "not pinned", "other gateway at this
+// address: …") comes first when it is not "ok", then as restore_confirmation.
+Confirmation history_restore_confirmation(const std::string& what, const std::string& address,
+                                          const GatewayStatus& gateway, const RestorePlan& plan,
+                                          const std::string& identity);
+
 Confirmation upgrade_confirmation(const std::string& file, const std::optional<FirmwareInfo>& package,
                                   const std::string& address, const GatewayStatus& gateway);
 

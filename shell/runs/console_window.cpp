@@ -46,15 +46,15 @@ QList<QPointer<ConsoleWindow>>& all_windows() {
 
 }  // namespace
 
-void ConsoleWindow::Run(const QString& program, const QStringList& arguments, NativeAction action,
-                        const std::string& gateway, const Done& done) {
-  auto* window = new ConsoleWindow(action, gateway, done);
+void ConsoleWindow::Run(const QString& program, const QStringList& arguments, const RunNames& names,
+                        const Done& done, qsizetype events_at) {
+  auto* window = new ConsoleWindow(names, done);
   window->show();
   // The tool tells its run as events on a pipe of its own; the window reads nothing else.
   int write_fd = -1;
   QStringList with_events = arguments;
   if (shell_platform::make_events_pipe(window->events_fd_, write_fd)) {
-    with_events << QString("--events=%1").arg(write_fd);
+    with_events.insert(events_at < 0 ? with_events.size() : events_at, QString("--events=%1").arg(write_fd));
     window->process_->setChildProcessModifier([write_fd] { shell_platform::keep_open_in_child(write_fd); });
     window->events_ = new QSocketNotifier(window->events_fd_, QSocketNotifier::Read, window);
     connect(window->events_, &QSocketNotifier::activated, window, &ConsoleWindow::ReadEvents);
@@ -97,20 +97,20 @@ bool ConsoleWindow::AnyRunning() {
                      [](const QPointer<ConsoleWindow>& window) { return window && window->Running(); });
 }
 
-ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done)
+ConsoleWindow::ConsoleWindow(const RunNames& names, const Done& done)
     : rows_(new QListWidget(this)),
       summary_(new QLabel(this)),
       text_(new QPlainTextEdit(this)),
       stop_button_(new QPushButton("&Stop", this)),
       close_button_(new QPushButton("&Close", this)),
       process_(new QProcess(this)),
-      action_(action),
-      question_(QString::fromStdString(stop_question(action, gateway))),
+      tool_(QString::fromStdString(names.tool)),
+      question_(QString::fromStdString(names.question)),
       log_name_(QString::fromStdString(
-          log_file_name(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString(), action, gateway))),
+          log_file_name(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString(), names.log_part))),
       done_(done) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QString::fromStdString("varnu-cli: " + run_name(action, gateway)));
+  setWindowTitle(QString::fromStdString(names.tool + ": " + names.what));
   text_->setReadOnly(true);
   text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   QPalette colours = text_->palette();
@@ -150,17 +150,17 @@ ConsoleWindow::ConsoleWindow(NativeAction action, const std::string& gateway, co
   connect(process_, &QProcess::finished, this, [this](int exit_code, QProcess::ExitStatus status) {
     Append(process_->readAllStandardOutput());
     if (stop_requested_) {
-      Finish(kResultStopped, "varnu-cli was stopped before the end.");
+      Finish(kResultStopped, tool_ + " was stopped before the end.");
     } else if (status != QProcess::NormalExit) {
       // After a crash, QProcess reports the number of the signal that ended the tool as its exit code.
-      Finish(kResultEndedUnexpectedly, QString("varnu-cli ended unexpectedly (signal %1).").arg(exit_code));
+      Finish(kResultEndedUnexpectedly, QString("%1 ended unexpectedly (signal %2).").arg(tool_).arg(exit_code));
     } else {
-      Finish(exit_code, QString("varnu-cli ended with exit status %1.").arg(exit_code));
+      Finish(exit_code, QString("%1 ended with exit status %2.").arg(tool_).arg(exit_code));
     }
   });
   connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
     if (error == QProcess::FailedToStart)
-      Finish(kResultNotRun, "varnu-cli could not be started: " + process_->errorString());
+      Finish(kResultNotRun, tool_ + " could not be started: " + process_->errorString());
   });
 }
 
@@ -171,7 +171,7 @@ ConsoleWindow::~ConsoleWindow() {
   if (Running()) {
     process_->disconnect(this);
     Stop();
-    Finish(kResultStopped, "varnu-cli was stopped before the end.");
+    Finish(kResultStopped, tool_ + " was stopped before the end.");
   }
 }
 

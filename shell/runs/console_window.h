@@ -34,8 +34,10 @@ class ConsoleWindow : public QWidget {
   // `arguments` in it. `done` receives the exit status, kResultNotRun when the
   // tool could not start, kResultStopped when it was stopped before its end, or
   // kResultEndedUnexpectedly when a signal the shell did not send ended it.
-  static void Run(const QString& program, const QStringList& arguments, NativeAction action,
-                  const std::string& gateway, const Done& done);
+  // The option that names the events descriptor goes at `events_at` in the
+  // arguments (after a site subcommand), or last when it is -1.
+  static void Run(const QString& program, const QStringList& arguments, const RunNames& names, const Done& done,
+                  qsizetype events_at = -1);
 
   // When tools run, asks over `parent` whether to stop them (keeping them running
   // is the default) and stops them if the user says so. True when none runs any more.
@@ -57,7 +59,7 @@ class ConsoleWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  ConsoleWindow(NativeAction action, const std::string& gateway, const Done& done);
+  ConsoleWindow(const RunNames& names, const Done& done);
   bool Running() const;
   // Ends the tool: asks it to end, kills it after a grace period.
   void Stop();
@@ -80,7 +82,7 @@ class ConsoleWindow : public QWidget {
   int events_fd_ = -1;
   QSocketNotifier* events_ = nullptr;
   QStringDecoder decoder_{QStringDecoder::Utf8};
-  const NativeAction action_;
+  const QString tool_;
   QString question_;
   QString log_name_;
   bool finished_ = false;

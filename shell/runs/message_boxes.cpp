@@ -61,6 +61,22 @@ void AskBeforeWriting(const Confirmation& confirmation, NativeAction action, con
   box->show();
 }
 
+void AskBeforeRemoving(const QString& question, const std::function<void(bool)>& done) {
+  diagnostic("confirm " + quoted(question));
+  QMessageBox* box = NewBox(QMessageBox::Question, "Remove the gateway?", question);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* remove = box->addButton("&Remove", QMessageBox::DestructiveRole);
+  QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  QObject::connect(box, &QMessageBox::finished, box, [box, remove, done] {
+    const bool agreed = box->clickedButton() == remove;
+    diagnostic(agreed ? "answer go" : "answer cancel");
+    done(agreed);
+  });
+  box->show();
+}
+
 bool AskToStop(QWidget* parent, const QString& question) {
   diagnostic("question " + question);
   QMessageBox* box = NewBox(QMessageBox::Warning, "Stop the running action?", question, parent);

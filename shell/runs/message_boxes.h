@@ -19,6 +19,9 @@ void ShowNotice(const QString& caption, const QString& text, const std::function
 // (`action`), or the refusal of firmware for another model; `done` learns whether the user agreed.
 void AskBeforeWriting(const Confirmation& confirmation, NativeAction action, const std::function<void(bool)>& done);
 
+// The question before a gateway's row leaves its site file; Cancel is the default answer.
+void AskBeforeRemoving(const QString& question, const std::function<void(bool)>& done);
+
 // Whether the running tools `question` names are to be stopped; keeping them
 // running is the default answer. Waits for the answer.
 bool AskToStop(QWidget* parent, const QString& question);

@@ -10,7 +10,16 @@ QString ConsoleToolPath() {
   return QString::fromStdString(console_tool_path(QCoreApplication::applicationDirPath().toStdString()));
 }
 
+QString SiteToolPath() {
+  return QString::fromStdString(site_tool_path(QCoreApplication::applicationDirPath().toStdString()));
+}
+
 void RunQuietly(const std::vector<std::string>& arguments, int limit_ms,
+                const std::function<void(const QuietRun&)>& done) {
+  RunQuietly(ConsoleToolPath(), arguments, limit_ms, done);
+}
+
+void RunQuietly(const QString& program, const std::vector<std::string>& arguments, int limit_ms,
                 const std::function<void(const QuietRun&)>& done) {
   // The process and its timer die with the run.
   auto* process = new QProcess;
@@ -44,5 +53,5 @@ void RunQuietly(const std::vector<std::string>& arguments, int limit_ms,
   for (const std::string& argument : arguments) list << QString::fromStdString(argument);
   process->setStandardInputFile(QProcess::nullDevice());
   limit->start(limit_ms);
-  process->start(ConsoleToolPath(), list);
+  process->start(program, list);
 }

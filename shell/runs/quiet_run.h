@@ -1,5 +1,5 @@
-// A console-tool run without a window, as the status query and the backup
-// readers make it: the page shows the answer.
+// A console-tool or site-program run without a window, as the status query,
+// the backup readers and the site functions make it: the page shows the answer.
 #pragma once
 
 #include <QString>
@@ -18,8 +18,13 @@ struct QuietRun {
 
 // The console tool beside the shell: cli/varnu-cli.
 QString ConsoleToolPath();
+// The site program beside it: cli/varnu-site.
+QString SiteToolPath();
 
-// Runs the console tool with `arguments`; `done` receives its output, at the
-// latest after `limit_ms` (the tool is killed then).
+// Runs `program` with `arguments`; `done` receives its output, at the latest
+// after `limit_ms` (the program is killed then).
+void RunQuietly(const QString& program, const std::vector<std::string>& arguments, int limit_ms,
+                const std::function<void(const QuietRun&)>& done);
+// The same with the console tool.
 void RunQuietly(const std::vector<std::string>& arguments, int limit_ms,
                 const std::function<void(const QuietRun&)>& done);

@@ -38,8 +38,10 @@ void RunAccount::Take(const QJsonObject& event) {
     text += ": " + (reason.isEmpty() ? outcome : reason);
     const QString mark = outcome == "done" ? (reason.isEmpty() ? "✓" : "!") : outcome == "skipped" ? "–" : "✗";
     steps_.append(QJsonObject{{"mark", mark}, {"text", text}, {"outcome", outcome}});
+    // Gateways of a site finish in any order, each step naming its row's place: they are counted instead.
+    const qint64 done = event.value("kind").toString() == "gateway" ? ++gateways_finished_ : event.value("index").toInteger();
     if (event.value("kind").toString() != "row")
-      progress_ = QString("%1 of %2").arg(event.value("index").toInteger()).arg(event.value("total").toInteger());
+      progress_ = QString("%1 of %2").arg(done).arg(event.value("total").toInteger());
   } else if (name == "start") {
     action_ = event.value("action").toString();
   } else if (name == "progress") {

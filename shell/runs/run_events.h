@@ -15,8 +15,9 @@ class RunAccount {
   // for its end. Lines that are not JSON objects are ignored.
   void Feed(const QByteArray& chunk);
 
-  // How far the run has got: "3 of 22" from the last step (the real total),
-  // "45%" during a firmware upload; empty before either.
+  // How far the run has got: "3 of 22" from the last step (the real total; for
+  // a site's gateways, how many have finished), "45%" during a firmware upload;
+  // empty before either.
   QString Progress() const;
 
   // One row per step: {"mark": "✓" or "✗" or "–", "text": "dali2: HTTP 500"}.
@@ -42,4 +43,5 @@ class RunAccount {
   QJsonArray files_;
   QJsonObject summary_;
   QString progress_;
+  qint64 gateways_finished_ = 0;
 };

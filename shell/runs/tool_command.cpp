@@ -103,15 +103,38 @@ std::string stop_question(NativeAction action, const std::string& address) {
   return "A " + run_name(action, address) + " is running. " + consequence;
 }
 
-std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
+RunNames run_names(NativeAction action, const std::string& address) {
   static const char* const kinds[] = {"backup", "restore", "firmware", "channel", "export"};
-  std::string safe = address;
+  return {"varnu-cli", run_name(action, address), stop_question(action, address),
+          std::string(kinds[static_cast<int>(action)]) + "-" + address};
+}
+
+RunNames site_backup_names(const std::string& site_path) {
+  const std::string file = site_path.substr(site_path.rfind('/') + 1);
+  const std::string what = "backup of the site " + file;
+  return {"varnu-site", what,
+          "A " + what + " is running. Stopping it leaves the gateways not yet backed up without a new version.",
+          "site-backup-" + file};
+}
+
+RunNames site_restore_names(const std::string& gateway_name, const std::string& address) {
+  const std::string what = "restore onto " + gateway_name + " (" + address + ")";
+  return {"varnu-site", what, "A " + what + " is running. Stopping it may leave the gateway partly restored.",
+          "restore-" + gateway_name};
+}
+
+std::string log_file_name(const std::string& when, NativeAction action, const std::string& address) {
+  return log_file_name(when, run_names(action, address).log_part);
+}
+
+std::string log_file_name(const std::string& when, const std::string& part) {
+  std::string safe = part;
   for (char& c : safe) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                        c == '-' || c == '_';
     if (!plain) c = '_';
   }
-  return when + "-" + kinds[static_cast<int>(action)] + "-" + safe + ".log";
+  return when + "-" + safe + ".log";
 }
 
 bool is_log_file_name(const std::string& name) {

@@ -63,6 +63,8 @@ std::vector<std::string> tool_arguments(NativeAction action, const std::string& 
 // "20260102-030405-restore-192.0.2.10.log". Characters of the address other
 // than letters, digits, '.', '-' and '_' become '_', so the name is one plain file name.
 std::string log_file_name(const std::string& when, NativeAction action, const std::string& address);
+// The same for a run named by `part` ("site-backup-building.csv"), made safe the same way.
+std::string log_file_name(const std::string& when, const std::string& part);
 
 // True for a plain file name ending in ".log" (no folder, not hidden).
 bool is_log_file_name(const std::string& name);
@@ -88,3 +90,16 @@ std::string run_name(NativeAction action, const std::string& address);
 // The question asked before a running tool is stopped, e.g. "A restore onto
 // 192.0.2.10 is running. Stopping it may leave the gateway partly restored."
 std::string stop_question(NativeAction action, const std::string& address);
+
+// How a run is named where it is seen: its run view's title ("varnu-cli: restore
+// onto 192.0.2.10"), the question before it is stopped and its log file.
+struct RunNames {
+  std::string tool;      // "varnu-cli" or "varnu-site"; also named in the run's closing line
+  std::string what;      // "restore onto 192.0.2.10"
+  std::string question;  // as stop_question()
+  std::string log_part;  // "restore-192.0.2.10", the log's name after its time
+};
+RunNames run_names(NativeAction action, const std::string& address);
+// The site runs: every gateway of the site file backed up, one gateway restored from the site's history.
+RunNames site_backup_names(const std::string& site_path);
+RunNames site_restore_names(const std::string& gateway_name, const std::string& address);
