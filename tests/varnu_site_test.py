@@ -298,11 +298,55 @@ class SiteScenario(unittest.TestCase):
     def test_site_file_with_errors_runs_nothing(self):
         with open(self.site, "w") as f:
             f.write("name,address,model,serial,mac,notes\na,127.0.0.1:9,,,,\na,127.0.0.1:9,,,,\n")
-        for command in (["status"], ["pin"], ["backup"], ["log"], ["diff", "a"], ["restore", "a"]):
+        for command in (["status"], ["pin"], ["backup"], ["log"], ["diff", "a"], ["restore", "a"], ["list", "--json"],
+                        ["add", "b", "127.0.0.1:9"], ["edit", "a", "--notes", "x"], ["remove", "a"]):
             code, out, err = self.site_cmd(command[0], self.site, *command[1:])
             self.assertEqual(code, 2, command)
             self.assertIn("building.csv:3: row 'a': the name is already used on line 2", err)
+        self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1]),
+                         {"errors": [self.site + ":3: row 'a': the name is already used on line 2"]})
         self.assertFalse(os.path.exists(self.history))
+
+    def test_editing_the_site_file(self):
+        """Each change rewrites the file in one step, other lines byte for byte; a refused one leaves it as it was."""
+        top = "# Building A\r\nname,address,model,serial,mac,notes\r\n# wing B\r\n"
+        pinned = "hall-2,127.0.0.1:8,LUMARO-2,LM2-1,02:00:00:00:01:23,  stairwell \r\n"
+        hall_3 = 'hall-3,127.0.0.1:9,,,,"cabinet, ""E1"""\r\n'
+        steps = [  # (command, arguments, exit status, the file after (None: as before), a line on standard error)
+            ("create", ["--title", "Office A"], 2, None, "exists already"),
+            ("add", ["hall-3", "127.0.0.1:9", "--notes", 'cabinet, "E1"'], 0, top + pinned + hall_3, None),
+            ("add", ["hall-2", "127.0.0.1:10"], 2, None, "the name is already used on line 4"),
+            ("add", ["hall/4", "127.0.0.1:10"], 2, None, "name 'hall/4' is not usable"),
+            ("edit", ["hall-3", "--address", "http://x"], 2, None, "address 'http://x' is not a host"),
+            ("edit", ["hall-3", "--notes", "bell\x07"], 2, None, "notes hold control characters"),
+            ("edit", ["hall-3", "--name", "hall-2"], 2, None, "the name is already used"),
+            ("edit", ["hall-9", "--notes", "x"], 2, None, "no gateway 'hall-9'"),
+            ("edit", ["hall-2", "--unpin", "--address", "127.0.0.1:11"], 0,
+             top + "hall-2,127.0.0.1:11,,,,stairwell\r\n" + hall_3, None),
+            ("edit", ["hall-3", "--name", "hall-1", "--notes", ""], 0,
+             top + "hall-2,127.0.0.1:11,,,,stairwell\r\nhall-1,127.0.0.1:9,,,,\r\n", None),
+            ("remove", ["hall-2"], 0, top + "hall-1,127.0.0.1:9,,,,\r\n", None),
+            ("remove", ["hall-1"], 0, top, None),
+        ]
+        with open(self.site, "w", newline="") as f:
+            f.write(top + pinned)
+        for command, arguments, status, text, error in steps:
+            with open(self.site, newline="") as f:
+                before = f.read()
+            code, out, err = self.site_cmd(command, self.site, *arguments)
+            with open(self.site, newline="") as f:
+                self.assertEqual((command, arguments, code, f.read()), (command, arguments, status, text or before), err)
+            self.assertIn(error or "", err)
+        self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"], [])
+
+        os.remove(self.site)
+        self.assertEqual(self.site_cmd("create", self.site, "--title", "Office A")[0], 0)
+        with open(self.site) as f:
+            self.assertEqual(f.read(), "# site: Office A\nname,address,model,serial,mac,notes\n")
+        with open(os.path.join(self.dir, "building.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            self.assertEqual(self.site_cmd("add", self.site, "a", "127.0.0.1:9")[:1] + (os.path.getsize(self.site),),
+                             (1, 53))
 
 
 if __name__ == "__main__":

@@ -29,18 +29,46 @@ const char* const USAGE =
     "A building's gateways, listed one per row in the site file SITE\n"
     "(CSV: name,address,model,serial,mac,notes; '#' starts a comment line).\n"
     "\n"
+    "  create SITE [--title TEXT]      a new site file without gateways\n"
+    "  add SITE NAME ADDRESS           a gateway more (edit, remove: change or drop its row)\n"
+    "  list SITE                       the gateways with their pins and last backups, asking none\n"
     "  status SITE                     who answers at each address, and how the last backups went\n"
     "  pin SITE [NAME...]              record model, serial and MAC as the gateways report them now\n"
-    "  backup SITE                     back up every gateway into the site's history\n"
+    "  backup SITE [NAME...]           back up the gateways into the site's history\n"
     "  log SITE [NAME]                 the history of the site or of one gateway\n"
     "  diff SITE NAME [FROM [TO]]      decoded differences between two versions of a gateway\n"
-    "  restore SITE NAME               put a version from the history back onto the gateway\n"
+    "  restore SITE NAME [--plan]      put a version from the history back onto the gateway\n"
     "  report SITE [NAME...] --html F  the handover document of the site's gateways, as HTML\n"
     "  show FILE                       a configuration archive as text (the history's diff driver)\n"
     "\n"
     "Exit status: 0 success, 1 a gateway or the history failed, 2 usage or a bad site file.\n";
 
 const SubcommandEntry COMMANDS[] = {
+    {"list", command_list, 1, 1, {}, {"--json"},
+     "usage: varnu-site list SITE [--json]\n"
+     "The gateways of the site file with their pins and what the last backups said\n"
+     "(last success, last state, what the last successful backup changed), without\n"
+     "asking any gateway. --json: one JSON document {\"site\": {...}, \"gateways\": [...]};\n"
+     "a site file with errors gives {\"errors\": [...]} and exit status 2.\n"},
+    {"create", command_create, 1, 1, {"--title"}, {},
+     "usage: varnu-site create SITE [--title TEXT]\n"
+     "Writes a new site file: the line '# site: TEXT' when a title is given, then the\n"
+     "header row. Refused when SITE exists. Exit status 0 when written, 2 otherwise.\n"},
+    {"add", command_add, 3, 3, {"--notes"}, {},
+     "usage: varnu-site add SITE NAME ADDRESS [--notes TEXT]\n"
+     "Adds a gateway row at the end of the site file, not pinned. The name must be\n"
+     "new; a name whose versions are still in the history takes them up again.\n"
+     "The file is replaced in one step; every other line stays as it is.\n"
+     "Exit status 0 when added, 2 when a value is not usable (nothing changed).\n"},
+    {"edit", command_edit, 2, 2, {"--name", "--address", "--notes"}, {"--unpin"},
+     "usage: varnu-site edit SITE NAME [--name NEW] [--address ADDRESS] [--notes TEXT] [--unpin]\n"
+     "Changes a gateway's row; --unpin clears its model, serial and MAC. A gateway\n"
+     "with versions in the history keeps its name (they are kept under it): remove\n"
+     "it and add it anew to start a history under another name.\n"
+     "Exit status 0 when changed, 2 when a value is not usable (nothing changed).\n"},
+    {"remove", command_remove, 2, 2, {}, {},
+     "usage: varnu-site remove SITE NAME\n"
+     "Removes the gateway's row from the site file; its versions stay in the history.\n"},
     {"status", command_status, 1, 1, {"--jobs", "--time-limit"}, {"--json"},
      "usage: varnu-site status SITE [--json] [--jobs N] [--time-limit SECONDS]\n"
      "Asks every gateway of the site at once for its status report and shows name,\n"
@@ -67,10 +95,11 @@ const SubcommandEntry COMMANDS[] = {
      "VARNU_SITE, VARNU_GATEWAY, VARNU_ADDRESS, VARNU_STATE, VARNU_PREVIOUS_STATE,\n"
      "VARNU_DETAIL and VARNU_SUMMARY in the environment.\n"
      "Exit status 0 when every gateway was backed up, 1 when any was not.\n"},
-    {"log", command_log, 1, 2, {}, {},
-     "usage: varnu-site log SITE [NAME]\n"
+    {"log", command_log, 1, 2, {}, {"--json"},
+     "usage: varnu-site log SITE [NAME] [--json]\n"
      "The versions in the site's history, latest first, with the changes in words;\n"
-     "with NAME only those that changed that gateway.\n"},
+     "with NAME only those that changed that gateway, and only its changes.\n"
+     "--json: {\"versions\": [{\"version\", \"short\", \"time\", \"summary\", \"changes\"}]}.\n"},
     {"diff", command_diff, 2, 4, {}, {"--json"},
      "usage: varnu-site diff SITE NAME [FROM [TO]] [--json]\n"
      "The decoded differences of a gateway's configurations between two versions\n"
@@ -193,6 +222,21 @@ bool SiteLock::held(const Reporter& reporter) const {
   if (handle_ < 0)
     report_error(reporter, "varnu-site: another run is using this site (%s is locked); nothing done\n", path_.c_str());
   return handle_ >= 0;
+}
+
+bool rewrite_site_file(const Reporter& reporter, const SiteFile& site, const char* command) {
+  SiteFile check;
+  const std::vector<std::string> problems = parse_site_text(site.path, site_text(site), &check);
+  for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
+  if (!problems.empty()) {
+    report_error(reporter, "varnu-site %s: nothing changed; %s is as it was\n", command, site.path.c_str());
+    return false;
+  }
+  if (!write_site_file(site)) {
+    report_error(reporter, "varnu-site %s: %s could not be rewritten; it is as it was\n", command, site.path.c_str());
+    return false;
+  }
+  return true;
 }
 
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {

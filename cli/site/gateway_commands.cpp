@@ -149,18 +149,7 @@ int command_pin(const Reporter& reporter, const SiteCommand& command) {
     rows.push_back({g.name, g.address, escape_bytes(g.model), escape_bytes(g.serial), escape_bytes(g.mac), result});
   }
   // A pin is written only as the gateway's own word, and never control bytes into the file.
-  std::vector<std::string> problems;
-  SiteFile check;
-  problems = parse_site_text(site.path, site_text(site), &check);
-  if (!problems.empty()) {
-    for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
-    report_error(reporter, "varnu-site pin: a gateway reported values that cannot be pinned; the file is unchanged\n");
-    return 1;
-  }
-  if (!write_site_file(site)) {
-    report_error(reporter, "varnu-site pin: %s could not be rewritten; it is unchanged\n", site.path.c_str());
-    return 1;
-  }
+  if (!rewrite_site_file(reporter, site, "pin")) return 1;
   report(reporter, "%s", render_table({"name", "address", "model", "serial", "mac", "result"}, rows).c_str());
   return all ? 0 : 1;
 }
@@ -172,6 +161,7 @@ struct BackupOutcome {
   std::string detail;
   GatewayChanges changes;         // its words; the archives themselves went into `stored`
   std::vector<StoredArchive> stored;
+  std::string firmware;        // as the gateway reported it; "" when it did not answer
   bool stored_before = false;  // the history already had this gateway
   bool staged = false;         // its changes were handed to this run's commit
   std::size_t kept = 0;        // configurations stored for it
@@ -185,6 +175,7 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
                   : !fetched.problem.empty()                    ? STATE_FAILED
                                                                 : STATE_OK;
   outcome.detail = fetched.problem;
+  outcome.firmware = fetched.probe.identity.firmware;
   // What was fetched of a gateway that failed part way is kept all the same.
   if (fetched.archives.empty()) return outcome;
   // Each worker reads the history through a handle of its own.
@@ -230,6 +221,17 @@ bool commit_run(const Reporter& reporter, History& history, const SiteFile& site
   if (!history.commit(message, false, &problem).empty() || problem.empty()) return true;
   report_error(reporter, "varnu-site backup: the history could not take this run: %s\n", problem.c_str());
   return false;
+}
+
+// What a successful backup changed, for the state file: "first backup", the
+// changes without the gateway's name, or "" when nothing changed.
+std::string changed_words(const SiteGateway& g, const BackupOutcome& o) {
+  if (!o.staged) return "";
+  if (!o.stored_before) return "first backup";
+  std::string words;
+  for (const std::string& line : o.changes.lines)
+    words += (words.empty() ? "" : "; ") + line.substr(std::min(line.size(), g.name.size() + 2));
+  return words;
 }
 
 // The result column of the summary table.
@@ -290,6 +292,9 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     if (record_outcome(state, g.name, outcome, detail, now, &before))
       changes.push_back({g.name, g.address, before, outcome, detail});
     if (outcome == STATE_OK) ++backed_up;
+    GatewayRecord& record = state[g.name];
+    if (!o.firmware.empty()) record.firmware = o.firmware;
+    if (outcome == STATE_OK) record.changed = changed_words(g, o);
     rows.push_back({g.name, g.address, result_words(g, o, outcome, detail, state[g.name], now)});
   }
   if (!write_run_state(state_path, state))
