@@ -75,11 +75,25 @@ class SiteScenario(unittest.TestCase):
         result = subprocess.run([SITE] + [str(a) for a in args], capture_output=True, timeout=120)
         return result.returncode, result.stdout.decode(), result.stderr.decode()
 
-    def backup(self):
-        code, out, err = self.site_cmd("backup", self.site, "--time-limit", "3",
-                                       "--on-change", HOOK % ("change", self.hooks),
-                                       "--on-failure", HOOK % ("failure", self.hooks))
-        return code, out + err
+    def backup(self, *names):
+        """Backs up (the gateways named); keeps the run's events in self.events."""
+        with tempfile.TemporaryFile() as events:
+            result = subprocess.run([SITE, "backup", self.site, *names, "--time-limit", "3", "--events",
+                                     str(events.fileno()), "--on-change", HOOK % ("change", self.hooks),
+                                     "--on-failure", HOOK % ("failure", self.hooks)],
+                                    capture_output=True, timeout=120, pass_fds=(events.fileno(),))
+            events.seek(0)
+            self.events = [json.loads(line) for line in events.read().decode().splitlines()]
+        return result.returncode, result.stdout.decode() + result.stderr.decode()
+
+    def gateway_events(self):
+        """The run's steps as {name: (index, total, outcome, reason)}, its notices, and its summary."""
+        self.assertEqual(self.events[0], {"event": "start", "action": "site_backup", "gateway": None})
+        steps = {e["name"]: (e["index"], e["total"], e["outcome"], e["reason"])
+                 for e in self.events if e["event"] == "step" and e["kind"] == "gateway"}
+        notices = [e["text"] for e in self.events if e["event"] == "notice"]
+        summary = self.events[-1]
+        return steps, notices, (summary["event"], summary["counts"], summary["result"], summary["exit_status"])
 
     def git(self, *args):
         return subprocess.run(["git", "-C", self.history] + list(args), capture_output=True, check=True,
@@ -143,6 +157,13 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertRegex(out, r"attic .*no answer")
         self.assertEqual(self.commits(), 1)
+        steps, notices, summary = self.gateway_events()
+        self.assertEqual({name: step[:3] for name, step in steps.items()},
+                         {"hall-1": (1, 4, "done"), "hall-2": (2, 4, "done"), "hall-3": (3, 4, "done"),
+                          "attic": (4, 4, "failed")})
+        self.assertRegex(steps["attic"][3], r"^no answer: .+")
+        self.assertEqual(notices, ["hall-%d: first backup" % i for i in (1, 2, 3)])
+        self.assertEqual(summary, ("summary", {"gateway": {"done": 3, "failed": 1}}, "failed", 1))
         self.assertEqual(self.hook_lines(), ["change attic ok>no answer", "failure attic ok>no answer"])
 
         # Nothing changed: no commit, not one byte more, no hook.
@@ -152,8 +173,15 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual((self.commits(), self.history_bytes(), self.hook_lines()), (1, size, []))
 
         old_name = self.rename_gear(1, 2, "Stair light")
-        code, out = self.backup()
-        self.assertEqual(self.commits(), 2)
+        self.rename_gear(0, 1, "Not yet")
+        code, out = self.backup("hall-2", "hall-3")
+        self.assertEqual((code, self.commits()), (0, 2), out)
+        renamed = "channel 1 gear 2 renamed '%s' → 'Stair light'" % old_name
+        self.assertEqual(self.gateway_events(), ({"hall-2": (1, 2, "done", None), "hall-3": (2, 2, "done", None)},
+                                                 ["hall-2: " + renamed],
+                                                 ("summary", {"gateway": {"done": 2}}, "done", 0)))
+        self.assertEqual(self.site_cmd("backup", self.site, "hall-9")[::2], (2, "varnu-site backup: no gateway "
+                                                                              "'hall-9' in %s\n" % self.site))
         message = self.git("log", "-1", "--format=%B")
         changes = [line for line in message.splitlines() if ": " in line and not line.startswith("backup")]
         self.assertEqual(changes, ["hall-2: channel 1 gear 2 renamed '%s' → 'Stair light'" % old_name])
@@ -171,6 +199,8 @@ class SiteScenario(unittest.TestCase):
         for _ in range(2):
             code, out = self.backup()
             self.assertRegex(out, r"hall-3 .*other gateway at this address: reports serial 'LM4-9' where 'LM4-3'")
+            self.assertEqual(self.gateway_events()[0]["hall-3"], (3, 4, "refused", "other gateway at this address: "
+                                                                  "reports serial 'LM4-9' where 'LM4-3' is pinned"))
         self.assertEqual(self.hook_lines(), ["change hall-3 ok>other gateway at this address",
                                              "failure hall-3 ok>other gateway at this address"])
         code, out, err = self.site_cmd("status", self.site, "--json", "--time-limit", "3")
