@@ -75,16 +75,21 @@ class SiteScenario(unittest.TestCase):
         result = subprocess.run([SITE] + [str(a) for a in args], capture_output=True, timeout=120)
         return result.returncode, result.stdout.decode(), result.stderr.decode()
 
-    def backup(self, *names):
-        """Backs up (the gateways named); keeps the run's events in self.events."""
+    def site_events(self, *args):
+        """Runs varnu-site with --events; keeps the run's events in self.events."""
         with tempfile.TemporaryFile() as events:
-            result = subprocess.run([SITE, "backup", self.site, *names, "--time-limit", "3", "--events",
-                                     str(events.fileno()), "--on-change", HOOK % ("change", self.hooks),
-                                     "--on-failure", HOOK % ("failure", self.hooks)],
-                                    capture_output=True, timeout=120, pass_fds=(events.fileno(),))
+            result = subprocess.run([SITE, *args, "--events", str(events.fileno())], capture_output=True, timeout=120,
+                                    pass_fds=(events.fileno(),))
             events.seek(0)
             self.events = [json.loads(line) for line in events.read().decode().splitlines()]
-        return result.returncode, result.stdout.decode() + result.stderr.decode()
+        return result.returncode, result.stdout.decode(), result.stderr.decode()
+
+    def backup(self, *names):
+        """Backs up (the gateways named), with the run's events."""
+        code, out, err = self.site_events("backup", self.site, *names, "--time-limit", "3",
+                                          "--on-change", HOOK % ("change", self.hooks),
+                                          "--on-failure", HOOK % ("failure", self.hooks))
+        return code, out + err
 
     def gateway_events(self):
         """The run's steps as {name: (index, total, outcome, reason)}, its notices, and its summary."""
@@ -191,6 +196,19 @@ class SiteScenario(unittest.TestCase):
         self.assertIn("Stair light", self.git("log", "-p", "-1"))  # the diff driver decodes the archives
         code, out, _ = self.site_cmd("log", self.site, "hall-1")
         self.assertEqual(out.count("backup:"), 1, out)
+        versions = json.loads(self.site_cmd("log", self.site, "hall-2", "--json")[1])["versions"]
+        self.assertEqual([(v["summary"], v["changes"]) for v in versions],
+                         [("backup: 1 of 2 gateways changed", ["hall-2: " + renamed]),
+                          ("backup: 3 of 4 gateways changed", ["hall-2: first backup, 22 configurations"])])
+        self.assertEqual(versions[0]["short"], self.git("rev-parse", "--short=10", "HEAD").strip())
+        listed = json.loads(self.site_cmd("list", self.site, "--json")[1])
+        self.assertEqual(listed["site"], {"path": os.path.realpath(self.site), "name": "building", "installer": None,
+                                          "notes": [], "history": True})
+        rows = {g["name"]: (g["changed"], g["state"], g["last_backup"] is None, g["firmware"], g["pinned"])
+                for g in listed["gateways"]}
+        self.assertEqual(rows, {"hall-1": ("", "ok", False, "1.5.0", True), "hall-2": (renamed, "ok", False, "1.5.0", True),
+                                "hall-3": ("", "ok", False, "1.5.0", True),
+                                "attic": ("", "no answer", True, None, False)})
 
         # Other hardware at hall-3's address: refused for backup and restore, once in the hooks.
         self.sim.stop()
@@ -210,10 +228,23 @@ class SiteScenario(unittest.TestCase):
         code, out, err = self.site_cmd("restore", self.site, "hall-3")
         self.assertEqual(code, 1)
         self.assertIn("other gateway at this address", err)
+        code, out, err = self.site_cmd("restore", self.site, "hall-3", "--plan", "--json", "--from",
+                                       versions[-1]["short"])
+        plan = json.loads(out)
+        self.assertEqual((code, plan["identity"], plan["refused"], len(plan["configurations"])),
+                         (1, "other gateway at this address: reports serial 'LM4-9' where 'LM4-3' is pinned", 0, 22))
+        dali1 = [c for c in plan["configurations"] if c["name"] == "dali1"][0]
+        self.assertEqual((dali1["outcome"], dali1["from"], dali1["reason"]), ("unchanged", dali1["to"], None))
+        self.assertIsInstance(dali1["from"], int)
+        self.assertEqual(json.loads(self.site_cmd("restore", self.site, "hall-1", "--plan", "--json")[1])["identity"],
+                         "ok")
         self.assertFalse([r for r in self.sim.requests(2) if r[0] in ("tftp", "restore")])
 
-        code, out, err = self.site_cmd("restore", self.site, "hall-3", "--replace")
+        code, out, err = self.site_events("restore", self.site, "hall-3", "--replace")
         self.assertEqual(code, 0, out + err)
+        steps = [(e["kind"], e["outcome"]) for e in self.events if e["event"] == "step"]
+        self.assertEqual((self.events[0]["action"], steps, self.events[-1]["result"]),
+                         ("put_backup", [("configuration", "done")] * 22, "done"))
         self.assertEqual(len([r for r in self.sim.requests(2) if r[0] == "restore" and r[1] == "took"]), 22)
         with open(self.site) as f:
             self.assertIn("hall-3,127.0.0.1:%d,LUMARO-4,LM4-9," % ports[2], f.read())

@@ -115,14 +115,21 @@ const SubcommandEntry COMMANDS[] = {
      "(commit ids as 'log' shows them, or any name git takes). Without TO: the\n"
      "latest version; without FROM: the one before the gateway's latest change.\n"
      "Exit status as diff(1): 0 same, 1 different, 2 trouble.\n"},
-    {"restore", "put_backup", command_restore, 2, 2, {"--from", "--time-limit"}, {"--replace"},
-     "usage: varnu-site restore SITE NAME [--from VERSION] [--replace]\n"
+    {"restore", "put_backup", command_restore, 2, 2, {"--from", "--time-limit", "--events"},
+     {"--replace", "--plan", "--json"},
+     "usage: varnu-site restore SITE NAME [--from VERSION] [--replace] [--events FD]\n"
+     "       varnu-site restore SITE NAME [--from VERSION] --plan [--json]\n"
      "Restores the gateway's configurations from the history (the latest version, or\n"
      "VERSION) onto the gateway at its address, converting channel records to what\n"
      "its firmware needs. Refused when the gateway there is not the pinned one; with\n"
      "--replace a new gateway (replacement hardware) is accepted: after the restore\n"
      "its model, serial and MAC become the pin and the history records the swap.\n"
-     "Exit status 0 when every configuration was restored, 1 otherwise.\n"},
+     "--plan: writes nothing; tells per configuration what a restore would do and\n"
+     "who answers (identity: ok, not pinned, or other gateway at this address);\n"
+     "--json: as one JSON document, the plan of varnu-cli's put_backup --plan with\n"
+     "\"identity\". --events FD: put_backup's events on that open descriptor.\n"
+     "Exit status 0 when every configuration was restored (or would be), 1 otherwise\n"
+     "(with --plan also when another gateway answers).\n"},
     {"report", nullptr, command_report, 0, 0, {"--html", "--backup", "--title"}, {},
      "usage: varnu-site report SITE [NAME...] --html FILE [--title TEXT]\n"
      "       varnu-site report --backup BACKUP --html FILE [--title TEXT]\n"

@@ -1,6 +1,7 @@
 // The subcommands that read the site's history, and restore from it.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "action/action.h"
@@ -13,6 +14,7 @@
 #include "site/restore.h"
 #include "site/run_state.h"
 #include "site/site_file.h"
+#include "util/events.h"
 #include "util/json_writer.h"
 #include "util/text.h"
 
@@ -123,13 +125,21 @@ int command_show(const Reporter& reporter, const SiteCommand& command) {
   return set.problem.empty() ? 0 : 1;
 }
 
-int command_restore(const Reporter& reporter, const SiteCommand& command) {
+int command_restore(const Reporter& given, const SiteCommand& command) {
+  const bool plan = command.has("--plan"), json = plan && command.has("--json");
+  // With --json standard output holds the plan's document alone.
+  Reporter reporter = given;
+  if (json) reporter.out = reporter.err;
   SiteFile site;
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
-  const SiteLock lock(site.path);
-  if (!lock.held(reporter)) return 1;
-  // Read again under the lock: another run may have rewritten it meanwhile.
-  if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  // A plan writes nothing: it need not wait for a run that holds the site.
+  std::optional<SiteLock> lock;
+  if (!plan) {
+    lock.emplace(site.path);
+    if (!lock->held(reporter)) return 1;
+    // Read again under the lock: another run may have rewritten it meanwhile.
+    if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  }
   const SiteGateway* target = find_gateway(reporter, site, command.arguments[1]);
   if (!target) return 2;
   std::unique_ptr<History> history = open_history(reporter, site);
@@ -150,11 +160,20 @@ int command_restore(const Reporter& reporter, const SiteCommand& command) {
     return 1;
   }
   const bool replace = command.has("--replace");
+  if (plan) {
+    const bool pinned = !target->serial.empty() || !target->mac.empty() || !target->model.empty();
+    const std::string identity = !probe.mismatch.empty() ? "other gateway at this address: " + probe.mismatch
+                                 : pinned                ? "ok"
+                                                         : "not pinned";
+    report(reporter, "plan\tidentity: %s\n", identity.c_str());
+    const int planned = restore_archives(reporter, target->address, archives, {true, json, identity.c_str()});
+    return planned != 0 || (!probe.mismatch.empty() && !replace) ? 1 : 0;
+  }
   if (!probe.mismatch.empty() && !replace) {
-    report_error(reporter,
-                 "varnu-site restore: other gateway at this address: %s %s; nothing restored "
-                 "(--replace restores onto replacement hardware)\n",
-                 target->name.c_str(), probe.mismatch.c_str());
+    const std::string refusal = "other gateway at this address: " + target->name + " " + probe.mismatch +
+                                "; nothing restored";
+    report_error(reporter, "varnu-site restore: %s (--replace restores onto replacement hardware)\n", refusal.c_str());
+    event_warning(reporter, refusal);
     return 1;
   }
   report(reporter, "restoring %s from %s onto %s\n", target->name.c_str(), short_id(version).c_str(),
