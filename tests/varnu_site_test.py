@@ -75,11 +75,30 @@ class SiteScenario(unittest.TestCase):
         result = subprocess.run([SITE] + [str(a) for a in args], capture_output=True, timeout=120)
         return result.returncode, result.stdout.decode(), result.stderr.decode()
 
-    def backup(self):
-        code, out, err = self.site_cmd("backup", self.site, "--time-limit", "3",
-                                       "--on-change", HOOK % ("change", self.hooks),
-                                       "--on-failure", HOOK % ("failure", self.hooks))
+    def site_events(self, *args):
+        """Runs varnu-site with --events; keeps the run's events in self.events."""
+        with tempfile.TemporaryFile() as events:
+            result = subprocess.run([SITE, *args, "--events", str(events.fileno())], capture_output=True, timeout=120,
+                                    pass_fds=(events.fileno(),))
+            events.seek(0)
+            self.events = [json.loads(line) for line in events.read().decode().splitlines()]
+        return result.returncode, result.stdout.decode(), result.stderr.decode()
+
+    def backup(self, *names):
+        """Backs up (the gateways named), with the run's events."""
+        code, out, err = self.site_events("backup", self.site, *names, "--time-limit", "3",
+                                          "--on-change", HOOK % ("change", self.hooks),
+                                          "--on-failure", HOOK % ("failure", self.hooks))
         return code, out + err
+
+    def gateway_events(self):
+        """The run's steps as {name: (index, total, outcome, reason)}, its notices, and its summary."""
+        self.assertEqual(self.events[0], {"event": "start", "action": "site_backup", "gateway": None})
+        steps = {e["name"]: (e["index"], e["total"], e["outcome"], e["reason"])
+                 for e in self.events if e["event"] == "step" and e["kind"] == "gateway"}
+        notices = [e["text"] for e in self.events if e["event"] == "notice"]
+        summary = self.events[-1]
+        return steps, notices, (summary["event"], summary["counts"], summary["result"], summary["exit_status"])
 
     def git(self, *args):
         return subprocess.run(["git", "-C", self.history] + list(args), capture_output=True, check=True,
@@ -143,6 +162,13 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertRegex(out, r"attic .*no answer")
         self.assertEqual(self.commits(), 1)
+        steps, notices, summary = self.gateway_events()
+        self.assertEqual({name: step[:3] for name, step in steps.items()},
+                         {"hall-1": (1, 4, "done"), "hall-2": (2, 4, "done"), "hall-3": (3, 4, "done"),
+                          "attic": (4, 4, "failed")})
+        self.assertRegex(steps["attic"][3], r"^no answer: .+")
+        self.assertEqual(notices, ["hall-%d: first backup" % i for i in (1, 2, 3)])
+        self.assertEqual(summary, ("summary", {"gateway": {"done": 3, "failed": 1}}, "failed", 1))
         self.assertEqual(self.hook_lines(), ["change attic ok>no answer", "failure attic ok>no answer"])
 
         # Nothing changed: no commit, not one byte more, no hook.
@@ -152,8 +178,15 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual((self.commits(), self.history_bytes(), self.hook_lines()), (1, size, []))
 
         old_name = self.rename_gear(1, 2, "Stair light")
-        code, out = self.backup()
-        self.assertEqual(self.commits(), 2)
+        self.rename_gear(0, 1, "Not yet")
+        code, out = self.backup("hall-2", "hall-3")
+        self.assertEqual((code, self.commits()), (0, 2), out)
+        renamed = "channel 1 gear 2 renamed '%s' → 'Stair light'" % old_name
+        self.assertEqual(self.gateway_events(), ({"hall-2": (1, 2, "done", None), "hall-3": (2, 2, "done", None)},
+                                                 ["hall-2: " + renamed],
+                                                 ("summary", {"gateway": {"done": 2}}, "done", 0)))
+        self.assertEqual(self.site_cmd("backup", self.site, "hall-9")[::2], (2, "varnu-site backup: no gateway "
+                                                                              "'hall-9' in %s\n" % self.site))
         message = self.git("log", "-1", "--format=%B")
         changes = [line for line in message.splitlines() if ": " in line and not line.startswith("backup")]
         self.assertEqual(changes, ["hall-2: channel 1 gear 2 renamed '%s' → 'Stair light'" % old_name])
@@ -163,6 +196,19 @@ class SiteScenario(unittest.TestCase):
         self.assertIn("Stair light", self.git("log", "-p", "-1"))  # the diff driver decodes the archives
         code, out, _ = self.site_cmd("log", self.site, "hall-1")
         self.assertEqual(out.count("backup:"), 1, out)
+        versions = json.loads(self.site_cmd("log", self.site, "hall-2", "--json")[1])["versions"]
+        self.assertEqual([(v["summary"], v["changes"]) for v in versions],
+                         [("backup: 1 of 2 gateways changed", ["hall-2: " + renamed]),
+                          ("backup: 3 of 4 gateways changed", ["hall-2: first backup, 22 configurations"])])
+        self.assertEqual(versions[0]["short"], self.git("rev-parse", "--short=10", "HEAD").strip())
+        listed = json.loads(self.site_cmd("list", self.site, "--json")[1])
+        self.assertEqual(listed["site"], {"path": os.path.realpath(self.site), "name": "building", "installer": None,
+                                          "notes": [], "history": True})
+        rows = {g["name"]: (g["changed"], g["state"], g["last_backup"] is None, g["firmware"], g["pinned"])
+                for g in listed["gateways"]}
+        self.assertEqual(rows, {"hall-1": ("", "ok", False, "1.5.0", True), "hall-2": (renamed, "ok", False, "1.5.0", True),
+                                "hall-3": ("", "ok", False, "1.5.0", True),
+                                "attic": ("", "no answer", True, None, False)})
 
         # Other hardware at hall-3's address: refused for backup and restore, once in the hooks.
         self.sim.stop()
@@ -171,6 +217,8 @@ class SiteScenario(unittest.TestCase):
         for _ in range(2):
             code, out = self.backup()
             self.assertRegex(out, r"hall-3 .*other gateway at this address: reports serial 'LM4-9' where 'LM4-3'")
+            self.assertEqual(self.gateway_events()[0]["hall-3"], (3, 4, "refused", "other gateway at this address: "
+                                                                  "reports serial 'LM4-9' where 'LM4-3' is pinned"))
         self.assertEqual(self.hook_lines(), ["change hall-3 ok>other gateway at this address",
                                              "failure hall-3 ok>other gateway at this address"])
         code, out, err = self.site_cmd("status", self.site, "--json", "--time-limit", "3")
@@ -180,10 +228,23 @@ class SiteScenario(unittest.TestCase):
         code, out, err = self.site_cmd("restore", self.site, "hall-3")
         self.assertEqual(code, 1)
         self.assertIn("other gateway at this address", err)
+        code, out, err = self.site_cmd("restore", self.site, "hall-3", "--plan", "--json", "--from",
+                                       versions[-1]["short"])
+        plan = json.loads(out)
+        self.assertEqual((code, plan["identity"], plan["refused"], len(plan["configurations"])),
+                         (1, "other gateway at this address: reports serial 'LM4-9' where 'LM4-3' is pinned", 0, 22))
+        dali1 = [c for c in plan["configurations"] if c["name"] == "dali1"][0]
+        self.assertEqual((dali1["outcome"], dali1["from"], dali1["reason"]), ("unchanged", dali1["to"], None))
+        self.assertIsInstance(dali1["from"], int)
+        self.assertEqual(json.loads(self.site_cmd("restore", self.site, "hall-1", "--plan", "--json")[1])["identity"],
+                         "ok")
         self.assertFalse([r for r in self.sim.requests(2) if r[0] in ("tftp", "restore")])
 
-        code, out, err = self.site_cmd("restore", self.site, "hall-3", "--replace")
+        code, out, err = self.site_events("restore", self.site, "hall-3", "--replace")
         self.assertEqual(code, 0, out + err)
+        steps = [(e["kind"], e["outcome"]) for e in self.events if e["event"] == "step"]
+        self.assertEqual((self.events[0]["action"], steps, self.events[-1]["result"]),
+                         ("put_backup", [("configuration", "done")] * 22, "done"))
         self.assertEqual(len([r for r in self.sim.requests(2) if r[0] == "restore" and r[1] == "took"]), 22)
         with open(self.site) as f:
             self.assertIn("hall-3,127.0.0.1:%d,LUMARO-4,LM4-9," % ports[2], f.read())
@@ -298,11 +359,55 @@ class SiteScenario(unittest.TestCase):
     def test_site_file_with_errors_runs_nothing(self):
         with open(self.site, "w") as f:
             f.write("name,address,model,serial,mac,notes\na,127.0.0.1:9,,,,\na,127.0.0.1:9,,,,\n")
-        for command in (["status"], ["pin"], ["backup"], ["log"], ["diff", "a"], ["restore", "a"]):
+        for command in (["status"], ["pin"], ["backup"], ["log"], ["diff", "a"], ["restore", "a"], ["list", "--json"],
+                        ["add", "b", "127.0.0.1:9"], ["edit", "a", "--notes", "x"], ["remove", "a"]):
             code, out, err = self.site_cmd(command[0], self.site, *command[1:])
             self.assertEqual(code, 2, command)
             self.assertIn("building.csv:3: row 'a': the name is already used on line 2", err)
+        self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1]),
+                         {"errors": [self.site + ":3: row 'a': the name is already used on line 2"]})
         self.assertFalse(os.path.exists(self.history))
+
+    def test_editing_the_site_file(self):
+        """Each change rewrites the file in one step, other lines byte for byte; a refused one leaves it as it was."""
+        top = "# Building A\r\nname,address,model,serial,mac,notes\r\n# wing B\r\n"
+        pinned = "hall-2,127.0.0.1:8,LUMARO-2,LM2-1,02:00:00:00:01:23,  stairwell \r\n"
+        hall_3 = 'hall-3,127.0.0.1:9,,,,"cabinet, ""E1"""\r\n'
+        steps = [  # (command, arguments, exit status, the file after (None: as before), a line on standard error)
+            ("create", ["--title", "Office A"], 2, None, "exists already"),
+            ("add", ["hall-3", "127.0.0.1:9", "--notes", 'cabinet, "E1"'], 0, top + pinned + hall_3, None),
+            ("add", ["hall-2", "127.0.0.1:10"], 2, None, "the name is already used on line 4"),
+            ("add", ["hall/4", "127.0.0.1:10"], 2, None, "name 'hall/4' is not usable"),
+            ("edit", ["hall-3", "--address", "http://x"], 2, None, "address 'http://x' is not a host"),
+            ("edit", ["hall-3", "--notes", "bell\x07"], 2, None, "notes hold control characters"),
+            ("edit", ["hall-3", "--name", "hall-2"], 2, None, "the name is already used"),
+            ("edit", ["hall-9", "--notes", "x"], 2, None, "no gateway 'hall-9'"),
+            ("edit", ["hall-2", "--unpin", "--address", "127.0.0.1:11"], 0,
+             top + "hall-2,127.0.0.1:11,,,,stairwell\r\n" + hall_3, None),
+            ("edit", ["hall-3", "--name", "hall-1", "--notes", ""], 0,
+             top + "hall-2,127.0.0.1:11,,,,stairwell\r\nhall-1,127.0.0.1:9,,,,\r\n", None),
+            ("remove", ["hall-2"], 0, top + "hall-1,127.0.0.1:9,,,,\r\n", None),
+            ("remove", ["hall-1"], 0, top, None),
+        ]
+        with open(self.site, "w", newline="") as f:
+            f.write(top + pinned)
+        for command, arguments, status, text, error in steps:
+            with open(self.site, newline="") as f:
+                before = f.read()
+            code, out, err = self.site_cmd(command, self.site, *arguments)
+            with open(self.site, newline="") as f:
+                self.assertEqual((command, arguments, code, f.read()), (command, arguments, status, text or before), err)
+            self.assertIn(error or "", err)
+        self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"], [])
+
+        os.remove(self.site)
+        self.assertEqual(self.site_cmd("create", self.site, "--title", "Office A")[0], 0)
+        with open(self.site) as f:
+            self.assertEqual(f.read(), "# site: Office A\nname,address,model,serial,mac,notes\n")
+        with open(os.path.join(self.dir, "building.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            self.assertEqual(self.site_cmd("add", self.site, "a", "127.0.0.1:9")[:1] + (os.path.getsize(self.site),),
+                             (1, 53))
 
 
 if __name__ == "__main__":

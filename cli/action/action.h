@@ -20,9 +20,10 @@ int get_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
                const char* backupfileouttype, const std::vector<std::string>* backupconfig);
 // Action "put_backup": restores a backup archive or a single tar onto the gateway;
 // with `plan`, tells per configuration what a restore would do and writes
-// nothing (with `json` also as one JSON document). 1 when any would be refused.
+// nothing (with `json` also as one JSON document, which names `identity`,
+// the caller's check of who answers, when given). 1 when any would be refused.
 int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein,
-               bool plan = false, bool json = false);
+               bool plan = false, bool json = false, const char* identity = nullptr);
 // Action "setup_channel": a 0 in `channel` ends it. 0 when every channel
 // handled was pushed and restored, 1 when any was skipped or failed or the
 // run was stopped.

@@ -394,7 +394,7 @@ int decide_upload(const Reporter& reporter, const ConfigurationEntry& entry, con
 }
 
 // The plan's closing line, and with --json its document.
-void report_plan(const Restore& r, bool json) {
+void report_plan(const Restore& r, bool json, const char* identity) {
   report(r.reporter, "plan\t%u configurations, %u would be refused; nothing was written.\n", r.found, r.failed);
   JsonWriter w;
   json_begin_object(w);
@@ -405,6 +405,10 @@ void report_plan(const Restore& r, bool json) {
   json_key(w, "firmware_version");
   r.status->firmware_version ? json_string(w, *r.status->firmware_version) : json_null(w);
   json_end_object(w);
+  if (identity) {
+    json_key(w, "identity");
+    json_string(w, identity);
+  }
   json_key(w, "refused");
   json_number(w, r.failed);
   json_key(w, "configurations");
@@ -425,7 +429,7 @@ int prepare_upload(const Reporter& reporter, const ConfigurationEntry& entry, co
 }
 
 int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const char* backupfilein, bool plan,
-               bool json) {
+               bool json, const char* identity) {
   if (!ip) {
     report(reporter, "Missing arguments for action put_backup.");
     return 2;
@@ -450,7 +454,7 @@ int put_backup(Gateway& gateway, const Reporter& reporter, const char* ip, const
     result = restore_single_tar(r, backupfilein);
   }
   json_end_array(r.plan_json);
-  if (plan) report_plan(r, json);
+  if (plan) report_plan(r, json, identity);
   // The outcome in one place, however long the trace above it.
   if (!plan && r.found > 0)
     report(reporter, "restore\t%u of %u configurations restored%s%s.\n", r.found - r.failed, r.found + r.skipped,

@@ -38,9 +38,20 @@ class SiteLock {
   int handle_;
 };
 
+// Replaces the site file in one step (a new file renamed over the old) with
+// `site` as changed in memory, once it reads back as a valid site file:
+// comment lines, order and untouched rows stay byte for byte. False, with
+// the problems reported, when nothing was written. Call it under the SiteLock.
+bool rewrite_site_file(const Reporter& reporter, const SiteFile& site, const char* command);
+
 // Aligned columns, two spaces apart, the header first.
 std::string render_table(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
 
+int command_list(const Reporter& reporter, const SiteCommand& command);
+int command_create(const Reporter& reporter, const SiteCommand& command);
+int command_add(const Reporter& reporter, const SiteCommand& command);
+int command_edit(const Reporter& reporter, const SiteCommand& command);
+int command_remove(const Reporter& reporter, const SiteCommand& command);
 int command_status(const Reporter& reporter, const SiteCommand& command);
 int command_pin(const Reporter& reporter, const SiteCommand& command);
 int command_backup(const Reporter& reporter, const SiteCommand& command);

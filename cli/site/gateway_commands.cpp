@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
+#include "util/events.h"
 #include "util/json_writer.h"
 #include "site/changes.h"
 #include "site/commands.h"
@@ -149,18 +151,7 @@ int command_pin(const Reporter& reporter, const SiteCommand& command) {
     rows.push_back({g.name, g.address, escape_bytes(g.model), escape_bytes(g.serial), escape_bytes(g.mac), result});
   }
   // A pin is written only as the gateway's own word, and never control bytes into the file.
-  std::vector<std::string> problems;
-  SiteFile check;
-  problems = parse_site_text(site.path, site_text(site), &check);
-  if (!problems.empty()) {
-    for (const std::string& problem : problems) report_error(reporter, "%s\n", problem.c_str());
-    report_error(reporter, "varnu-site pin: a gateway reported values that cannot be pinned; the file is unchanged\n");
-    return 1;
-  }
-  if (!write_site_file(site)) {
-    report_error(reporter, "varnu-site pin: %s could not be rewritten; it is unchanged\n", site.path.c_str());
-    return 1;
-  }
+  if (!rewrite_site_file(reporter, site, "pin")) return 1;
   report(reporter, "%s", render_table({"name", "address", "model", "serial", "mac", "result"}, rows).c_str());
   return all ? 0 : 1;
 }
@@ -172,6 +163,7 @@ struct BackupOutcome {
   std::string detail;
   GatewayChanges changes;         // its words; the archives themselves went into `stored`
   std::vector<StoredArchive> stored;
+  std::string firmware;        // as the gateway reported it; "" when it did not answer
   bool stored_before = false;  // the history already had this gateway
   bool staged = false;         // its changes were handed to this run's commit
   std::size_t kept = 0;        // configurations stored for it
@@ -185,6 +177,7 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
                   : !fetched.problem.empty()                    ? STATE_FAILED
                                                                 : STATE_OK;
   outcome.detail = fetched.problem;
+  outcome.firmware = fetched.probe.identity.firmware;
   // What was fetched of a gateway that failed part way is kept all the same.
   if (fetched.archives.empty()) return outcome;
   // Each worker reads the history through a handle of its own.
@@ -212,24 +205,44 @@ BackupOutcome back_up_one(const SiteGateway& g, const RunLimits& limits, const s
 
 // Stages every gateway whose configurations changed and commits them as one
 // version. `changed` counts them; false when the history refused the commit.
-bool commit_run(const Reporter& reporter, History& history, const SiteFile& site, std::vector<BackupOutcome>& outcomes,
-                std::size_t* changed) {
+bool commit_run(const Reporter& reporter, History& history, const std::vector<const SiteGateway*>& gateways,
+                std::vector<BackupOutcome>& outcomes, std::size_t* changed) {
   std::string message;
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     BackupOutcome& o = outcomes[i];
     if (o.stored.empty()) continue;
     ++*changed;
-    history.stage(site.gateways[i].name, std::move(o.stored));
+    history.stage(gateways[i]->name, std::move(o.stored));
     o.staged = true;
     for (const std::string& line : o.changes.lines) message += line + "\n";
   }
   if (*changed == 0) return true;
-  message = "backup: " + std::to_string(*changed) + " of " + std::to_string(site.gateways.size()) +
+  message = "backup: " + std::to_string(*changed) + " of " + std::to_string(gateways.size()) +
             " gateways changed\n\n" + message;
   std::string problem;
   if (!history.commit(message, false, &problem).empty() || problem.empty()) return true;
   report_error(reporter, "varnu-site backup: the history could not take this run: %s\n", problem.c_str());
   return false;
+}
+
+// What a successful backup changed, for the state file: "first backup", the
+// changes without the gateway's name, or "" when nothing changed.
+std::string changed_words(const SiteGateway& g, const BackupOutcome& o) {
+  if (!o.staged) return "";
+  if (!o.stored_before) return "first backup";
+  std::string words;
+  for (const std::string& line : o.changes.lines)
+    words += (words.empty() ? "" : "; ") + line.substr(std::min(line.size(), g.name.size() + 2));
+  return words;
+}
+
+// The event of one gateway's end: done, refused (not the pinned gateway) or
+// failed, with the reason in the words of the state file.
+Step gateway_step(const SiteGateway& g, std::size_t index, std::size_t total, const BackupOutcome& o) {
+  const char* outcome = o.state == STATE_OK ? "done" : o.state == STATE_OTHER_GATEWAY ? "refused" : "failed";
+  std::string reason = o.state == STATE_OK ? "" : o.state == STATE_FAILED ? o.detail : o.state;
+  if (o.state != STATE_OK && o.state != STATE_FAILED && !o.detail.empty()) reason += ": " + o.detail;
+  return {"gateway", g.name, index + 1, total, outcome, reason};
 }
 
 // The result column of the summary table.
@@ -257,6 +270,12 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   unsigned jobs = 0;
   RunLimits limits;
   if (!prepare_run(reporter, command, &site, &jobs, &limits)) return 2;
+  std::vector<std::string> unknown;
+  const std::vector<const SiteGateway*> gateways =
+      select_gateways(site, std::vector<std::string>(command.arguments.begin() + 1, command.arguments.end()), &unknown);
+  for (const std::string& name : unknown)
+    report_error(reporter, "varnu-site backup: no gateway '%s' in %s\n", escape_bytes(name).c_str(), site.path.c_str());
+  if (!unknown.empty()) return 2;
   const SiteLock lock(site.path);
   if (!lock.held(reporter)) return 1;
   const std::string history_path = history_folder(site.path);
@@ -267,11 +286,17 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     return 1;
   }
 
-  std::vector<BackupOutcome> outcomes(site.gateways.size());
-  run_parallel(outcomes.size(), jobs,
-               [&](std::size_t i) { outcomes[i] = back_up_one(site.gateways[i], limits, history_path); });
+  std::vector<BackupOutcome> outcomes(gateways.size());
+  std::mutex events;
+  run_parallel(outcomes.size(), jobs, [&](std::size_t i) {
+    outcomes[i] = back_up_one(*gateways[i], limits, history_path);
+    // Told as each gateway ends, for a window that shows the run.
+    const std::lock_guard<std::mutex> one_at_a_time(events);
+    event_step(reporter, gateway_step(*gateways[i], i, gateways.size(), outcomes[i]));
+  });
   std::size_t changed = 0;
-  const bool committed = commit_run(reporter, *history, site, outcomes, &changed);
+  const bool committed = commit_run(reporter, *history, gateways, outcomes, &changed);
+  if (!committed) event_warning(reporter, "the history could not take this run's changes: they are not backed up");
 
   const std::string state_path = state_file_path(site.path);
   RunState state = read_run_state(state_path);
@@ -280,7 +305,7 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
   std::size_t backed_up = 0;
   const int64_t now = now_seconds();
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
-    const SiteGateway& g = site.gateways[i];
+    const SiteGateway& g = *gateways[i];
     const BackupOutcome& o = outcomes[i];
     // Changes the history could not take are not backed up; unchanged gateways are, as before.
     const bool lost = !committed && o.staged;
@@ -290,13 +315,19 @@ int command_backup(const Reporter& reporter, const SiteCommand& command) {
     if (record_outcome(state, g.name, outcome, detail, now, &before))
       changes.push_back({g.name, g.address, before, outcome, detail});
     if (outcome == STATE_OK) ++backed_up;
+    GatewayRecord& record = state[g.name];
+    if (!o.firmware.empty()) record.firmware = o.firmware;
+    if (outcome == STATE_OK) record.changed = changed_words(g, o);
+    if (o.staged && committed) Event(reporter, "notice").text("text", g.name + ": " + changed_words(g, o));
     rows.push_back({g.name, g.address, result_words(g, o, outcome, detail, state[g.name], now)});
   }
-  if (!write_run_state(state_path, state))
+  if (!write_run_state(state_path, state)) {
     report_error(reporter, "varnu-site backup: the state file %s could not be written\n", state_path.c_str());
+    event_warning(reporter, "the state file " + state_path + " could not be written");
+  }
 
-  const std::size_t failed = site.gateways.size() - backed_up;
-  const std::string summary = std::to_string(site.gateways.size()) + " gateways: " + std::to_string(backed_up) +
+  const std::size_t failed = gateways.size() - backed_up;
+  const std::string summary = std::to_string(gateways.size()) + " gateways: " + std::to_string(backed_up) +
                               " backed up (" + std::to_string(committed ? changed : 0) + " changed), " +
                               std::to_string(failed) + " not backed up";
   report(reporter, "%s", render_table({"name", "address", "result"}, rows).c_str());

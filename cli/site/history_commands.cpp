@@ -1,10 +1,12 @@
 // The subcommands that read the site's history, and restore from it.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 #include "action/action.h"
 #include "backup/backup.h"
+#include "platform/platform.h"
 #include "site/changes.h"
 #include "site/commands.h"
 #include "site/gateway_run.h"
@@ -12,6 +14,8 @@
 #include "site/restore.h"
 #include "site/run_state.h"
 #include "site/site_file.h"
+#include "util/events.h"
+#include "util/json_writer.h"
 #include "util/text.h"
 
 namespace {
@@ -39,19 +43,45 @@ int command_log(const Reporter& reporter, const SiteCommand& command) {
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
   const std::string name = command.arguments.size() > 1 ? command.arguments[1] : "";
   if (!name.empty() && !find_gateway(reporter, site, name)) return 2;
-  std::unique_ptr<History> history = open_history(reporter, site);
-  if (!history) return 1;
-  for (const HistoryEntry& entry : history->log(name)) {
-    report(reporter, "%s  %s\n", short_id(entry.id).c_str(), time_words(entry.time).c_str());
+  // A site not backed up yet has no history: no versions.
+  const bool none_yet = !platform::is_folder(history_folder(site.path).c_str());
+  std::unique_ptr<History> history = none_yet ? nullptr : open_history(reporter, site);
+  if (!history && !none_yet) return 1;
+  JsonWriter json;
+  json_begin_object(json);
+  json_key(json, "versions");
+  json_begin_array(json);
+  for (const HistoryEntry& entry : history ? history->log(name) : std::vector<HistoryEntry>{}) {
     std::istringstream lines(entry.message);
-    bool subject = true;
-    for (std::string line; std::getline(lines, line); subject = false) {
-      if (line.empty()) continue;
-      // For one gateway: the subject and its own lines.
-      if (!subject && !name.empty() && line.compare(0, name.size() + 1, name + ":") != 0) continue;
-      report(reporter, "    %s\n", line.c_str());
+    std::string summary;
+    std::getline(lines, summary);
+    std::vector<std::string> changes;
+    for (std::string line; std::getline(lines, line);) {
+      // For one gateway: only its own lines.
+      if (line.empty() || (!name.empty() && line.compare(0, name.size() + 1, name + ":") != 0)) continue;
+      changes.push_back(line);
     }
+    if (!command.has("--json")) {
+      report(reporter, "%s  %s\n    %s\n", short_id(entry.id).c_str(), time_words(entry.time).c_str(), summary.c_str());
+      for (const std::string& line : changes) report(reporter, "    %s\n", line.c_str());
+      continue;
+    }
+    json_begin_object(json);
+    for (const auto& [key, value] : {std::pair<const char*, std::string>{"version", entry.id},
+                                     {"short", short_id(entry.id)}, {"time", time_words(entry.time)},
+                                     {"summary", summary}}) {
+      json_key(json, key);
+      json_string(json, value);
+    }
+    json_key(json, "changes");
+    json_begin_array(json);
+    for (const std::string& line : changes) json_string(json, line);
+    json_end_array(json);
+    json_end_object(json);
   }
+  json_end_array(json);
+  json_end_object(json);
+  if (command.has("--json")) report(reporter, "%s\n", json.out.c_str());
   return 0;
 }
 
@@ -95,13 +125,21 @@ int command_show(const Reporter& reporter, const SiteCommand& command) {
   return set.problem.empty() ? 0 : 1;
 }
 
-int command_restore(const Reporter& reporter, const SiteCommand& command) {
+int command_restore(const Reporter& given, const SiteCommand& command) {
+  const bool plan = command.has("--plan"), json = plan && command.has("--json");
+  // With --json standard output holds the plan's document alone.
+  Reporter reporter = given;
+  if (json) reporter.out = reporter.err;
   SiteFile site;
   if (!load_site(reporter, command.arguments[0], &site)) return 2;
-  const SiteLock lock(site.path);
-  if (!lock.held(reporter)) return 1;
-  // Read again under the lock: another run may have rewritten it meanwhile.
-  if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  // A plan writes nothing: it need not wait for a run that holds the site.
+  std::optional<SiteLock> lock;
+  if (!plan) {
+    lock.emplace(site.path);
+    if (!lock->held(reporter)) return 1;
+    // Read again under the lock: another run may have rewritten it meanwhile.
+    if (!load_site(reporter, command.arguments[0], &site)) return 2;
+  }
   const SiteGateway* target = find_gateway(reporter, site, command.arguments[1]);
   if (!target) return 2;
   std::unique_ptr<History> history = open_history(reporter, site);
@@ -122,11 +160,20 @@ int command_restore(const Reporter& reporter, const SiteCommand& command) {
     return 1;
   }
   const bool replace = command.has("--replace");
+  if (plan) {
+    const bool pinned = !target->serial.empty() || !target->mac.empty() || !target->model.empty();
+    const std::string identity = !probe.mismatch.empty() ? "other gateway at this address: " + probe.mismatch
+                                 : pinned                ? "ok"
+                                                         : "not pinned";
+    report(reporter, "plan\tidentity: %s\n", identity.c_str());
+    const int planned = restore_archives(reporter, target->address, archives, {true, json, identity.c_str()});
+    return planned != 0 || (!probe.mismatch.empty() && !replace) ? 1 : 0;
+  }
   if (!probe.mismatch.empty() && !replace) {
-    report_error(reporter,
-                 "varnu-site restore: other gateway at this address: %s %s; nothing restored "
-                 "(--replace restores onto replacement hardware)\n",
-                 target->name.c_str(), probe.mismatch.c_str());
+    const std::string refusal = "other gateway at this address: " + target->name + " " + probe.mismatch +
+                                "; nothing restored";
+    report_error(reporter, "varnu-site restore: %s (--replace restores onto replacement hardware)\n", refusal.c_str());
+    event_warning(reporter, refusal);
     return 1;
   }
   report(reporter, "restoring %s from %s onto %s\n", target->name.c_str(), short_id(version).c_str(),
@@ -148,8 +195,7 @@ int command_restore(const Reporter& reporter, const SiteCommand& command) {
   pinned.model = probe.identity.model;
   pinned.serial = probe.identity.serial;
   pinned.mac = probe.identity.mac;
-  SiteFile check;
-  if (!parse_site_text(site.path, site_text(site), &check).empty() || !write_site_file(site)) {
+  if (!rewrite_site_file(reporter, site, "restore")) {
     report_error(reporter, "varnu-site restore: restored, but the new pin could not be written to %s\n",
                  site.path.c_str());
     return 1;

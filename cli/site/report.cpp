@@ -22,25 +22,6 @@ std::string today() {
   return text;
 }
 
-// "# site: Building A" names the site, "# installer: ..." the installer, and
-// each "# note: ..." adds a paragraph of notes. Other comments stay private.
-void read_site_heading(const SiteFile& site, ReportDocument* report) {
-  for (const std::string& line : site.lines) {
-    if (line.empty() || line[0] != '#') continue;
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    const std::size_t key_start = line.find_first_not_of(" \t", 1);
-    std::string key = line.substr(key_start, colon - key_start);
-    for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    const std::size_t value_start = line.find_first_not_of(" \t", colon + 1);
-    const std::string value = value_start == std::string::npos ? "" : line.substr(value_start);
-    if (value.empty()) continue;
-    if (key == "site") report->title = value;
-    if (key == "installer") report->installer = value;
-    if (key == "note") report->notes.push_back(value);
-  }
-}
-
 // The latest version of the gateway in the history, when it has one.
 void add_latest_backup(const History& history, ReportGateway& gateway, std::string* problem) {
   std::string missing;
@@ -75,8 +56,10 @@ int site_report(const Reporter& reporter, const SiteCommand& command, ReportDocu
   for (const std::string& name : unknown)
     report_error(reporter, "varnu-site: no gateway '%s' in %s\n", escape_bytes(name).c_str(), site.path.c_str());
   if (!unknown.empty()) return 2;
-  report.title = std::filesystem::path(site.path).stem().string();
-  read_site_heading(site, &report);
+  SiteHeading heading = site_heading(site);
+  report.title = std::move(heading.title);
+  report.installer = std::move(heading.installer);
+  report.notes = std::move(heading.notes);
   // No history yet: a site before its first backup still gets its document.
   std::unique_ptr<History> history;
   if (platform::is_folder(history_folder(site.path).c_str())) {

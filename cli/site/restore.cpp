@@ -8,7 +8,8 @@
 #include "platform/platform.h"
 #include "zip/zip.h"
 
-int restore_archives(const Reporter& reporter, const std::string& address, const std::vector<FetchedArchive>& archives) {
+int restore_archives(const Reporter& reporter, const std::string& address, const std::vector<FetchedArchive>& archives,
+                     const RestorePlan& plan) {
   std::string folder;
   std::optional<platform::RemovedOnInterrupt> folder_removed;
   {
@@ -36,7 +37,9 @@ int restore_archives(const Reporter& reporter, const std::string& address, const
         }
     if (zip_archive_close(std::move(zip)) == 0 && written) {
       CurlGateway gateway(TransferSettings{false, reporter, HttpLimits{}, TFTP_BLKSIZE_DEFAULT});
-      result = put_backup(gateway, reporter, address.c_str(), path.c_str()) == 0 ? 0 : 1;
+      result = put_backup(gateway, reporter, address.c_str(), path.c_str(), plan.plan, plan.json, plan.identity) == 0
+                   ? 0
+                   : 1;
     } else {
       report_error(reporter, "varnu-site restore: the backup archive could not be written in %s\n", folder.c_str());
     }

@@ -31,7 +31,9 @@ RunState read_run_state(const std::string& path) {
     if (!std::getline(fields, name, '\t') || !std::getline(fields, record.state, '\t') ||
         !std::getline(fields, last_success, '\t') || !std::getline(fields, failing_since, '\t'))
       continue;
-    std::getline(fields, record.detail);
+    std::getline(fields, record.detail, '\t');
+    std::getline(fields, record.changed, '\t');
+    std::getline(fields, record.firmware, '\t');
     record.last_success = std::strtoll(last_success.c_str(), nullptr, 10);
     record.failing_since = std::strtoll(failing_since.c_str(), nullptr, 10);
     state[name] = record;
@@ -40,10 +42,12 @@ RunState read_run_state(const std::string& path) {
 }
 
 bool write_run_state(const std::string& path, const RunState& state) {
-  std::string text = "# varnu-site state: name, state, last success, failing since (seconds since 1970), detail\n";
+  std::string text =
+      "# varnu-site state: name, state, last success, failing since (seconds since 1970), detail, changed, "
+      "firmware\n";
   for (const auto& [name, r] : state)
     text += name + "\t" + r.state + "\t" + std::to_string(r.last_success) + "\t" + std::to_string(r.failing_since) +
-            "\t" + one_line(r.detail) + "\n";
+            "\t" + one_line(r.detail) + "\t" + one_line(r.changed) + "\t" + one_line(r.firmware) + "\n";
   return platform::write_file_replacing(path.c_str(), reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 

@@ -19,12 +19,17 @@ struct GatewayRecord {
   int64_t last_success = 0;      // seconds since 1970; 0 never
   int64_t failing_since = 0;     // 0 while it works
   std::string detail;            // the last failure's reason
+  // What its last successful backup changed against the version before:
+  // "first backup", the changes in words ("; " between them), or "" for none.
+  std::string changed;
+  std::string firmware;  // as it reported at its last answered backup; "" unknown
 };
 
 using RunState = std::map<std::string, GatewayRecord>;
 
 std::string state_file_path(const std::string& site_path);
 // Reads the state file; an absent or unreadable one is an empty state.
+// Files written before `changed` and `firmware` existed read with them empty.
 RunState read_run_state(const std::string& path);
 bool write_run_state(const std::string& path, const RunState& state);
 // "2026-12-08 17:05 UTC"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -181,8 +182,8 @@ std::vector<std::string> parse_site_text(const std::string& path, const std::str
     }
     site->gateways.push_back(std::move(g));
   }
+  // A site without gateways is one just created: valid, with nothing to do.
   if (!header_seen) problems.push_back(path + ": no header row 'name,address,model,serial,mac,notes'");
-  else if (problems.empty() && site->gateways.empty()) problems.push_back(path + ": no gateway in the file");
   return problems;
 }
 
@@ -203,7 +204,16 @@ std::string site_row(const SiteGateway& g) {
 
 std::string site_text(const SiteFile& site) {
   std::vector<std::string> lines = site.lines;
-  for (const SiteGateway& g : site.gateways) lines[g.line] = site_row(g);
+  for (const SiteGateway& g : site.gateways) {
+    // A row whose values stay keeps its spelling: spaces, quotes, a left-off notes cell.
+    std::vector<std::string> cells;
+    if (split_line(lines[g.line], &cells)) {
+      for (std::string& cell : cells) cell = trim(cell);
+      if (cells.size() == COLUMN_COUNT - 1) cells.emplace_back();
+      if (cells == std::vector<std::string>{g.name, g.address, g.model, g.serial, g.mac, g.notes}) continue;
+    }
+    lines[g.line] = site_row(g);
+  }
   std::string text;
   for (const std::string& line : lines) text += line + site.line_end;
   return text;
@@ -213,6 +223,27 @@ bool write_site_file(const SiteFile& site) {
   const std::string text = site_text(site);
   return platform::write_file_replacing(site.path.c_str(), reinterpret_cast<const uint8_t*>(text.data()),
                                         text.size());
+}
+
+SiteHeading site_heading(const SiteFile& site) {
+  SiteHeading heading;
+  heading.title = std::filesystem::path(site.path).stem().string();
+  for (const std::string& line : site.lines) {
+    if (line.empty() || line[0] != '#') continue;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::size_t key_start = line.find_first_not_of(" \t", 1);
+    if (key_start >= colon) continue;
+    std::string key = line.substr(key_start, colon - key_start);
+    for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const std::size_t value_start = line.find_first_not_of(" \t", colon + 1);
+    const std::string value = value_start == std::string::npos ? "" : line.substr(value_start);
+    if (value.empty()) continue;
+    if (key == "site") heading.title = value;
+    if (key == "installer") heading.installer = value;
+    if (key == "note") heading.notes.push_back(value);
+  }
+  return heading;
 }
 
 std::vector<const SiteGateway*> select_gateways(const SiteFile& site, const std::vector<std::string>& names,

@@ -22,6 +22,17 @@ struct SiteFile {
   std::vector<SiteGateway> gateways;
 };
 
+// What the site file's comment lines say of the site: "# site: Building A"
+// names it (default: the file's name without its folder and extension),
+// "# installer: ..." the installer, each "# note: ..." adds a paragraph.
+// Other comments stay private.
+struct SiteHeading {
+  std::string title;
+  std::string installer;  // empty when not said
+  std::vector<std::string> notes;
+};
+SiteHeading site_heading(const SiteFile& site);
+
 // Reads and checks the site file. Returns one line per problem
 // ("site.csv:7: ...", naming the row); the site may be used only when empty.
 std::vector<std::string> read_site_file(const std::string& path, SiteFile* site);

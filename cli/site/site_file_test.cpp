@@ -51,7 +51,7 @@ TEST(SiteFile, PinsRewriteOnlyTheirRowsKeepingCommentsOrderAndLineEnds) {
   EXPECT_EQ(written,
             "\xEF\xBB\xBF# Building A\r\nname,address,model,serial,mac,notes\r\n"
             "  # ground floor\r\nhall-1,127.0.0.1:8001,LUMARO-4,\"LM4 \"\"A\"\"\",02:00:00:00:01:23,\"entrance, left\"\r\n"
-            "\r\nhall-2,127.0.0.1:8002,LUMARO-2,LM2-7,02:00:00:00:00:07,\r\n");
+            "\r\nhall-2,127.0.0.1:8002,LUMARO-2,LM2-7,02:00:00:00:00:07\r\n");
   SiteFile again;
   ASSERT_TRUE(parse_site_text("site.csv", written, &again).empty());
   EXPECT_EQ(again.gateways[0].serial, "LM4 \"A\"");
