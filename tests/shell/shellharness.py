@@ -32,6 +32,7 @@ BUILD_DIR = os.environ.get("VARNU_BUILD_DIR", os.path.join(os.path.dirname(__fil
 SOURCE_DIR = os.environ.get("VARNU_SOURCE_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 VARNKIT = os.path.join(BUILD_DIR, "out", "varnkit")
 CLI = os.path.join(BUILD_DIR, "out", "cli", "varnu-cli")
+SITE_TOOL = os.path.join(BUILD_DIR, "out", "cli", "varnu-site")
 HTTP_DIR = os.path.join(BUILD_DIR, "out", "http")
 STUB_SERVER = os.path.join(BUILD_DIR, "shell", "stub-web-server")
 SERVER_NAME = "varnkit-http-server"
@@ -40,7 +41,10 @@ KIT_URL = "http://127.0.0.1:%d/" % SERVER_PORT
 # What the native interface looks like from a page's point of view.
 NATIVE_NAMES = ("native_appVersion", "native_actionBackup", "native_actionRestore", "native_actionFirmwareUpgrade",
                 "native_actionSetupChannel", "native_actionExportChannel", "native_gatewayStatus", "native_lastRun",
-                "native_showLog", "native_runAction", "native_runProgress", "native_showBackup", "native_compareBackups")
+                "native_showLog", "native_runAction", "native_runProgress", "native_showBackup", "native_compareBackups",
+                "native_siteRecent", "native_siteOpen", "native_siteCreate", "native_siteList", "native_siteStatus",
+                "native_siteChange", "native_siteLog", "native_siteDiff", "native_siteBackupAll", "native_siteRestore",
+                "native_siteAction", "native_siteReport", "native_backupReport")
 NATIVE_TYPES = "[%s].map(n => typeof window[n]).join(' ')" % ", ".join("'%s'" % n for n in NATIVE_NAMES)
 
 _ISOLATED_FLAG = "VARNKIT_E2E_ISOLATED"
@@ -538,8 +542,8 @@ sys.exit(tool.wait())
 
 class ShellTree:
     """A private installed tree: varnkit, cli/varnu-cli and http/.
-    tool: "fake" (records its arguments), "real" (the built varnu-cli), "garbled" (the built varnu-cli
-    with nonsense for its human lines) or None.
+    tool: "fake" (records its arguments), "real" (the built varnu-cli and varnu-site), "garbled" (the built
+    varnu-cli with nonsense for its human lines) or None.
     server: "stub" (stub-web-server as varnkit-http-server), "built" (the built http/ folder) or None.
     The shell hands addresses for the system browser to a recorder (system_browser_urls())."""
 
@@ -563,6 +567,7 @@ class ShellTree:
             os.chmod(tool_path, 0o755)
         elif tool == "real":
             os.symlink(os.path.abspath(CLI), tool_path)
+            os.symlink(os.path.abspath(SITE_TOOL), os.path.join(self.root, "cli", "varnu-site"))
         elif tool == "garbled":
             with open(tool_path, "w") as f:
                 f.write(GARBLED_TOOL)

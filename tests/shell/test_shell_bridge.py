@@ -18,7 +18,8 @@ import unittest
 import zipfile
 
 import shellharness as h
-from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, run_cli
+from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, parse_log_line, run_cli
+from varnu_site_test import SiteSim
 
 FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
 
@@ -37,6 +38,15 @@ MISSING = "notice File Path: Missing or wrong arguments."
 GREEN = (0x13, 0xA1, 0x0E)
 # Markup that, rendered, paints its text bright green and makes a link of it.
 MARKUP = "<a href='file:///usr/bin/xterm'><font color=#00ff00>LUMARO-2</font></a>"
+# A site program whose report asks for outside resources: the page that prints it must load none of them.
+LEAKY_REPORT = r'''#!/usr/bin/env python3
+import sys
+html = [a[len("--html="):] for a in sys.argv if a.startswith("--html=")][0]
+with open(html, "w") as f:
+    f.write('<html><head><link rel="stylesheet" href="%(url)s?leak=css"></head><body><h1>Handover of %%s</h1>'
+            '<img src="%(url)s?leak=img"><iframe src="%(url)s?leak=frame"></iframe>'
+            '<p style="break-before: page">Second page</p></body></html>' %% sys.argv[3])
+'''
 
 
 class BridgeTestCase(h.ShellTestCase):
@@ -88,6 +98,13 @@ class BridgeTestCase(h.ShellTestCase):
         self.display.type_into(box, "", then=key if go else "Escape")
         self.shell.wait_for_diagnostic("answer go" if go else "answer cancel", after=seen_before)
         return json.loads(asked[len("confirm "):])[0]
+
+    def read(self, expression, dialog, path, seen_before, kind="dialog file"):
+        """A Promise's JSON answer after the dialog it opens was answered with `path` (Escape when empty)."""
+        answer = h.Background(self.page.evaluate, expression, True)
+        self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), kind)
+        self.display.type_into(self.display.wait_for_window(dialog), path, then="Return" if path else "Escape")
+        return json.loads(answer.result(60))
 
     def console(self):
         return self.display.wait_for_window("^varnu-cli: ")
@@ -366,13 +383,6 @@ class ToolRunTest(BridgeTestCase):
 
 
 class BackupReaderTest(BridgeTestCase):
-
-    def read(self, expression, dialog, path, seen_before):
-        """A backup reader's answer after its dialog was answered with `path` (Escape when empty)."""
-        answer = h.Background(self.page.evaluate, expression, True)
-        self.assertEqual(self.shell.wait_for_diagnostic("dialog", after=seen_before), "dialog file")
-        self.display.type_into(self.display.wait_for_window(dialog), path, then="Return" if path else "Escape")
-        return json.loads(answer.result(30))
 
     def test_backups_are_shown_and_compared_without_a_console_window(self):
         self.start()
@@ -737,6 +747,104 @@ class RealToolTest(BridgeTestCase):
         self.assertEqual(result, 0, text)
         with open(target) as f:
             self.assertEqual(f.readline().strip(), "#dali-channel-csv-version: 1")
+
+
+
+class SiteFunctionTest(BridgeTestCase):
+    """The site functions with the real varnu-site and varnu-cli, against one stand-in playing the site's gateways."""
+
+    def start_site(self, gateway_lines, rows):
+        """The stand-in, the shell and the site file building.csv with `rows` (%d: the gateways' ports in order)."""
+        self.sim = SiteSim(tempfile.mkdtemp(prefix="varnkit-site-"))
+        self.addCleanup(shutil.rmtree, self.sim.folder)
+        self.sim.start(gateway_lines)
+        self.addCleanup(self.sim.stop)
+        self.start(tool="real")
+        return self.site_file("building.csv", [row % port for row, port in zip(rows, self.sim.ports)])
+
+    def site_file(self, name, rows):
+        path = os.path.join(self.tree.work, name)
+        with open(path, "w") as f:
+            f.write("# site: Test building\nname,address,model,serial,mac,notes\n" + "".join(r + "\n" for r in rows))
+        return path
+
+    def ask(self, expression):
+        return json.loads(self.page.evaluate(expression, True))
+
+    def change(self, site, change):
+        return self.ask("native_siteChange(%s, %s)" % (json.dumps(site), json.dumps(json.dumps(change))))
+
+    @staticmethod
+    def rows(listed):
+        return {g["name"]: g for g in listed["gateways"]}
+
+    def test_sites_are_opened_remembered_and_changed_in_their_file(self):
+        site = self.start_site([["--serial", "LM4-1"], ["--serial", "LM4-2"]],
+                               ["hall-1,127.0.0.1:%d,,,,", "hall-2,127.0.0.1:%d,,,,"])
+        broken = self.site_file("broken.csv", ["hall-1,not an address,,,,"])
+        self.assertEqual(len(self.ask("native_siteOpen(%s)" % json.dumps(broken))["errors"]), 1)
+        gone = self.site_file("gone.csv", [])
+        self.assertEqual(self.ask("native_siteOpen(%s)" % json.dumps(gone))["gateways"], [])
+        os.remove(gone)
+        listed = self.read("native_siteOpen('')", "^Choose a site file$", site, len(self.shell.diagnostics()))
+        self.assertEqual((listed["site"]["name"], list(self.rows(listed))), ("Test building", ["hall-1", "hall-2"]))
+        self.assertEqual(self.read("native_siteOpen('')", "^Choose a site file$", "", len(self.shell.diagnostics())),
+                         {"cancelled": True})
+        # Newest first; a file that is gone is left out.
+        self.assertEqual(self.ask("native_siteRecent()"), {"sites": [site, broken]})
+
+        marker = os.path.join(self.tree.root, "injected")
+        notes = "--unpin $(touch %s)" % marker
+        listed = self.change(site, {"op": "add", "name": "spare", "address": "127.0.0.1:9", "notes": notes})
+        self.assertEqual(self.rows(listed)["spare"]["notes"], notes)
+        listed = self.change(site, {"op": "edit", "name": "spare", "new_name": "spare-2", "address": "127.0.0.1:10"})
+        self.assertEqual((self.rows(listed)["spare-2"]["address"], self.rows(listed)["spare-2"]["notes"]),
+                         ("127.0.0.1:10", notes))
+        self.assertIn("error", self.change(site, {"op": "add", "name": "hall-1", "address": "127.0.0.1:11"}))
+        pinned = self.rows(self.change(site, {"op": "pin", "name": "hall-1"}))["hall-1"]
+        self.assertEqual((pinned["pinned"], pinned["serial"]), (True, "LM4-1"))
+        # A removal asks first, Enter cancels it.
+        for key, answer in (("Return", {"cancelled": True}), ("alt+r", None)):
+            seen = len(self.shell.diagnostics())
+            call = h.Background(self.page.evaluate, "native_siteChange(%s, %s)" % (
+                json.dumps(site), json.dumps(json.dumps({"op": "remove", "name": "spare-2"}))), True)
+            asked = json.loads(self.shell.wait_for_diagnostic("confirm ", after=seen)[len("confirm "):])[0]
+            self.assertEqual(asked, "Remove the gateway spare-2 from the site file building.csv?\n\n"
+                                    "Its versions stay in the site's history.")
+            self.display.type_into(self.display.wait_for_window("^Remove the gateway\\?$"), "", then=key)
+            answered = json.loads(call.result(30))
+            self.assertEqual(answered if answer else sorted(self.rows(answered)), answer or ["hall-1", "hall-2"])
+        states = self.ask("native_siteStatus(%s)" % json.dumps(site))["gateways"]
+        self.assertEqual({g["name"]: g["state"] for g in states}, {"hall-1": "ok", "hall-2": "ok"})
+        self.assertFalse(os.path.exists(marker), "a note ran a command of its own")
+
+    def test_the_report_is_printed_to_a4_without_loading_anything_else(self):
+        server = self.serve({})
+        self.start(tool="real")
+        tool = os.path.join(self.tree.root, "cli", "varnu-site")
+        os.remove(tool)
+        with open(tool, "w") as f:
+            f.write(LEAKY_REPORT % {"url": server.url("/report")})
+        os.chmod(tool, 0o755)
+        backup = os.path.join(self.tree.work, "gateway backup.zip")
+        open(backup, "wb").close()
+        target = os.path.join(self.tree.work, "handover")
+        seen = len(self.shell.diagnostics())
+        self.assertEqual(self.read("native_backupReport(%s)" % json.dumps(backup), "^Save the handover report as PDF$",
+                                   "", seen, kind="dialog save"), {"cancelled": True})
+        answer = self.read("native_backupReport(%s)" % json.dumps(backup), "^Save the handover report as PDF$", target,
+                           seen, kind="dialog save")
+        self.assertEqual(answer, {"path": target + ".pdf"})
+        text = subprocess.run(["pdftotext", target + ".pdf", "-"], capture_output=True, check=True).stdout.decode()
+        # The page, of two sheets; pdftotext may join a path broken at a hyphen.
+        pages = text.split("\f")
+        self.assertEqual((pages[0][:21], pages[0].split("/")[-1], pages[1:]),
+                         ("Handover of --backup=", "gateway backup.zip\n\n", ["Second page\n\n", ""]))
+        info = subprocess.run(["pdfinfo", target + ".pdf"], capture_output=True, check=True).stdout.decode()
+        self.assertRegex(info, r"Page size:\s+59\d\.\d+ x 84\d\.\d+ pts \(A4\)")
+        self.assertEqual(server.reported("leak"), [])
+        # The report's temporary folder is gone with it.
+        self.assertEqual(glob.glob("/tmp/varnkit*/report.html"), [])
 
 
 if __name__ == "__main__":
