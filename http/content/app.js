@@ -56,12 +56,31 @@
     },
   };
 
+  // The site view's runs are listed under Activity beside the actions.
+  const RUNS = {
+    ...ACTIONS,
+    siteBackup: {
+      title: 'Back up all',
+      done: 'Done: every gateway of the site was backed up.',
+      cancelled: 'Cancelled or not started: the console tool could not start.',
+      stopped: 'Stopped before the end: not every gateway was backed up. Run it again to complete it.',
+    },
+    siteRestore: {
+      title: 'Restore a version',
+      done: 'Done: the version was restored onto the gateway.',
+      cancelled: 'Cancelled or not started: the console tool could not start.',
+      stopped: 'Stopped before the end: the gateway may be partly restored. Run it again to complete it.',
+    },
+  };
+
   const $ = (id) => document.getElementById(id);
   const addressInput = $('address');
   const addressError = $('address-error');
   const buttons = {};
   let busy = false;
   let statusQuery = 0;
+  // A gateway opened from a site ({ path, name, address, site }): its actions go through the site, which checks its pin.
+  let siteGateway = null;
 
   function describe(action, result) {
     switch (result) {
@@ -90,7 +109,7 @@
   function storedActivity() {
     try {
       const entries = JSON.parse(window.localStorage.getItem(ACTIVITY_KEY) || '[]');
-      return Array.isArray(entries) ? entries.filter((e) => e && ACTIONS[e.key]).slice(0, MAX_ACTIVITY) : [];
+      return Array.isArray(entries) ? entries.filter((e) => e && RUNS[e.key]).slice(0, MAX_ACTIVITY) : [];
     } catch (e) {
       return [];
     }
@@ -109,7 +128,7 @@
     item.dataset.kind = entry.kind;
     const parts = [
       ['activity-time', shownTime(entry.when)],
-      ['activity-action', ACTIONS[entry.key].title],
+      ['activity-action', RUNS[entry.key].title],
       ['activity-address', entry.address],
       ['activity-text', entry.text],
     ];
@@ -173,7 +192,7 @@
     const archive = typeof ran.archive === 'string' && ran.archive !== '' ? ran.archive : '';
     const warnings = Array.isArray(ran.warnings) ? ran.warnings.filter((w) => typeof w === 'string') : [];
     if (ran.result === 'done' && outcome.result === 0) {
-      return { kind: 'ok', text: key === 'backup' && archive ? `Done: the backup archive is ${archive}` : ACTIONS[key].done };
+      return { kind: 'ok', text: key === 'backup' && archive ? `Done: the backup archive is ${archive}` : RUNS[key].done };
     }
     const said = warnings.length > 0 ? warnings.join(' ') : String(ran.summary || '');
     const file = archive ? ` The archive is ${archive}` : '';
@@ -212,12 +231,73 @@
     }
   }
 
+  // The recent addresses drop down from the field as a list of our own: a
+  // browser's suggestion popup swallows the Enter that checks the gateway.
+  const recentList = $('recent-addresses');
+  let recentOffered = [];
+  let activeRecent = -1;
+
   function offerRecent(list) {
-    $('recent-addresses').replaceChildren(...list.map((address) => {
-      const option = document.createElement('option');
-      option.value = address;
+    recentOffered = list;
+    closeRecent();
+  }
+
+  function closeRecent() {
+    recentList.hidden = true;
+    recentList.replaceChildren();
+    activeRecent = -1;
+    addressInput.setAttribute('aria-expanded', 'false');
+    addressInput.removeAttribute('aria-activedescendant');
+  }
+
+  // Down arrow: every recent address; typing: those holding the text typed.
+  function openRecent(all) {
+    const typed = addressInput.value.trim();
+    const shown = all ? recentOffered : recentOffered.filter((a) => a !== typed && a.includes(typed));
+    closeRecent();
+    if (shown.length === 0 || addressInput.readOnly) return;
+    recentList.append(...shown.map((address, index) => {
+      const option = document.createElement('li');
+      option.id = `recent-address-${index}`;
+      option.setAttribute('role', 'option');
+      option.setAttribute('aria-selected', 'false');
+      option.textContent = address;
+      // The field keeps the focus; a click takes the address and checks it.
+      option.addEventListener('mousedown', (event) => event.preventDefault());
+      option.addEventListener('click', () => {
+        addressInput.value = address;
+        closeRecent();
+        $('gateway-form').requestSubmit();
+      });
       return option;
     }));
+    recentList.hidden = false;
+    addressInput.setAttribute('aria-expanded', 'true');
+  }
+
+  function moveRecent(step) {
+    const options = [...recentList.children];
+    activeRecent = (activeRecent + step + options.length + (activeRecent < 0 && step < 0 ? 1 : 0)) % options.length;
+    options.forEach((option, index) => option.setAttribute('aria-selected', String(index === activeRecent)));
+    addressInput.setAttribute('aria-activedescendant', options[activeRecent].id);
+    options[activeRecent].scrollIntoView({ block: 'nearest' });
+  }
+
+  // Enter is never taken by the list: with an address picked it takes it, and
+  // the form's own submission checks the gateway as always.
+  function recentKeys(event) {
+    const open = !recentList.hidden;
+    if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
+      event.preventDefault();
+      if (!open) openRecent(true);
+      if (!recentList.hidden) moveRecent(event.key === 'ArrowDown' ? 1 : -1);
+    } else if (event.key === 'Escape' && open) {
+      event.preventDefault();
+      closeRecent();
+    } else if (event.key === 'Enter' && open) {
+      if (activeRecent >= 0) addressInput.value = recentList.children[activeRecent].textContent;
+      closeRecent();
+    }
   }
 
   function remember(address) {
@@ -243,6 +323,7 @@
       $(`action-${key}`).setAttribute('aria-busy', String(key === runningKey));
     }
     $('check-button').disabled = busy || typeof window.native_gatewayStatus !== 'function';
+    document.dispatchEvent(new CustomEvent('varnkit-busy'));
   }
 
   const plainStatusError = (error) =>
@@ -302,27 +383,52 @@
   function call(key, address) {
     const extra = ACTIONS[key].choice ? [Number($(`${key}-number`).value), $(`${key}-kind`).value] : [];
     const outcomeOf = (result) => ({ ...describe(ACTIONS[key], result), result });
-    if (typeof window.native_runAction !== 'function') {
+    const site = siteGateway;
+    if (!site && typeof window.native_runAction !== 'function') {
       try {
         return Promise.resolve(outcomeOf(window[ACTIONS[key].native](address, ...extra)));
       } catch (e) {
         return Promise.resolve(failedToStart(e));
       }
     }
+    const start = site ? () => window.native_siteAction(site.path, site.name, ACTIONS[key].native, ...extra)
+      : () => window.native_runAction(ACTIONS[key].native, address, ...extra);
+    return inBackground(start, (outcome) => showOutcome(key, outcome)).then(outcomeOf, failedToStart);
+  }
+
+  // Resolves to what `start` resolves to; meanwhile `show` gets the run's progress.
+  function inBackground(start, show) {
     // The dialog and the question come first: "Running" only once the tool runs.
     const running = () => (typeof window.native_runRunning === 'function' ? window.native_runRunning() === true : true);
     const timer = setInterval(() => {
       const progress = typeof window.native_runProgress === 'function' ? window.native_runProgress() : '';
       if (typeof progress === 'string' && progress !== '') {
-        showOutcome(key, { kind: 'busy', text: `Running: ${progress}. Follow the steps in the run view.` });
+        show({ kind: 'busy', text: `Running: ${progress}. Follow the steps in the run view.` });
       } else if (running()) {
-        showOutcome(key, { kind: 'busy', text: 'Running. Follow the steps in the run view.' });
+        show({ kind: 'busy', text: 'Running. Follow the steps in the run view.' });
       }
     }, 400);
-    return Promise.resolve()
-      .then(() => window.native_runAction(ACTIONS[key].native, address, ...extra))
-      .then(outcomeOf, failedToStart)
-      .finally(() => clearInterval(timer));
+    return Promise.resolve().then(start).finally(() => clearInterval(timer));
+  }
+
+  // A run of the site view: resolves to its outcome as the run's own summary tells it, with its log.
+  function runTool(key, start, show) {
+    return inBackground(start, show).then((result) => {
+      const outcome = { ...describe(RUNS[key], result), result };
+      const ran = [0, 1, 2, -2, -5].includes(result) ? lastRun() : {};
+      return { ...outcome, ...toldByRun(key, outcome, ran), log: typeof ran.log === 'string' ? ran.log : '' };
+    }, failedToStart);
+  }
+
+  function useSiteGateway(gateway) {
+    siteGateway = gateway && typeof window.native_siteAction === 'function' ? gateway : null;
+    $('site-gateway').hidden = siteGateway === null;
+    if (siteGateway === null) return;
+    $('site-gateway-name').textContent = gateway.name;
+    $('site-gateway-site').textContent = gateway.site;
+    addressInput.value = gateway.address;
+    clearAddressError();
+    checkGateway(gateway.address);
   }
 
   function run(key) {
@@ -336,6 +442,7 @@
     clearAddressError();
     addressInput.value = checked.address;
     remember(checked.address);
+    const who = siteGateway ? `${checked.address} (${siteGateway.name})` : checked.address;
     setBusy(key);
     showOutcome(key, { kind: 'busy', text: 'Checking the gateway…' });
     checkGateway(checked.address).then((answer) => {
@@ -343,7 +450,7 @@
         setBusy(null);
         const outcome = { kind: 'error', text: `Not started: ${answer.message}` };
         showOutcome(key, outcome);
-        logActivity(key, checked.address, outcome);
+        logActivity(key, who, outcome);
         buttons[key].focus();
         return;
       }
@@ -351,7 +458,7 @@
         setBusy(null);
         const outcome = { kind: 'warn', text: `Not started: a ${answer.status.model_name} has no channel ${$(`${key}-number`).value}.` };
         showOutcome(key, outcome);
-        logActivity(key, checked.address, outcome);
+        logActivity(key, who, outcome);
         return;
       }
       showOutcome(key, { kind: 'busy', text: typeof window.native_runRunning === 'function'
@@ -366,7 +473,7 @@
         if (key === 'firmware' && ran.result) checkGateway(checked.address);
         setBusy(null);
         showOutcome(key, outcome);
-        logActivity(key, checked.address, outcome, typeof ran.log === 'string' ? ran.log : '');
+        logActivity(key, who, outcome, typeof ran.log === 'string' ? ran.log : '');
         buttons[key].focus();
       }, 0));
     });
@@ -539,6 +646,7 @@
     }
     $('open-backup').disabled = false;
     $('compare-backup').disabled = openedBackup === '' || typeof window.native_compareBackups !== 'function';
+    $('backup-report').disabled = openedBackup === '' || typeof window.native_backupReport !== 'function';
   }
 
   function openBackup() {
@@ -546,6 +654,29 @@
       openedBackup = typeof backup.source === 'string' ? backup.source : '';
       return backupContents(backup);
     }, 'Reading the backup…');
+  }
+
+  // The handover report of the opened backup, printed to PDF by the window.
+  async function reportBackup() {
+    $('backup-report').disabled = true;
+    showBackupMessage('busy', 'Making the report…');
+    const answer = await reportAnswer(() => window.native_backupReport(openedBackup));
+    showBackupMessage(answer.kind, answer.text);
+    $('backup-report').disabled = false;
+  }
+
+  // What a report call came to, as a message: { kind, text }.
+  async function reportAnswer(ask) {
+    let answer;
+    try {
+      answer = JSON.parse(await ask());
+    } catch (e) {
+      answer = null;
+    }
+    if (!answer || typeof answer !== 'object') return { kind: 'error', text: 'The varnkit window gave no usable answer.' };
+    if (typeof answer.error === 'string') return { kind: 'error', text: answer.error };
+    if (typeof answer.path === 'string') return { kind: 'ok', text: `The report is ${answer.path}` };
+    return { kind: '', text: '' };
   }
 
   function compareBackup() {
@@ -575,6 +706,7 @@
     $('open-backup').disabled = typeof window.native_showBackup !== 'function';
     $('open-backup').addEventListener('click', openBackup);
     $('compare-backup').addEventListener('click', compareBackup);
+    $('backup-report').addEventListener('click', reportBackup);
 
     addressInput.value = remembered();
     offerRecent(recentAddresses());
@@ -593,7 +725,12 @@
     });
     addressInput.addEventListener('input', () => {
       if (!addressError.hidden && window.VarnkitAddress.check(addressInput.value).ok) clearAddressError();
+      // Another address is not the site's gateway any more.
+      if (siteGateway && addressInput.value.trim() !== siteGateway.address) useSiteGateway(null);
+      openRecent(false);
     });
+    addressInput.addEventListener('keydown', recentKeys);
+    addressInput.addEventListener('blur', closeRecent);
     addressInput.addEventListener('change', () => {
       const checked = window.VarnkitAddress.check(addressInput.value);
       if (checked.ok) {
@@ -606,4 +743,9 @@
   }
 
   init();
+
+  // For the site view (site.js), which runs after this script.
+  window.VarnkitPage = Object.freeze({
+    element, comparisonContents, runTool, reportAnswer, logActivity, useSiteGateway, setBusy, isBusy: () => busy,
+  });
 })();

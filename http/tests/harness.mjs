@@ -14,6 +14,10 @@ const contentDir = path.join(buildDir, 'out', 'http');
 
 export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'native_actionFirmwareUpgrade',
   'native_actionSetupChannel', 'native_actionExportChannel'];
+// The site's functions that answer with JSON text, and those that run the tool (an integer result).
+export const SITE_READERS = ['native_siteRecent', 'native_siteOpen', 'native_siteCreate', 'native_siteList',
+  'native_siteStatus', 'native_siteChange', 'native_siteLog', 'native_siteDiff', 'native_siteReport', 'native_backupReport'];
+export const SITE_RUNS = ['native_siteBackupAll', 'native_siteRestore', 'native_siteAction'];
 
 // Starts varnkit-http-server on a free port; resolves to { url, stop }.
 export function startServer() {
@@ -66,10 +70,14 @@ export function launchBrowser() {
 // window.__logsShown and finds every log whose name does not start with "gone".
 // native_showBackup and native_compareBackups record their arguments in
 // window.__backupCalls and resolve to window.__backup and window.__comparison.
+// Each of SITE_READERS records [name, ...args] in window.__siteCalls and
+// resolves to window.__site[name] (JSON text); 'hold' waits until
+// window.__siteRelease[name](text). SITE_RUNS are recorded and answered like the
+// actions, in the background as native_runAction runs them.
 export const GATEWAY_STATUS = { model_name: 'LUMARO-2', firmware_version: '1.5.0', serial_number: 'GW-0001', mac: '00:11:22:33:44:55' };
 
 export async function installDoubles(context, version = '1.4.0') {
-  await context.addInitScript(({ names, appVersion, status }) => {
+  await context.addInitScript(({ names, siteReaders, siteRuns, appVersion, status }) => {
     window.__calls = [];
     window.__nextResult = 0;
     window.__statusCalls = [];
@@ -81,16 +89,17 @@ export async function installDoubles(context, version = '1.4.0') {
     window.native_runProgress = () => window.__progressText;
     window.__running = false;
     window.native_runRunning = () => window.__running;
-    window.native_runAction = (name, ...args) => new Promise((resolve, reject) => {
+    const later = (work) => new Promise((resolve, reject) => {
       const go = () => {
         try {
-          resolve(window[name](...args));
+          resolve(work());
         } catch (e) {
           reject(e);
         }
       };
       if (window.__hold) window.__release = go; else setTimeout(go, 0);
     });
+    window.native_runAction = (name, ...args) => later(() => window[name](...args));
     window.__lastRun = '{}';
     window.__logsShown = [];
     window.native_lastRun = () => window.__lastRun;
@@ -113,23 +122,33 @@ export async function installDoubles(context, version = '1.4.0') {
       window.__statusCalls.push(address);
       return window.__status === 'reject' ? Promise.reject(new Error('gone')) : Promise.resolve(window.__status);
     };
-    for (const name of names) {
-      window[name] = function (...args) {
-        window.__calls.push({
-          name,
-          args,
-          during: {
-            disabled: [...document.querySelectorAll('button[data-action]')].map((b) => b.disabled),
-            busyRows: [...document.querySelectorAll('.action[aria-busy="true"]')].map((row) => row.id),
-            outcome: document.querySelector('.action[aria-busy="true"] .outcome')?.textContent ?? '',
-            addressReadOnly: document.getElementById('address').readOnly,
-          },
-        });
-        if (window.__nextResult === 'throw') throw new Error('the bridge went away');
-        return window.__nextResult;
+    window.__siteCalls = [];
+    window.__site = { native_siteRecent: '{"sites":[]}' };
+    window.__siteRelease = {};
+    for (const name of siteReaders) {
+      window[name] = (...args) => {
+        window.__siteCalls.push([name, ...args]);
+        const answer = window.__site[name] ?? '{"cancelled":true}';
+        return answer === 'hold' ? new Promise((resolve) => { window.__siteRelease[name] = resolve; }) : Promise.resolve(answer);
       };
     }
-  }, { names: NATIVE_ACTIONS, appVersion: version, status: GATEWAY_STATUS });
+    const record = (name, args) => {
+      window.__calls.push({
+        name,
+        args,
+        during: {
+          disabled: [...document.querySelectorAll('button[data-action]')].map((b) => b.disabled),
+          busyRows: [...document.querySelectorAll('.action[aria-busy="true"]')].map((row) => row.id),
+          outcome: document.querySelector('.action[aria-busy="true"] .outcome')?.textContent ?? '',
+          addressReadOnly: document.getElementById('address').readOnly,
+        },
+      });
+      if (window.__nextResult === 'throw') throw new Error('the bridge went away');
+      return window.__nextResult;
+    };
+    for (const name of names) window[name] = (...args) => record(name, args);
+    for (const name of siteRuns) window[name] = (...args) => later(() => record(name, args));
+  }, { names: NATIVE_ACTIONS, siteReaders: SITE_READERS, siteRuns: SITE_RUNS, appVersion: version, status: GATEWAY_STATUS });
 }
 
 // Clicks an action and waits until its outcome is final (the call runs after a repaint).

@@ -513,7 +513,8 @@ describe('web user interface', () => {
           await page.press('#address', 'Enter');
         }
         await page.reload();
-        assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#recent-addresses option')].map((o) => o.value)),
+        await page.press('#address', 'ArrowDown');
+        assert.deepEqual(await page.locator('#recent-addresses [role="option"]').allTextContents(),
           ['10.0.0.6', '10.0.0.5', '10.0.0.4', '10.0.0.1', '10.0.0.3']);
         assert.match(await page.getAttribute('#address', 'placeholder'), /^e\.g\. /);
         const ratios = await page.evaluate(() => {
@@ -531,6 +532,49 @@ describe('web user interface', () => {
         });
         assert.ok(ratios.footer >= 4.5, `footer ${ratios.footer}`);
         assert.ok(ratios.border >= 3, `border ${ratios.border}`);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test('Enter checks the address typed or picked while the recent addresses are offered', async () => {
+      const { context, page } = await openPage();
+      try {
+        for (const address of ['10.0.0.12', '10.0.0.2']) {
+          await page.fill('#address', address);
+          await page.press('#address', 'Enter');
+        }
+        const offered = () => page.locator('#recent-addresses [role="option"]').allTextContents();
+        const expanded = () => page.getAttribute('#address', 'aria-expanded');
+        // key presses after the field is emptied, the list offered meanwhile, the address checked
+        const cases = [
+          [['1', '0', '.', '0', '.', '0', '.', '1'], ['10.0.0.12'], '10.0.0.1'],
+          [['ArrowDown', 'ArrowDown'], ['10.0.0.1', '10.0.0.2', '10.0.0.12'], '10.0.0.2'],
+          [['ArrowUp'], ['10.0.0.2', '10.0.0.1', '10.0.0.12'], '10.0.0.12'],
+        ];
+        for (const [keys, shown, checked] of cases) {
+          await page.fill('#address', '');
+          await page.press('#address', 'Escape');
+          for (const key of keys) await page.press('#address', key);
+          assert.deepEqual(await offered(), shown, keys.join(' '));
+          assert.equal(await expanded(), 'true');
+          const before = await page.evaluate(() => window.__statusCalls.length);
+          await page.press('#address', 'Enter');
+          await page.waitForFunction((n) => window.__statusCalls.length > n, before);
+          assert.equal(await page.evaluate(() => window.__statusCalls.at(-1)), checked, keys.join(' '));
+          assert.equal(await page.inputValue('#address'), checked);
+          assert.ok(await page.locator('#recent-addresses').isHidden());
+          assert.equal(await expanded(), 'false');
+        }
+        // Escape closes the list and keeps the text; a click takes an address and checks it.
+        await page.fill('#address', '10.0');
+        await page.press('#address', 'Escape');
+        assert.ok(await page.locator('#recent-addresses').isHidden());
+        assert.equal(await page.inputValue('#address'), '10.0');
+        await page.press('#address', 'ArrowDown');
+        await page.click('#recent-addresses [role="option"]:nth-child(2)');
+        await page.waitForFunction(() => window.__statusCalls.at(-1) === '10.0.0.2');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'address');
       } finally {
         await context.close();
       }
