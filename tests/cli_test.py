@@ -55,7 +55,7 @@ class ExitStatus(unittest.TestCase):
         self.assertEqual(help_run.returncode, 0)
         lines = help_run.stdout.splitlines()
         self.assertEqual(lines[:3], ["varnu-cli", "IP=127.0.0.1", "Help"])
-        self.assertEqual(len(lines), 18)
+        self.assertEqual(len(lines), 20)
         self.assertNotIn("Missing arguments", help_run.stdout)
 
     def test_no_action_is_a_success(self):

@@ -42,6 +42,10 @@ TFTP_FAULTS = {"tftp error": ["--tftp-error", "2"], "tftp stall": ["--tftp-stall
                "tftp error 8": ["--tftp-error", "8"], "tftp big block": ["--tftp-grant-blksize", "4000"],
                "tftp options refused": ["--tftp-options", "refuse-all"]}
 SIGNALS = {"SIGINT": ["--silent", "cd1"], "SIGTERM": ["--silent", "cd1"]}  # sent while cd1 is awaited
+# --gateway-pin against the gateway that answers: (stand-in options, the pin). The MAC's case does not count.
+PINS = {"other gateway": (["--serial", "LM4-9"], ",LM2-000817,"),
+        "pinned gateway": (["--serial", "LM4-1", "--mac", "02:00:00:00:AB:CD"], "LUMARO-4,LM4-1,02:00:00:00:ab:cd")}
+NOT_PINNED = "Not the pinned gateway: serial 'LM4-9' answered, 'LM2-000817' is pinned. Nothing was written."
 # An upgrade reply that would retitle the terminal and fill the console: shown escaped, its first line cut.
 NOISY = b"\x1b]0;owned\x07" + b"A" * 300 + b"\n" + b"line\n" * 1000
 REPLIES = {"noisy reply": ["--reply", "{}={reply}"]}
@@ -156,6 +160,10 @@ MATRIX["get_status"][("empty", "status")] = EMPTY_STATUS
 MATRIX["put_backup"][("empty", "status")] = EMPTY_STATUS
 MATRIX["setup_channel"][("empty", "dali1")] = (1, [], "setup_channel\tchannel 1 not pushed: its configuration could "
                                                      "not be fetched.", (0, 0))
+# Nothing is written to a gateway other than the pinned one; the pinned one takes all.
+for action, done in (("put_backup", PUSHED), ("setup_channel", "OK"), ("push_firmware", "OK")):
+    MATRIX[action][("other gateway", "")] = (1, [NOT_PINNED], None, (0, 0))
+    MATRIX[action][("pinned gateway", "")] = (0, [], done, (1, 1))
 SLOW = {"tftp stall": STALL, "silent": SILENT, "drip": DRIP, "silent gateway": STALL}
 # libcurl's progress meter of uploads and requests, between the lines that matter.
 METER = re.compile(r"^\s*(% Total|Dload|\d+\s+[\d.]+[kMG]?\s+\d+\s)")
@@ -224,7 +232,9 @@ class FaultMatrix(unittest.TestCase):
         """Runs one cell in a folder of its own, which is also the output folder; returns what differs."""
         folder = tempfile.mkdtemp(dir=self._temp.name)
         status, errors, line, took_by_gateway, extras = (expected + ({},))[:5]
-        faults = {**HTTP_FAULTS, **TFTP_FAULTS, **SILENT_GATEWAY, **SIGNALS, **REPLIES}.get(fault, [])
+        faults = {**HTTP_FAULTS, **TFTP_FAULTS, **SILENT_GATEWAY, **SIGNALS, **REPLIES,
+                  **{f: options for f, (options, _) in PINS.items()}}.get(fault, [])
+        pin = ["--gateway-pin", PINS[fault][1]] if fault in PINS else []
         # a stalled upload must end put_backup: it gets a backup of two configurations
         backup = self.backups["two.zip" if fault == "tftp stall" else "backup.zip"]
         with Gateway() as other, \
@@ -232,7 +242,7 @@ class FaultMatrix(unittest.TestCase):
             if fault == NO_GATEWAY:
                 gw.stop()
             code, out, err, took, peak, events = run_measured(
-                [CLI, "--action", action, "--ip", gw.address] +
+                [CLI, "--action", action, "--ip", gw.address] + pin +
                 [a.format(kind=kind, backup=backup)
                  for a in (self.two_channels if extras.get("two channels") else self.arguments)[action]], folder,
                 fault if fault in SIGNALS else None)
@@ -276,7 +286,9 @@ class FaultMatrix(unittest.TestCase):
         skipped = any(e["event"] == "step" and e["outcome"] == "skipped" and "does not answer" in (e.get("reason") or "")
                       for e in events)
         agree = (summary.get("exit_status") == code and (summary.get("result") == "done") == (code == 0)
-                 and done == steps == expected and skipped == stopped)
+                 and done == steps == expected and skipped == stopped
+                and (cell[0] != "other gateway" or (summary.get("result"), events[1]) ==
+                     ("failed", {"event": "warning", "text": NOT_PINNED})))
         return [] if agree else ["events %s" % [events[0], summary, skipped]]
 
     def left_on_disk(self, action, kind, folder, wanted=None):

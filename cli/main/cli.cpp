@@ -7,6 +7,7 @@
 #include <string>
 
 #include "action/action.h"
+#include "action/gateway_pin.h"
 #include "main/console.h"
 #include "main/options.h"
 #include "net/net.h"
@@ -40,6 +41,7 @@ int exit_status(int result) { return result == 0 || result == 2 ? result : 1; }
 struct ActionRow {
   const char* name;
   int (*run)(const CommandLine& line, Gateway& gateway, const Reporter& reporter);
+  bool writes = false;  // it writes to the gateway: --gateway-pin is checked first
 };
 
 const ActionRow kActions[] = {
@@ -52,17 +54,20 @@ const ActionRow kActions[] = {
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
        return exit_status(
            put_backup(gateway, reporter, text(line.ip), text(line.backupfilein), line.plan, line.json));
-     }},
+     },
+     true},
     {"setup_channel",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
        return exit_status(setup_channel(gateway, reporter, text(line.ip), list(line.channel),
                                         list(line.channelcsvfile), list(line.channelgroupscsvfile),
                                         list(line.channelinputscsvfile)));
-     }},
+     },
+     true},
     {"push_firmware",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
        return exit_status(push_firmware(gateway, reporter, text(line.ip), text(line.firmwarefile), line.verify));
-     }},
+     },
+     true},
     {"get_status",
      [](const CommandLine& line, Gateway& gateway, const Reporter& reporter) {
        return exit_status(get_status(gateway, reporter, text(line.ip), line.json));
@@ -90,6 +95,8 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   for (const ActionRow& row : kActions) {
     if (*line.action != row.name) continue;
     CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
+    if (row.writes && line.gateway_pin && line.ip && !is_pinned_gateway(gateway, reporter, line.ip->c_str(), *line.gateway_pin))
+      return 1;
     return row.run(line, gateway, reporter);
   }
   report_error(reporter, "%s: unknown action \"%s\"\n", program, line.action->c_str());

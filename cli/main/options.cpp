@@ -44,6 +44,7 @@ enum Id {
   kEvents,
   kPlan,
   kVerify,
+  kGatewayPin,
 };
 
 using argparse::Argument;
@@ -77,6 +78,7 @@ constexpr argparse::LongOption kLongOptions[] = {
     {"events", Argument::Required, kEvents},
     {"plan", Argument::None, kPlan},
     {"verify", Argument::None, kVerify},
+    {"gateway-pin", Argument::Required, kGatewayPin},
 };
 
 constexpr const char* kHelpLines[] = {
@@ -96,6 +98,8 @@ constexpr const char* kHelpLines[] = {
     "events\t\tWrite the run's events as JSON lines to this open file descriptor.\n",
     "plan\t\tput_backup: show what a restore would do, writing nothing.\n",
     "verify\t\tpush_firmware: wait until the gateway runs the new version (10 min at most).\n",
+    "gateway-pin\tMODEL,SERIAL,MAC put_backup, setup_channel and push_firmware write only to\n",
+    "\t\tthat gateway (an empty field is not checked).\n",
 };
 
 // Calls `take` for every token of the JSON text up to the end or the first
@@ -187,6 +191,14 @@ std::optional<long> read_number(const char* value, long low, long high) {
   return number;
 }
 
+// "LUMARO-2,LM2-000817,02:00:00:00:08:17": three fields, any of them empty.
+std::optional<GatewayPin> read_gateway_pin(const std::string& value) {
+  const std::size_t first = value.find(','), second = value.find(',', first + 1);
+  if (first == std::string::npos || second == std::string::npos || value.find(',', second + 1) != std::string::npos)
+    return std::nullopt;
+  return GatewayPin{value.substr(0, first), value.substr(first + 1, second - first - 1), value.substr(second + 1)};
+}
+
 // Run to go on with the next option; Finished after --help or --version;
 // UsageError after a value that cannot be used (reported).
 ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, int* digit_word, CommandLine* line,
@@ -221,6 +233,15 @@ ParseOutcome apply_option(int code, const argparse::Parser& parser, int word, in
       report(reporter, "option %s\n", "plan");
       line->plan = true;
       break;
+    case kGatewayPin:
+      report(reporter, "option %s with arg %s\n", "gateway-pin", value);
+      if (std::optional<GatewayPin> pin = read_gateway_pin(value)) {
+        line->gateway_pin = std::move(pin);
+        break;
+      }
+      report_error(reporter, "%s: --gateway-pin takes MODEL,SERIAL,MAC (fields may be empty), not \"%s\"\n",
+                   parser.program, escape_bytes(value).c_str());
+      return ParseOutcome::UsageError;
     case kVerify:
       report(reporter, "option %s\n", "verify");
       line->verify = true;

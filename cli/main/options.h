@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "action/gateway_pin.h"
 #include "net/net.h"
 #include "util/reporter.h"
 
@@ -23,6 +24,7 @@ struct CommandLine {
   std::optional<int> events_fd;  // --events: descriptor that receives the run's events
   bool plan = false;             // --plan: put_backup tells what it would do and writes nothing
   bool verify = false;           // --verify: push_firmware waits for the new version
+  std::optional<GatewayPin> gateway_pin;  // --gateway-pin: who must answer before anything is written
 };
 
 enum class ParseOutcome {

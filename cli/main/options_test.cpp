@@ -50,7 +50,9 @@ constexpr const char* kHelpText =
     "tftp-blksize\tTFTP block size to ask for (8-65464, default 1468).\n"
     "events\t\tWrite the run's events as JSON lines to this open file descriptor.\n"
     "plan\t\tput_backup: show what a restore would do, writing nothing.\n"
-    "verify\t\tpush_firmware: wait until the gateway runs the new version (10 min at most).\n";
+    "verify\t\tpush_firmware: wait until the gateway runs the new version (10 min at most).\n"
+    "gateway-pin\tMODEL,SERIAL,MAC put_backup, setup_channel and push_firmware write only to\n"
+    "\t\tthat gateway (an empty field is not checked).\n";
 
 using Channels = std::vector<int32_t>;
 using Texts = std::vector<std::string>;
@@ -132,6 +134,18 @@ TEST(CommandLine, PrefixesAndAmbiguities) {
     const Parsed bad = parse({"--tftp-blksize", value});
     EXPECT_EQ(bad.outcome, ParseOutcome::UsageError) << value;
     EXPECT_EQ(bad.err, std::string("varnu-cli: --tftp-blksize takes a number from 8 to 65464, not \"") + value + "\"\n");
+  }
+  // The pin is the only option starting with "g": three fields, any of them empty.
+  const Parsed pin = parse({"--g=,LM2-000817,"});
+  ASSERT_TRUE(pin.line.gateway_pin);
+  EXPECT_EQ(std::vector<std::string>({pin.line.gateway_pin->model, pin.line.gateway_pin->serial,
+                                      pin.line.gateway_pin->mac}),
+            (Texts{"", "LM2-000817", ""}));
+  for (const char* value : {"LUMARO-2", "LUMARO-2,LM2-1", "a,b,c,d", ""}) {
+    const Parsed bad = parse({"--gateway-pin", value});
+    EXPECT_EQ(bad.outcome, ParseOutcome::UsageError) << value;
+    EXPECT_EQ(bad.err, std::string("varnu-cli: --gateway-pin takes MODEL,SERIAL,MAC (fields may be empty), not \"") +
+                           value + "\"\n");
   }
 }
 

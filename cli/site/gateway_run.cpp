@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <thread>
 
+#include "action/gateway_pin.h"
 #include "backup/backup.h"
 #include "net/net.h"
 #include "platform/platform.h"
@@ -87,12 +87,6 @@ ReportedIdentity identity_of(const StatusReport& status) {
   return {text(status.model_name), text(status.firmware_version), text(status.serial_number), text(status.mac)};
 }
 
-bool same_mac(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 Probe probe_with(Gateway& gateway, const Capture& capture, const SiteGateway& site_gateway) {
   Probe probe;
   StatusReport status;
@@ -114,13 +108,11 @@ Probe probe_with(Gateway& gateway, const Capture& capture, const SiteGateway& si
 }  // namespace
 
 std::string pin_mismatch(const SiteGateway& pinned, const ReportedIdentity& reported) {
-  auto differs = [](const char* what, const std::string& now, const std::string& pin) {
-    return "reports " + std::string(what) + " '" + escape_bytes(now) + "' where '" + pin + "' is pinned";
-  };
-  if (!pinned.serial.empty() && reported.serial != pinned.serial) return differs("serial", reported.serial, pinned.serial);
-  if (!pinned.mac.empty() && !same_mac(reported.mac, pinned.mac)) return differs("MAC", reported.mac, pinned.mac);
-  if (!pinned.model.empty() && reported.model != pinned.model) return differs("model", reported.model, pinned.model);
-  return "";
+  const std::optional<PinDifference> differs =
+      pin_difference({pinned.model, pinned.serial, pinned.mac}, reported.model, reported.serial, reported.mac);
+  if (!differs) return "";
+  return "reports " + std::string(differs->field) + " '" + escape_bytes(differs->reported) + "' where '" +
+         differs->pinned + "' is pinned";
 }
 
 Probe probe_gateway(const SiteGateway& site_gateway, const RunLimits& limits) {

@@ -75,14 +75,19 @@ void event_warning(const Reporter& reporter, const std::string& text) {
   Event(reporter, "warning").text("text", text);
 }
 
+void event_refusal(const Reporter& reporter, const std::string& text) {
+  if (reporter.events) reporter.events->refused = true;
+  event_warning(reporter, text);
+}
+
 namespace {
 
 // "done" when all went as asked, "warnings" when it finished but not all as
 // asked (a skipped CSV row, a warning), "failed" when a step failed or was
-// refused or the action ended early, "usage" for a command line it could not run.
+// refused, the run was refused or the action ended early, "usage" for a command line it could not run.
 const char* result_word(const EventLog& log, int exit_status) {
   if (exit_status == 2) return "usage";
-  bool failed = false, skipped = false;
+  bool failed = log.refused, skipped = false;
   for (const auto& [kind, outcomes] : log.counts) {
     for (const auto& [outcome, count] : outcomes) {
       failed = failed || outcome == "failed" || outcome == "refused";

@@ -20,6 +20,7 @@ struct EventLog {
   // Steps so far: kind -> outcome -> count; the summary carries them.
   std::map<std::string, std::map<std::string, uint64_t>> counts;
   uint64_t warnings = 0;
+  bool refused = false;  // the run was refused as a whole (event_refusal)
   std::chrono::steady_clock::time_point last_progress{};
   uint64_t last_bytes = UINT64_MAX;  // of the last progress event
 };
@@ -63,5 +64,8 @@ void event_progress(const Reporter& reporter, uint64_t bytes, uint64_t total);
 void event_file(const Reporter& reporter, const char* kind, const std::string& path);
 // Something the user must see that is no step of its own; it makes the run's result "warnings" at best.
 void event_warning(const Reporter& reporter, const std::string& text);
+// A warning that refuses the whole run before anything was sent (not the
+// pinned gateway): the run's result is "failed".
+void event_refusal(const Reporter& reporter, const std::string& text);
 // The last line: counts, the result word and the exit status.
 void event_summary(const Reporter& reporter, int exit_status);
