@@ -41,8 +41,11 @@
     if (checking) return { state: 'checking', text: 'checking…' };
     const live = liveRow(gateway);
     if (!live) return { state: 'unknown', text: 'not checked' };
-    const detail = text(live.detail) === '' ? '' : `: ${text(live.detail)}`;
-    return { state: live.state === 'ok' ? 'ok' : 'problem', text: `${text(live.state) || 'unknown'}${detail}` };
+    const state = text(live.state) || 'unknown';
+    const detail = text(live.detail);
+    // "no answer within 15 s" says the state itself.
+    const said = detail === '' ? state : (detail.startsWith(state) ? detail : `${state}: ${detail}`);
+    return { state: live.state === 'ok' ? 'ok' : 'problem', text: said };
   }
 
   const COLUMNS = [
@@ -215,6 +218,7 @@
       for (const column of COLUMNS) {
         const cell = element('td', shown(column.value(gateway)));
         cell.dataset.column = column.key;
+        if (text(column.value(gateway)) === '') cell.classList.add('empty');
         row.append(cell);
       }
       return row;

@@ -162,3 +162,34 @@ export async function runAction(page, action, result) {
   }, `${action}-outcome`);
   return { kind: await outcome.getAttribute('data-kind'), text: await outcome.textContent() };
 }
+
+// A site's `list` document and its live status: `count` gateways, each fifth
+// one not answering, each seventh one pinned to another serial than answers.
+export function sampleSite(count) {
+  const gateways = Array.from({ length: count }, (_, i) => ({
+    name: `floor-${Math.floor(i / 4)}-gw-${i % 4}`, address: `192.0.2.${10 + i}`, model: 'LUMARO-2',
+    serial: `LM2-${String(800 + i).padStart(6, '0')}`, mac: '', notes: i % 3 === 0 ? 'stairwell, cabinet E1' : '',
+    pinned: i % 2 === 0, last_backup: i % 5 === 4 ? null : '2026-12-08 02:30 UTC', firmware: '1.5.0',
+    changed: i === 1 ? "channel 1 gear 5 renamed 'Stair wall light' → 'Stair light'" : '', state: i % 5 === 4 ? 'no answer' : 'ok',
+    failing_since: i % 5 === 4 ? '2026-12-06 02:30 UTC' : null, detail: i % 5 === 4 ? 'no answer within 15 s' : '',
+  }));
+  const status = gateways.map((g, i) => ({
+    name: g.name, address: g.address, model: i % 5 === 4 ? null : g.model, firmware: i % 5 === 4 ? null : '1.5.0',
+    serial: i % 5 === 4 ? null : g.serial, mac: null, state: i % 5 === 4 ? 'no answer' : (i % 7 === 6 ? 'other gateway at this address' : 'ok'),
+    detail: i % 5 === 4 ? 'no answer within 15 s' : (i % 7 === 6 ? "serial 'LM4-9' answered" : ''), failing_since: g.failing_since, last_success: g.last_backup,
+  }));
+  return {
+    list: { site: { path: '/home/ann/sites/office-building-a.csv', name: 'Office building A, Main Street 1',
+      installer: 'Lumen Electric, J. Doe', notes: ['Emergency lighting tested on 2026-12-01.'], history: true }, gateways },
+    status: { gateways: status },
+  };
+}
+
+// Opens the site view and a site through "Open a site…"; waits until its live states are in.
+export async function openSite(page, { list, status }) {
+  await page.evaluate(([l, s]) => { window.__site.native_siteOpen = l; window.__site.native_siteStatus = s; },
+    [JSON.stringify(list), JSON.stringify(status)]);
+  await page.click('#tab-site');
+  await page.click('#site-open');
+  await page.waitForFunction(() => document.querySelector('#site-rows tr') && !document.querySelector('#site-rows tr[data-state="checking"]'));
+}

@@ -3,14 +3,14 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import path from 'node:path';
-import { GATEWAY_STATUS, buildDir, installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
+import { GATEWAY_STATUS, buildDir, installDoubles, launchBrowser, openSite, runAction, sampleSite, startServer } from './harness.mjs';
 
 let server;
 let browser;
 
 // A fresh profile (empty local storage) per call; `varnkit` installs the native doubles.
-async function openPage({ varnkit = true, width = 790, height = 900 } = {}) {
-  const context = await browser.newContext({ viewport: { width, height } });
+async function openPage({ varnkit = true, width = 790, height = 900, scale = 1 } = {}) {
+  const context = await browser.newContext({ viewport: { width, height }, deviceScaleFactor: scale });
   if (varnkit) await installDoubles(context);
   const page = await context.newPage();
   const problems = [];
@@ -51,6 +51,7 @@ describe('web user interface', () => {
           assert.ok(await page.locator(`button[data-action="${action}"]`).isDisabled(), action);
         }
         assert.ok(await page.locator('#open-backup').isDisabled());
+        assert.ok(await page.locator('#site-open').isDisabled());
         assert.equal(await page.locator('#version').isVisible(), false);
         assert.equal(await page.title(), 'varnkit');
         // The address can still be typed and is still checked.
@@ -614,6 +615,297 @@ describe('web user interface', () => {
       }
     });
 
+    describe('the site view', () => {
+      const markup = '<img src=x onerror="window.__injected=1">';
+      const file = '/home/ann/building.csv';
+      const row = (name, address, more) => ({ name, address, model: '', serial: '', mac: '', notes: '', pinned: false,
+        last_backup: null, firmware: null, changed: '', state: 'ok', failing_since: null, detail: '', ...more });
+      const list = {
+        site: { path: file, name: `Office ${markup}`, installer: 'Lumen Electric', notes: ['Tested on 2026-12-01.'], history: true },
+        gateways: [
+          row('hall-2', '192.0.2.11', { model: 'LUMARO-2', serial: 'LM2-817', notes: markup, pinned: true,
+            last_backup: '2026-12-08 17:05 UTC', firmware: '1.5.0', changed: 'channel 1 gear 5 renamed' }),
+          row('hall-10', '192.0.2.9', { state: 'no answer', failing_since: '2026-12-07 02:30 UTC', detail: 'no answer' }),
+          row('attic', '192.0.2.30', { model: 'LUMARO-4', serial: 'LM4-9', notes: 'roof', pinned: true,
+            last_backup: '2026-12-01 02:30 UTC', firmware: '1.3.1', changed: 'first backup' }),
+        ],
+      };
+      const live = (name, address, state, detail, firmware) => ({ name, address, model: null, firmware, serial: null, mac: null,
+        state, detail, failing_since: null, last_success: null });
+      const status = { gateways: [live('hall-2', '192.0.2.11', 'ok', '', '1.6.0'),
+        live('hall-10', '192.0.2.9', 'no answer', 'no answer within 15 s', null),
+        live('attic', '192.0.2.30', 'other gateway at this address', "serial 'LM4-10' answered", '1.3.1')] };
+      const cells = (page) => page.evaluate(() => [...document.querySelectorAll('#site-rows tr')]
+        .map((tr) => [...tr.cells].map((td) => td.textContent)));
+      const names = (page) => page.evaluate(() => [...document.querySelectorAll('#site-rows tr')].map((tr) => tr.dataset.name));
+      const siteCalls = (page, name) => page.evaluate((n) => window.__siteCalls.filter((c) => c[0] === n).map((c) => c.slice(1)), name);
+      const setAnswer = (page, name, answer) => page.evaluate(([n, a]) => { window.__site[n] = a; },
+        [name, typeof answer === 'string' ? answer : JSON.stringify(answer)]);
+
+      test('lists the gateways with their live states as text, sorts them and opens one by keyboard', async () => {
+        const { context, page, problems } = await openPage({ width: 1280, height: 800 });
+        try {
+          await setAnswer(page, 'native_siteRecent', { sites: [file, markup] });
+          await setAnswer(page, 'native_siteOpen', list);
+          await setAnswer(page, 'native_siteStatus', 'hold');
+          await page.focus('#tab-gateway');
+          await page.keyboard.press('ArrowRight');
+          assert.ok(await page.locator('#view-site').isVisible());
+          assert.ok(await page.locator('#view-gateway').isHidden());
+          assert.equal(await page.evaluate(() => document.activeElement.id), 'tab-site');
+          await page.waitForFunction(() => document.querySelectorAll('#site-recent button').length === 2);
+          assert.deepEqual(await page.locator('#site-recent button').allTextContents(), [file, markup]);
+          await page.click('#site-recent button >> nth=0');
+          await page.waitForFunction(() => typeof window.__siteRelease.native_siteStatus === 'function');
+          assert.deepEqual(await siteCalls(page, 'native_siteOpen'), [[file]]);
+          assert.deepEqual((await cells(page)).map((r) => r[2]), ['checking…', 'checking…', 'checking…']);
+          assert.ok(await page.locator('#site-refresh').isDisabled());
+          await page.evaluate((s) => window.__siteRelease.native_siteStatus(s), JSON.stringify(status));
+          await page.waitForFunction(() => !document.querySelector('#site-rows tr[data-state="checking"]'));
+          assert.deepEqual(await siteCalls(page, 'native_siteStatus'), [[file]]);
+          assert.deepEqual(await cells(page), [
+            ['hall-2', '192.0.2.11', 'ok', 'LUMARO-2 LM2-817', '1.6.0', '2026-12-08 17:05 UTC', 'channel 1 gear 5 renamed', '–', markup],
+            ['hall-10', '192.0.2.9', 'no answer within 15 s', 'not pinned', '–', '–', '–', '2026-12-07 02:30 UTC (no answer)', '–'],
+            ['attic', '192.0.2.30', "other gateway at this address: serial 'LM4-10' answered", 'LUMARO-4 LM4-9', '1.3.1',
+              '2026-12-01 02:30 UTC', 'first backup', '–', 'roof']]);
+          assert.deepEqual(await page.locator('#site-rows tr').evaluateAll((rows) => rows.map((r) => r.dataset.state)), ['ok', 'problem', 'problem']);
+          assert.equal(await page.locator('#site-name').textContent(), `Office ${markup}`);
+          assert.equal(await page.locator('#view-site img').count(), 0);
+
+          // header clicked, the order then, the header's aria-sort (empty values last either way)
+          const sorts = [
+            ['Name', ['attic', 'hall-2', 'hall-10'], 'ascending'],
+            ['Name', ['hall-10', 'hall-2', 'attic'], 'descending'],
+            ['Address', ['hall-10', 'hall-2', 'attic'], 'ascending'],
+            ['State', ['hall-10', 'hall-2', 'attic'], 'ascending'],
+            ['Firmware', ['attic', 'hall-2', 'hall-10'], 'ascending'],
+            ['Firmware', ['hall-2', 'attic', 'hall-10'], 'descending'],
+            ['Last backup', ['attic', 'hall-2', 'hall-10'], 'ascending'],
+            ['Pin', ['hall-2', 'attic', 'hall-10'], 'ascending'],
+          ];
+          for (const [header, order, sort] of sorts) {
+            await page.locator('#site-head').getByRole('button', { name: header, exact: true }).click();
+            assert.deepEqual(await names(page), order, `${header} ${sort}`);
+            assert.deepEqual(await page.locator('#site-head th[aria-sort]:not([aria-sort="none"])').allTextContents(), [header]);
+            assert.equal(await page.locator('#site-head th:not([aria-sort="none"])').getAttribute('aria-sort'), sort);
+          }
+
+          // Rows are reached by the arrows; Enter opens the gateway, whose actions then go through the site.
+          await page.focus('#site-rows tr[tabindex="0"]');
+          const focused = () => page.evaluate(() => document.activeElement.dataset.name);
+          for (const [key, name] of [['ArrowDown', 'attic'], ['End', 'hall-10'], ['ArrowDown', 'hall-10'], ['Home', 'hall-2'], ['ArrowDown', 'attic'],
+            ['ArrowUp', 'hall-2']]) {
+            await page.keyboard.press(key);
+            assert.equal(await focused(), name, key);
+          }
+          assert.equal(await page.locator('#site-rows tr[tabindex="0"]').count(), 1);
+          assert.equal(await page.locator('#site-chosen-name').textContent(), 'hall-2');
+          await page.keyboard.press('Enter');
+          assert.ok(await page.locator('#view-gateway').isVisible());
+          assert.equal(await page.inputValue('#address'), '192.0.2.11');
+          assert.equal(await page.locator('#site-gateway-name').textContent(), 'hall-2');
+          await page.waitForFunction(() => document.getElementById('gateway-card').dataset.state === 'ok');
+          assert.equal(await page.evaluate(() => window.__statusCalls.at(-1)), '192.0.2.11');
+          await runAction(page, 'backup', 0);
+          await runAction(page, 'channel', 0);
+          await page.click('#site-gateway-back');
+          assert.equal(await focused(), 'hall-2');
+          // Another address typed is not the site's gateway any more.
+          await page.click('#tab-gateway');
+          await page.fill('#address', '192.0.2.99');
+          assert.ok(await page.locator('#site-gateway').isHidden());
+          await runAction(page, 'backup', 0);
+          assert.deepEqual((await calls(page)).map((c) => [c.name, ...c.args]), [
+            ['native_siteAction', file, 'hall-2', 'native_actionBackup'],
+            ['native_siteAction', file, 'hall-2', 'native_actionSetupChannel', 1, 'gear'],
+            ['native_actionBackup', '192.0.2.99']]);
+          assert.equal(await page.evaluate(() => window.__injected), undefined);
+          assert.deepEqual(problems, []);
+        } finally {
+          await context.close();
+        }
+      });
+
+      test('changes rows, backs up all, compares and restores versions, makes reports and shows every error as text', async () => {
+        const { context, page, problems } = await openPage({ width: 1280, height: 800 });
+        try {
+          await page.click('#tab-site');
+          // what "Open a site…" answered, the message, the site file's lines shown under it
+          const refusals = [
+            ['{"error":"cannot read /x.csv: no such file"}', 'cannot read /x.csv: no such file', []],
+            [JSON.stringify({ errors: [`building.csv:7: row '${markup}': address missing`, 'building.csv:9: name used twice'] }),
+              'The site file has errors; fix them in the file and open it again:',
+              [`building.csv:7: row '${markup}': address missing`, 'building.csv:9: name used twice']],
+            ['{"site":', 'The varnkit window gave no usable answer (Unexpected end of JSON input).', []],
+          ];
+          for (const [answer, message, lines] of refusals) {
+            await setAnswer(page, 'native_siteOpen', answer);
+            await page.click('#site-open');
+            await page.waitForFunction(() => document.getElementById('site-message').dataset.kind === 'error');
+            assert.equal(await page.locator('#site-message').textContent(), message);
+            assert.deepEqual(await page.locator('#site-errors li').allTextContents(), lines);
+            assert.ok(await page.locator('#site-panel').isHidden());
+          }
+          await openSite(page, { list, status });
+          assert.ok(await page.locator('#site-message').isHidden());
+
+          // The form: the address is checked here; the tool's refusal is shown; a saved row is chosen.
+          const added = { ...list, gateways: [...list.gateways, row('new-1', '192.0.2.50')] };
+          await page.click('#site-add');
+          assert.equal(await page.evaluate(() => document.activeElement.id), 'site-form-name');
+          await page.fill('#site-form-name', 'new-1');
+          await page.fill('#site-form-address', 'gw;calc');
+          await page.click('#site-form-save');
+          assert.match(await page.locator('#site-form-error').textContent(), /is not an IPv4 address/);
+          await page.fill('#site-form-address', ' 192.0.2.50 ');
+          const saves = [[JSON.stringify({ error: `row name 'new-1' is already used ${markup}` }), `row name 'new-1' is already used ${markup}`],
+            [JSON.stringify(added), '']];
+          for (const [answer, error] of saves) {
+            await setAnswer(page, 'native_siteChange', answer);
+            await page.click('#site-form-save');
+            await page.waitForFunction((e) => document.getElementById('site-form-error').textContent === e
+              && !document.getElementById('site-form-save').disabled, error);
+          }
+          assert.ok(await page.locator('#site-form').isHidden());
+          assert.equal(await page.evaluate(() => document.activeElement.dataset.name), 'new-1');
+          await page.click('#site-rows tr[data-name="hall-2"]');
+          await page.click('#site-row-edit');
+          assert.equal(await page.inputValue('#site-form-notes'), markup);
+          await page.fill('#site-form-notes', 'stairwell');
+          await page.click('#site-form-save');
+          await page.waitForFunction(() => document.getElementById('site-form').hidden);
+          for (const button of ['#site-row-pin', '#site-row-remove']) {
+            await page.click('#site-rows tr[data-name="hall-2"]');
+            await page.click(button);
+            await page.waitForFunction((n) => window.__siteCalls.filter((c) => c[0] === 'native_siteChange').length === n, 4 + ['#site-row-pin', '#site-row-remove'].indexOf(button));
+          }
+          assert.deepEqual((await siteCalls(page, 'native_siteChange')).map(([p, change]) => [p, JSON.parse(change)]), [
+            [file, { op: 'add', name: 'new-1', address: '192.0.2.50', notes: '' }],
+            [file, { op: 'add', name: 'new-1', address: '192.0.2.50', notes: '' }],
+            [file, { op: 'edit', name: 'hall-2', new_name: 'hall-2', address: '192.0.2.11', notes: 'stairwell' }],
+            [file, { op: 'pin', name: 'hall-2' }],
+            [file, { op: 'remove', name: 'hall-2' }]]);
+
+          // A refresh that fails says why and claims no state.
+          await setAnswer(page, 'native_siteStatus', '{"error":"varnu-site is missing"}');
+          await page.click('#site-refresh');
+          await page.waitForFunction(() => document.getElementById('site-outcome').dataset.kind === 'error');
+          assert.equal(await page.locator('#site-outcome').textContent(), 'The states could not be checked: varnu-site is missing');
+          assert.deepEqual([...new Set((await cells(page)).map((r) => r[2]))], ['not checked']);
+
+          // Back up all: the run's progress, then its own summary, then the site file read again.
+          const after = { ...list, gateways: list.gateways.map((g) => ({ ...g, changed: g.name === 'attic' ? 'channel 2 gear 1 renamed' : g.changed })) };
+          await setAnswer(page, 'native_siteList', after);
+          await page.evaluate(() => { window.__hold = true; window.__running = true; window.__progressText = '2 of 3'; });
+          await page.click('#site-backup-all');
+          await page.waitForFunction(() => document.getElementById('site-outcome').textContent === 'Running: 2 of 3. Follow the steps in the run view.');
+          assert.ok(await page.locator('#site-backup-all').isDisabled());
+          assert.ok(await page.locator('button[data-action="backup"]').isDisabled());
+          await page.evaluate(() => {
+            window.__lastRun = JSON.stringify({ log: 'site.log', result: 'failed', summary: 'Failed: 3 gateways: 2 done, 1 failed.' });
+            window.__nextResult = 1;
+            window.__release();
+          });
+          await page.waitForFunction(() => document.getElementById('site-outcome').dataset.kind === 'error');
+          assert.equal(await page.locator('#site-outcome').textContent(), 'Failed: 3 gateways: 2 done, 1 failed. The run view shows each step.');
+          await page.waitForFunction(() => document.querySelector('#site-rows tr[data-name="attic"] td[data-column="changed"]').textContent === 'channel 2 gear 1 renamed');
+          assert.deepEqual(await siteCalls(page, 'native_siteList'), [[file]]);
+          assert.equal(await page.locator('#activity li .activity-action').first().textContent(), 'Back up all');
+          assert.ok(await page.locator('#site-backup-all').isEnabled());
+
+          // History: two ticks at most (a third replaces the first), the older one first in the comparison.
+          const version = (id, summary, changes) => ({ version: `${id}`.repeat(40), short: `${id}`.repeat(7), time: '2026-12-08 17:05 UTC', summary, changes });
+          await setAnswer(page, 'native_siteLog', { versions: [version('c', 'backup: 1 of 3 gateways changed', [`attic: gear 1 renamed → ${markup}`]),
+            version('b', 'backup: 2 of 3 gateways changed', []), version('a', 'first backup', [])] });
+          await page.click('#site-rows tr[data-name="attic"]');
+          await page.click('#site-row-history');
+          await page.waitForFunction(() => document.querySelectorAll('#site-versions > li').length === 3);
+          assert.equal(await page.locator('#site-history-title').textContent(), 'History of attic');
+          assert.deepEqual(await page.locator('#site-versions .backup-changes li').allTextContents(), [`attic: gear 1 renamed → ${markup}`]);
+          const ticks = page.locator('#site-versions input[type="checkbox"]');
+          for (const index of [2, 0, 1]) await ticks.nth(index).check();
+          assert.deepEqual(await ticks.evaluateAll((boxes) => boxes.map((b) => b.checked)), [true, true, false]);
+          const comparison = { old: 'attic@bbbbbbb', new: 'attic@ccccccc', different: true, gateway: [],
+            configurations: [{ name: 'dali1', state: 'changed', old_version: 3, new_version: 3, compared_as_records: true, differing_bytes: 0,
+              changes: [{ section: 'gear', slot: 1, field: 'name', old: 'Stair', new: markup }] }] };
+          for (const [answer, shown] of [['{"error":"no such version"}', 'no such version'], [JSON.stringify(comparison), '']]) {
+            await setAnswer(page, 'native_siteDiff', answer);
+            await page.click('#site-diff');
+            await page.waitForFunction((s) => document.getElementById('site-history-message').textContent === s
+              && document.getElementById('site-history-message').dataset.kind !== 'busy', shown);
+          }
+          assert.deepEqual(await siteCalls(page, 'native_siteDiff'), [[file, 'attic', 'b'.repeat(40), 'c'.repeat(40)],
+            [file, 'attic', 'b'.repeat(40), 'c'.repeat(40)]]);
+          assert.equal(await page.locator('#site-diff-view td:nth-child(4)').textContent(), `gear 1 name: Stair → ${markup}`);
+          await page.evaluate(() => { window.__hold = false; window.__nextResult = 0; window.__lastRun = JSON.stringify({ log: 'r.log', result: 'done' }); });
+          await page.locator('#site-versions > li').nth(2).getByRole('button', { name: 'Restore this version' }).click();
+          await page.waitForFunction(() => document.getElementById('site-restore-outcome').dataset.kind === 'ok');
+          assert.equal(await page.locator('#site-restore-outcome').textContent(), 'Done: the version was restored onto the gateway.');
+          assert.deepEqual((await calls(page)).map((c) => [c.name, ...c.args]),
+            [['native_siteBackupAll', file], ['native_siteRestore', file, 'attic', 'a'.repeat(40)]]);
+
+          // Reports of the site, of the chosen gateway and of an opened backup file.
+          await page.evaluate(() => { window.__backup = JSON.stringify({ source: '/home/ann/b.zip', kind: 'archive', gateway: {}, configurations: [] }); });
+          const reports = [
+            ['#site-report', 'native_siteReport', [file, '[]'], '{"path":"/home/ann/handover.pdf"}', '#site-outcome', 'The report is /home/ann/handover.pdf'],
+            ['#site-row-report', 'native_siteReport', [file, '["attic"]'], JSON.stringify({ error: `cannot write ${markup}` }), '#site-outcome', `cannot write ${markup}`],
+            ['#backup-report', 'native_backupReport', ['/home/ann/b.zip'], '{"path":"/tmp/b.pdf"}', '#backup-message', 'The report is /tmp/b.pdf'],
+          ];
+          for (const [button, name, args, answer, where, text] of reports) {
+            if (button === '#backup-report') {
+              await page.click('#tab-gateway');
+              await page.click('#open-backup');
+              await page.waitForFunction(() => !document.getElementById('backup-report').disabled);
+            }
+            await setAnswer(page, name, answer);
+            await page.click(button);
+            await page.waitForFunction(([w, t]) => document.querySelector(w).textContent === t, [where, text]);
+            assert.deepEqual((await siteCalls(page, name)).at(-1), args);
+          }
+          assert.equal(await page.locator('img').count(), 0);
+          assert.equal(await page.evaluate(() => window.__injected), undefined);
+          assert.deepEqual(problems, []);
+        } finally {
+          await context.close();
+        }
+      });
+
+      test('is readable at 1280×800 at scale 1 and 2 and comes back after a reload', async () => {
+        const shots = path.join(buildDir, 'http-screenshots');
+        mkdirSync(shots, { recursive: true });
+        const sample = sampleSite(20);
+        for (const scale of [1, 2]) {
+          const { context, page, problems } = await openPage({ width: 1280, height: 800, scale });
+          try {
+            await context.addInitScript((answers) => Object.assign(window.__site, answers),
+              { native_siteList: JSON.stringify(sample.list), native_siteStatus: JSON.stringify(sample.status) });
+            await openSite(page, sample);
+            const layout = await page.evaluate(() => ({
+              scroll: document.documentElement.scrollWidth,
+              client: document.documentElement.clientWidth,
+              table: document.getElementById('site-table').getBoundingClientRect().right,
+              box: document.querySelector('.site-table-box').getBoundingClientRect().right,
+              smallest: Math.min(...[...document.querySelectorAll('#site-table td, #site-table th button')]
+                .map((el) => parseFloat(getComputedStyle(el).fontSize))),
+            }));
+            assert.ok(layout.scroll <= layout.client, `scale ${scale}: ${JSON.stringify(layout)}`);
+            assert.ok(layout.table <= layout.box + 0.5, `scale ${scale}: the table needs scrolling ${JSON.stringify(layout)}`);
+            assert.ok(layout.smallest >= 12, `scale ${scale}: ${layout.smallest}px text`);
+            await page.screenshot({ path: path.join(shots, `site-1280-x${scale}.png`) });
+            // The window reloads its page when its server restarts: the same view and site come back.
+            await page.reload();
+            await page.waitForFunction(() => document.querySelectorAll('#site-rows tr:not([data-state="checking"])').length === 20);
+            assert.ok(await page.locator('#view-site').isVisible());
+            assert.deepEqual(await page.evaluate(() => window.__siteCalls.map((c) => c.slice(0, 2))),
+              [['native_siteRecent'], ['native_siteList', sample.list.site.path], ['native_siteStatus', sample.list.site.path]]);
+            assert.deepEqual(problems, []);
+          } finally {
+            await context.close();
+          }
+        }
+      });
+    });
+
     test('fits 600 and 790 pixel wide windows and uses a maximised one', async () => {
       const shots = path.join(buildDir, 'http-screenshots');
       mkdirSync(shots, { recursive: true });
@@ -646,6 +938,11 @@ describe('web user interface', () => {
               assert.ok(box.x >= 0 && box.x + box.width <= width, `${action} at ${width}`);
             }
             await page.screenshot({ path: path.join(shots, `${varnkit ? 'varnkit' : 'browser'}-${width}.png`), fullPage: true });
+            if (varnkit) {
+              // The site's table scrolls in its own box; the page does not.
+              await openSite(page, sampleSite(8));
+              assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth), `site at ${width}`);
+            }
           } finally {
             await context.close();
           }

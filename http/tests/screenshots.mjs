@@ -1,8 +1,9 @@
 // Takes the screenshots of the user interface kept in docs/: the varnkit
 // window at 600 and 790 pixels wide after a cancelled restore and a finished
-// backup (the gateway card filled by each action's status check). Usage: node screenshots.mjs OUTDIR (needs a build; VARNU_BUILD_DIR).
+// backup (the gateway card filled by each action's status check), and the site
+// view of 20 gateways at 1280 by 800 at scale 1 and 2. Usage: node screenshots.mjs OUTDIR (needs a build; VARNU_BUILD_DIR).
 import path from 'node:path';
-import { installDoubles, launchBrowser, runAction, startServer } from './harness.mjs';
+import { installDoubles, launchBrowser, openSite, runAction, sampleSite, startServer } from './harness.mjs';
 
 const outDir = process.argv[2];
 if (!outDir) {
@@ -29,6 +30,19 @@ try {
     await page.evaluate(() => new Promise((painted) => requestAnimationFrame(() => requestAnimationFrame(painted))));
     const file = path.join(outDir, `web-${width}.png`);
     await page.screenshot({ path: file, fullPage: true });
+    console.log(file);
+    await context.close();
+  }
+  for (const scale of [1, 2]) {
+    const context = await browser.newContext({ viewport: { width: 1280, height: 800 }, deviceScaleFactor: scale });
+    await installDoubles(context);
+    const page = await context.newPage();
+    await page.goto(server.url);
+    await openSite(page, sampleSite(20));
+    await page.focus('#site-rows tr[tabindex="0"]');
+    await page.keyboard.press('ArrowDown');
+    const file = path.join(outDir, `web-site-1280${scale === 1 ? '' : `@${scale}x`}.png`);
+    await page.screenshot({ path: file });
     console.log(file);
     await context.close();
   }
