@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import shellharness as h
-from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, parse_log_line, run_cli
+from gateway import BUILD_DIR, GATEWAY_SIM, Gateway, run_cli
 from varnu_site_test import SiteSim
 
 FWMAKER = os.path.join(BUILD_DIR, "tools", "dev", "fwmaker")
@@ -73,9 +73,9 @@ class BridgeTestCase(h.ShellTestCase):
         """Starts a call in the page; the page waits in it until the shell answers."""
         return h.Background(self.page.evaluate, expression)
 
-    def dismiss_notice(self, expected, seen_before):
+    def dismiss_notice(self, expected, seen_before, title="^File Path$"):
         self.assertEqual(self.shell.wait_for_diagnostic("notice", after=seen_before), expected)
-        notice = self.display.wait_for_window("^File Path$")
+        notice = self.display.wait_for_window(title)
         self.display.type_into(notice, "", then="Return")
 
     def choose(self, function, path, seen_before, confirm=True):
@@ -817,6 +817,30 @@ class SiteFunctionTest(BridgeTestCase):
         states = self.ask("native_siteStatus(%s)" % json.dumps(site))["gateways"]
         self.assertEqual({g["name"]: g["state"] for g in states}, {"hall-1": "ok", "hall-2": "ok"})
         self.assertFalse(os.path.exists(marker), "a note ran a command of its own")
+
+    def test_a_gateways_action_runs_at_its_address_and_only_on_its_pinned_gateway(self):
+        site = self.start_site([["--serial", "LM4-1"], ["--serial", "LM4-2"]],
+                               ["hall-1,127.0.0.1:%d,LUMARO-4,LM4-9,,", "hall-2,127.0.0.1:%d,,,,"])
+        example = os.path.realpath(os.path.join(h.SOURCE_DIR, "examples", "channel.csv"))
+        texts = {}
+        for i, (name, result) in enumerate((("hall-1", 1), ("hall-2", 0))):
+            with self.subTest(gateway=name):
+                seen = len(self.shell.diagnostics())
+                call = h.Background(self.page.evaluate, "native_siteAction(%s, %s, 'native_actionSetupChannel', 1, "
+                                    "'gear')" % (json.dumps(site), json.dumps(name)), True)
+                self.choose("native_actionSetupChannel", example, seen)
+                self.assertEqual(call.result(120), result)
+                _, texts[name] = self.console_result(seen)
+                uploads = [request for request in self.sim.requests(i) if request[0] == "tftp"]
+                self.assertEqual(bool(uploads), result == 0, texts[name])
+        self.assertIn("Not the pinned gateway: serial 'LM4-1' answered, 'LM4-9' is pinned. Nothing was written.",
+                      texts["hall-1"])
+        # A row that is not in the site file runs nothing.
+        seen = len(self.shell.diagnostics())
+        call = h.Background(self.page.evaluate, "native_siteAction(%s, 'hall-9', 'native_actionBackup')"
+                            % json.dumps(site), True)
+        self.dismiss_notice("notice Site: The site file %s has no gateway hall-9." % site, seen, "^Site$")
+        self.assertEqual(call.result(30), -1)
 
     def test_the_report_is_printed_to_a4_without_loading_anything_else(self):
         server = self.serve({})
