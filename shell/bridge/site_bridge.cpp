@@ -180,7 +180,7 @@ void Restore(const QString& site, const QString& name, const QString& version, c
               const SiteRestorePlan planned = read_site_restore_plan(run);
               QueryGatewayStatus(gateway.address, [=](const GatewayStatus& status) {
                 const std::string what = (version.isEmpty() ? std::string("the latest version")
-                                                            : "version " + version.left(12).toStdString()) +
+                                                            : "version " + version.left(10).toStdString()) +
                                          " of " + name.toStdString();
                 const Confirmation asked =
                     history_restore_confirmation(what, gateway.address, status, planned.plan, planned.identity);
