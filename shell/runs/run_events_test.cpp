@@ -34,12 +34,12 @@ TEST(RunAccount, ShowsWhatTheEventsTell) {
       // A site's gateways end in any order: the progress counts them, not their row's place.
       {"site backup",
        R"j({"event":"start","action":"site_backup","gateway":null}
-{"event":"step","kind":"gateway","name":"hall-9","index":9,"total":20,"outcome":"done","reason":null}
-{"event":"notice","text":"hall-9: channel 1 gear 5 renamed"}
-{"event":"step","kind":"gateway","name":"hall-2","index":2,"total":20,"outcome":"failed","reason":"no answer"}
+{"event":"step","kind":"gateway","name":"hall-2","index":2,"total":20,"outcome":"done","reason":null}
+{"event":"notice","text":"hall-2: channel 1 gear 5 renamed"}
+{"event":"step","kind":"gateway","name":"hall-9","index":9,"total":20,"outcome":"failed","reason":"no answer"}
 {"event":"summary","counts":{"gateway":{"done":19,"failed":1}},"warnings":0,"result":"failed","exit_status":1}
 )j",
-       "2 of 20", "failed", "Failed: 20 gateways: 19 done, 1 failed.", "", "✗  hall-2: no answer"},
+       "2 of 20", "failed", "Failed: 20 gateways: 19 done, 1 failed.", "", "✗  hall-9: no answer"},
       // An upload in progress, the last line still arriving: no summary yet.
       {"upload", R"j({"event":"start","action":"push_firmware","gateway":"g"}
 {"event":"progress","bytes":0,"total":400}

@@ -12,12 +12,7 @@ QuietRun ran(const std::string& out, const std::string& err, int exit_code, bool
 }
 
 TEST(SiteChange, MakesTheCommandAndRefusesWhatCannotBeDone) {
-  struct Case {
-    const char* change;
-    Words arguments;
-    bool asks;
-    const char* error;
-  };
+  struct Case { const char* change; Words arguments; bool asks; const char* error; };
   const Case cases[] = {
       {R"({"op":"add","name":"hall-3","address":"192.0.2.12","notes":"-x, \"y\""})",
        {"add", "--notes=-x, \"y\"", "--", "/s/b.csv", "hall-3", "192.0.2.12"}, false, ""},
@@ -43,11 +38,7 @@ TEST(SiteChange, MakesTheCommandAndRefusesWhatCannotBeDone) {
 }
 
 TEST(SiteAnswer, PassesTheDocumentOrTellsWhyThereIsNone) {
-  struct Case {
-    const char* name;
-    QuietRun run;
-    QByteArray answer;
-  };
+  struct Case { const char* name; QuietRun run; QByteArray answer; };
   const Case cases[] = {
       {"list", ran(R"({"site":{},"gateways":[]})", "", 0), R"({"gateways":[],"site":{}})"},
       {"status rows, one failing", ran(R"([{"name":"a","state":"no answer"}])", "", 1),
@@ -68,11 +59,7 @@ TEST(SiteGatewayRow, GivesTheAddressAndThePinArguments) {
     {"name":"c","address":"192.0.2.3","model":"LUMARO-2","serial":"LM,2","mac":""}]})";
   EXPECT_FALSE(site_gateway(list, "d"));
   EXPECT_FALSE(site_gateway("varnu-site: cannot read", "a"));
-  struct Case {
-    const char* name;
-    Words arguments;
-    bool error;
-  };
+  struct Case { const char* name; Words arguments; bool error; };
   for (const Case& c : {Case{"a", {}, false}, Case{"b", {"--gateway-pin=LUMARO-2,LM2-1,"}, false}, Case{"c", {}, true}}) {
     const std::optional<SiteGateway> row = site_gateway(list, c.name);
     ASSERT_TRUE(row) << c.name;
@@ -103,10 +90,7 @@ TEST(SiteRestoreQuestion, TellsTheIdentityFirstAndThePlan) {
   const std::string plan = R"({"identity":"%s","refused":1,"configurations":[{"name":"rlc","outcome":"unchanged"},
     {"name":"dali1","outcome":"refused","reason":"record version 3 cannot go down to version 2 of firmware 1.3.1"}]})";
   const GatewayStatus gateway{{{"model_name", "LUMARO-2"}, {"serial_number", "LM4-9"}, {"firmware_version", "1.3.1"}}, ""};
-  struct Case {
-    const char* identity;
-    const char* first_line;
-  };
+  struct Case { const char* identity; const char* first_line; };
   for (const Case& c : {Case{"ok", "1 configuration of 2 would be refused:"},
                         Case{"not pinned", "Warning: the gateway is not pinned: nothing checks that the one at "
                                            "192.0.2.1 is the right one."},

@@ -106,6 +106,22 @@ class BridgeTestCase(h.ShellTestCase):
         self.display.type_into(self.display.wait_for_window(dialog), path, then="Return" if path else "Escape")
         return json.loads(answer.result(60))
 
+    def start_site(self, gateway_lines, rows):
+        """One stand-in playing a gateway per line, the shell with the real tools, and the site file building.csv
+        of `rows` (%d: the gateways' ports in order)."""
+        self.sim = SiteSim(tempfile.mkdtemp(prefix="varnkit-site-"))
+        self.addCleanup(shutil.rmtree, self.sim.folder)
+        self.sim.start(gateway_lines)
+        self.addCleanup(self.sim.stop)
+        self.start(tool="real")
+        return self.site_file("building.csv", [row % port for row, port in zip(rows, self.sim.ports)])
+
+    def site_file(self, name, rows):
+        path = os.path.join(self.tree.work, name)
+        with open(path, "w") as f:
+            f.write("# site: Test building\nname,address,model,serial,mac,notes\n" + "".join(r + "\n" for r in rows))
+        return path
+
     def console(self):
         return self.display.wait_for_window("^varnu-cli: ")
 
@@ -749,24 +765,8 @@ class RealToolTest(BridgeTestCase):
             self.assertEqual(f.readline().strip(), "#dali-channel-csv-version: 1")
 
 
-
 class SiteFunctionTest(BridgeTestCase):
     """The site functions with the real varnu-site and varnu-cli, against one stand-in playing the site's gateways."""
-
-    def start_site(self, gateway_lines, rows):
-        """The stand-in, the shell and the site file building.csv with `rows` (%d: the gateways' ports in order)."""
-        self.sim = SiteSim(tempfile.mkdtemp(prefix="varnkit-site-"))
-        self.addCleanup(shutil.rmtree, self.sim.folder)
-        self.sim.start(gateway_lines)
-        self.addCleanup(self.sim.stop)
-        self.start(tool="real")
-        return self.site_file("building.csv", [row % port for row, port in zip(rows, self.sim.ports)])
-
-    def site_file(self, name, rows):
-        path = os.path.join(self.tree.work, name)
-        with open(path, "w") as f:
-            f.write("# site: Test building\nname,address,model,serial,mac,notes\n" + "".join(r + "\n" for r in rows))
-        return path
 
     def ask(self, expression):
         return json.loads(self.page.evaluate(expression, True))
