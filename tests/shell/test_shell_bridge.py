@@ -783,9 +783,11 @@ class SiteFunctionTest(BridgeTestCase):
                                ["hall-1,127.0.0.1:%d,,,,", "hall-2,127.0.0.1:%d,,,,"])
         broken = self.site_file("broken.csv", ["hall-1,not an address,,,,"])
         self.assertEqual(len(self.ask("native_siteOpen(%s)" % json.dumps(broken))["errors"]), 1)
-        gone = self.site_file("gone.csv", [])
-        self.assertEqual(self.ask("native_siteOpen(%s)" % json.dumps(gone))["gateways"], [])
-        os.remove(gone)
+        # A new site file gets the suffix and the header, and is opened.
+        gone = os.path.join(self.tree.work, "gone")
+        self.assertEqual(self.read("native_siteCreate()", "^Create a site file$", gone, len(self.shell.diagnostics()),
+                                   kind="dialog save")["gateways"], [])
+        os.remove(gone + ".csv")
         listed = self.read("native_siteOpen('')", "^Choose a site file$", site, len(self.shell.diagnostics()))
         self.assertEqual((listed["site"]["name"], list(self.rows(listed))), ("Test building", ["hall-1", "hall-2"]))
         self.assertEqual(self.read("native_siteOpen('')", "^Choose a site file$", "", len(self.shell.diagnostics())),
