@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -14,7 +13,7 @@
 #include "app/platform.h"
 #include "bridge/action_flow.h"
 #include "bridge/path_picker.h"
-#include "bridge/report_printer.h"
+#include "bridge/handover_report.h"
 #include "runs/console_window.h"
 #include "runs/message_boxes.h"
 #include "runs/run_log.h"
@@ -24,8 +23,6 @@ namespace {
 
 constexpr char kCancelled[] = "{\"cancelled\":true}";
 constexpr char kNoticeCaption[] = "Site";
-// The handover report decodes the latest version of every gateway of the site.
-constexpr int kReportLimitMs = 120000;
 
 using Reply = std::function<void(int)>;
 
@@ -62,7 +59,8 @@ void Remember(const QString& site) {
       .setValue("recent", ToQt(recent_sites_with(ToStd(RecentSites()), site.toStdString())));
 }
 
-void RunSite(const std::vector<std::string>& arguments, int limit_ms, const std::function<void(const QuietRun&)>& done) {
+void RunSite(const std::vector<std::string>& arguments, int limit_ms,
+             const std::function<void(const QuietRun&)>& done) {
   diagnostic("site " + ToQt(arguments).join(' '));
   RunQuietly(SiteToolPath(), arguments, limit_ms, done);
 }
@@ -215,65 +213,6 @@ void Action(const QString& site, const QString& name, const QueryItem& item, con
     }
     RunAction(*action, QString::fromStdString(gateway.address), choice, reply, pin.arguments);
   });
-}
-
-// Asks where the PDF goes, lets varnu-site write the report's HTML (`arguments`
-// lack only the --html option) into a private temporary folder and prints it there.
-void Report(const std::string& suggested_name, const std::vector<std::string>& arguments, const JsonReply& reply) {
-  PickPath(PathPick::SaveFile, report_dialog(suggested_name), [arguments, reply](const QString& chosen) {
-    if (chosen.isEmpty()) {
-      reply(kCancelled);
-      return;
-    }
-    const QString pdf = QString::fromStdString(pdf_path(chosen.toStdString()));
-    // Made private by QTemporaryDir; removed with everything in it once the report is printed.
-    auto folder = std::make_shared<QTemporaryDir>();
-    if (!folder->isValid()) {
-      reply(site_error("No temporary folder for the report: " + folder->errorString().toStdString()));
-      return;
-    }
-    const QString html = folder->filePath("report.html");
-    std::vector<std::string> with_html = arguments;
-    with_html.insert(with_html.begin() + 1, "--html=" + html.toStdString());
-    RunSite(with_html, kReportLimitMs, [folder, html, pdf, reply](const QuietRun& run) {
-      // A report that names a gateway without a backup still ends with its document written.
-      if (!QFileInfo(html).isFile() || (run.exit_code != 0 && run.exit_code != 1)) {
-        const QByteArray answer = site_answer(run, kReportLimitMs);
-        reply(QJsonDocument::fromJson(answer).object().contains("error") ? answer
-                                                                          : site_error("varnu-site wrote no report."));
-        return;
-      }
-      PrintReport(html, pdf, [folder, pdf, reply](const QString& error) {
-        reply(error.isEmpty() ? Compact({{"path", pdf}}) : site_error(error.toStdString()));
-      });
-    });
-  });
-}
-
-void SiteReport(const QString& site, const QString& names, const JsonReply& reply) {
-  const std::optional<std::vector<std::string>> chosen = report_names(names.isEmpty() ? "[]" : names.toStdString());
-  if (site.isEmpty() || !chosen) {
-    reply(site_error(site.isEmpty() ? "No site file was given." : "The gateways must be a JSON array of names."));
-    return;
-  }
-  const QString path = QFileInfo(site).absoluteFilePath();
-  std::vector<std::string> arguments = site_arguments("report", path.toStdString(), *chosen);
-  Report(chosen->size() == 1 ? chosen->front() : QFileInfo(path).completeBaseName().toStdString(), arguments, reply);
-}
-
-void BackupReport(const QString& backup, const JsonReply& reply) {
-  const auto report = [reply](const QString& chosen) {
-    if (chosen.isEmpty()) {
-      reply(kCancelled);
-      return;
-    }
-    Report(QFileInfo(chosen).completeBaseName().toStdString(), {"report", "--backup=" + chosen.toStdString()}, reply);
-  };
-  if (backup.isEmpty()) {
-    PickPath(PathPick::OpenFile, report_backup_dialog(), report);
-  } else {
-    report(backup);
-  }
 }
 
 }  // namespace

@@ -97,8 +97,7 @@ std::optional<std::vector<std::string>> report_names(const std::string& names) {
 }
 
 std::string pdf_path(const std::string& chosen) {
-  const bool has_suffix = chosen.size() > 4 && QString::fromStdString(chosen.substr(chosen.size() - 4)).toLower() == ".pdf";
-  return has_suffix ? chosen : chosen + ".pdf";
+  return QString::fromStdString(chosen).endsWith(".pdf", Qt::CaseInsensitive) ? chosen : chosen + ".pdf";
 }
 
 PathDialog site_open_dialog() {
