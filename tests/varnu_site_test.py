@@ -201,6 +201,9 @@ class SiteScenario(unittest.TestCase):
                          [("backup: 1 of 2 gateways changed", ["hall-2: " + renamed]),
                           ("backup: 3 of 4 gateways changed", ["hall-2: first backup, 22 configurations"])])
         self.assertEqual(versions[0]["short"], self.git("rev-parse", "--short=10", "HEAD").strip())
+        code, out, err = self.site_cmd("edit", self.site, "hall-2", "--name", "hall-9")
+        self.assertEqual((code, err), (2, "varnu-site edit: 'hall-2' cannot be renamed: its versions in the history "
+                                          "are kept under that name. Nothing changed.\n"))
         listed = json.loads(self.site_cmd("list", self.site, "--json")[1])
         self.assertEqual(listed["site"], {"path": os.path.realpath(self.site), "name": "building", "installer": None,
                                           "notes": [], "history": True})
@@ -401,7 +404,12 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"], [])
 
         os.remove(self.site)
+        code, _, err = self.site_cmd("create", os.path.join(self.dir, "missing", "site.csv"))
+        self.assertEqual(code, 1)
+        self.assertIn("lock file %s cannot be made" % os.path.join(self.dir, "missing", "site.lock"), err)
         self.assertEqual(self.site_cmd("create", self.site, "--title", "Office A")[0], 0)
+        self.assertEqual(self.site_cmd("backup", self.site, "--events", "99")[::2],
+                         (2, "varnu-site backup: --events 99: not a descriptor open for writing\n"))
         with open(self.site) as f:
             self.assertEqual(f.read(), "# site: Office A\nname,address,model,serial,mac,notes\n")
         with open(os.path.join(self.dir, "building.lock"), "w") as lock:
