@@ -212,6 +212,17 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(rows, {"hall-1": ("", "ok", False, "1.5.0", True), "hall-2": (renamed, "ok", False, "1.5.0", True),
                                 "hall-3": ("", "ok", False, "1.5.0", True),
                                 "attic": ("", "no answer", True, None, False)})
+        # A state file of an earlier version (five fields) still reads; the firmware then comes from the history.
+        state_path = os.path.join(self.dir, "building.state")
+        with open(state_path) as f:
+            state = f.read()
+        with open(state_path, "w") as f:
+            f.write("".join("\t".join(line.split("\t")[:5]) + "\n" for line in state.splitlines()))
+        listed = json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"]
+        self.assertEqual([(g["firmware"], g["changed"], g["state"]) for g in listed],
+                         [("1.5.0", "", "ok")] * 3 + [(None, "", "no answer")])
+        with open(state_path, "w") as f:
+            f.write(state)
 
         # Other hardware at hall-3's address: refused for backup and restore, once in the hooks.
         self.sim.stop()
