@@ -239,9 +239,12 @@ class SiteScenario(unittest.TestCase):
         states = {g["name"]: (g["state"], g["failing_since"] is not None) for g in json.loads(out)}
         self.assertEqual(states, {"hall-1": ("ok", False), "hall-2": ("ok", False),
                                   "hall-3": ("other gateway at this address", True), "attic": ("no answer", True)})
-        code, out, err = self.site_cmd("restore", self.site, "hall-3")
+        code, out, err = self.site_events("restore", self.site, "hall-3")
         self.assertEqual(code, 1)
         self.assertIn("other gateway at this address", err)
+        self.assertEqual([(e["event"], e.get("text", e.get("result"))) for e in self.events[1:]],
+                         [("warning", "other gateway at this address: hall-3 reports serial 'LM4-9' where 'LM4-3' is "
+                                      "pinned; nothing restored"), ("summary", "failed")])
         code, out, err = self.site_cmd("restore", self.site, "hall-3", "--plan", "--json", "--from",
                                        versions[-1]["short"])
         plan = json.loads(out)
