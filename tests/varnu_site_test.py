@@ -201,6 +201,9 @@ class SiteScenario(unittest.TestCase):
                          [("backup: 1 of 2 gateways changed", ["hall-2: " + renamed]),
                           ("backup: 3 of 4 gateways changed", ["hall-2: first backup, 22 configurations"])])
         self.assertEqual(versions[0]["short"], self.git("rev-parse", "--short=10", "HEAD").strip())
+        code, out, err = self.site_cmd("edit", self.site, "hall-2", "--name", "hall-9")
+        self.assertEqual((code, err), (2, "varnu-site edit: 'hall-2' cannot be renamed: its versions in the history "
+                                          "are kept under that name. Nothing changed.\n"))
         listed = json.loads(self.site_cmd("list", self.site, "--json")[1])
         self.assertEqual(listed["site"], {"path": os.path.realpath(self.site), "name": "building", "installer": None,
                                           "notes": [], "history": True})
@@ -209,6 +212,17 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(rows, {"hall-1": ("", "ok", False, "1.5.0", True), "hall-2": (renamed, "ok", False, "1.5.0", True),
                                 "hall-3": ("", "ok", False, "1.5.0", True),
                                 "attic": ("", "no answer", True, None, False)})
+        # A state file of an earlier version (five fields) still reads; the firmware then comes from the history.
+        state_path = os.path.join(self.dir, "building.state")
+        with open(state_path) as f:
+            state = f.read()
+        with open(state_path, "w") as f:
+            f.write("".join("\t".join(line.split("\t")[:5]) + "\n" for line in state.splitlines()))
+        listed = json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"]
+        self.assertEqual([(g["firmware"], g["changed"], g["state"]) for g in listed],
+                         [("1.5.0", "", "ok")] * 3 + [(None, "", "no answer")])
+        with open(state_path, "w") as f:
+            f.write(state)
 
         # Other hardware at hall-3's address: refused for backup and restore, once in the hooks.
         self.sim.stop()
@@ -225,9 +239,12 @@ class SiteScenario(unittest.TestCase):
         states = {g["name"]: (g["state"], g["failing_since"] is not None) for g in json.loads(out)}
         self.assertEqual(states, {"hall-1": ("ok", False), "hall-2": ("ok", False),
                                   "hall-3": ("other gateway at this address", True), "attic": ("no answer", True)})
-        code, out, err = self.site_cmd("restore", self.site, "hall-3")
+        code, out, err = self.site_events("restore", self.site, "hall-3")
         self.assertEqual(code, 1)
         self.assertIn("other gateway at this address", err)
+        self.assertEqual([(e["event"], e.get("text", e.get("result"))) for e in self.events[1:]],
+                         [("warning", "other gateway at this address: hall-3 reports serial 'LM4-9' where 'LM4-3' is "
+                                      "pinned; nothing restored"), ("summary", "failed")])
         code, out, err = self.site_cmd("restore", self.site, "hall-3", "--plan", "--json", "--from",
                                        versions[-1]["short"])
         plan = json.loads(out)
@@ -401,7 +418,12 @@ class SiteScenario(unittest.TestCase):
         self.assertEqual(json.loads(self.site_cmd("list", self.site, "--json")[1])["gateways"], [])
 
         os.remove(self.site)
+        code, _, err = self.site_cmd("create", os.path.join(self.dir, "missing", "site.csv"))
+        self.assertEqual(code, 1)
+        self.assertIn("lock file %s cannot be made" % os.path.join(self.dir, "missing", "site.lock"), err)
         self.assertEqual(self.site_cmd("create", self.site, "--title", "Office A")[0], 0)
+        self.assertEqual(self.site_cmd("backup", self.site, "--events", "99")[::2],
+                         (2, "varnu-site backup: --events 99: not a descriptor open for writing\n"))
         with open(self.site) as f:
             self.assertEqual(f.read(), "# site: Office A\nname,address,model,serial,mac,notes\n")
         with open(os.path.join(self.dir, "building.lock"), "w") as lock:

@@ -95,8 +95,8 @@ int dispatch(const CommandLine& line, const Reporter& reporter, const char* prog
   for (const ActionRow& row : kActions) {
     if (*line.action != row.name) continue;
     CurlGateway gateway(TransferSettings{line.verbose, reporter, HttpLimits{}, line.tftp_blksize});
-    if (row.writes && line.gateway_pin && line.ip && !is_pinned_gateway(gateway, reporter, line.ip->c_str(), *line.gateway_pin))
-      return 1;
+    const bool checked = row.writes && line.gateway_pin && line.ip;
+    if (checked && !is_pinned_gateway(gateway, reporter, line.ip->c_str(), *line.gateway_pin)) return 1;
     return row.run(line, gateway, reporter);
   }
   report_error(reporter, "%s: unknown action \"%s\"\n", program, line.action->c_str());

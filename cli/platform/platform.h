@@ -44,8 +44,8 @@ bool write_file_replacing(const char* path, const uint8_t* data, std::size_t cou
 bool file_size(std::FILE* file, uint64_t* size);
 // Takes an exclusive lock on the file `path` (created when missing), held
 // until unlock_file or the end of the process, whichever comes first, so a
-// crashed run leaves no lock behind. A handle, or -1 when another process
-// holds it or the file cannot be made.
+// crashed run leaves no lock behind. A handle, -1 when another process
+// holds it, or -2 when the file cannot be made.
 int lock_file(const std::string& path);
 void unlock_file(int handle);
 // A new empty folder of an unguessable name among the temporary files; empty when none could be made.

@@ -181,7 +181,7 @@ bool file_size(std::FILE* file, uint64_t* size) {
 
 int lock_file(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return -1;
+  if (fd < 0) return -2;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
     return -1;

@@ -36,7 +36,9 @@ const char* const USAGE =
     "(CSV: name,address,model,serial,mac,notes; '#' starts a comment line).\n"
     "\n"
     "  create SITE [--title TEXT]      a new site file without gateways\n"
-    "  add SITE NAME ADDRESS           a gateway more (edit, remove: change or drop its row)\n"
+    "  add SITE NAME ADDRESS           add a gateway's row (--notes TEXT)\n"
+    "  edit SITE NAME [OPTIONS]        change its row: --name, --address, --notes, --unpin\n"
+    "  remove SITE NAME                remove its row (its versions stay in the history)\n"
     "  list SITE                       the gateways with their pins and last backups, asking none\n"
     "  status SITE                     who answers at each address, and how the last backups went\n"
     "  pin SITE [NAME...]              record model, serial and MAC as the gateways report them now\n"
@@ -221,9 +223,9 @@ int run_with_events(Reporter reporter, const SubcommandEntry& entry, const SiteC
   const std::string fd_text = command.value("--events");
   char* end = nullptr;
   const long fd = std::strtol(fd_text.c_str(), &end, 10);
+  const bool number = !fd_text.empty() && *end == '\0' && fd >= 0 && fd <= INT_MAX;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(
-      !fd_text.empty() && *end == '\0' && fd >= 0 && fd <= INT_MAX ? platform::open_descriptor_for_writing(static_cast<int>(fd)) : nullptr,
-      std::fclose);
+      number ? platform::open_descriptor_for_writing(static_cast<int>(fd)) : nullptr, std::fclose);
   if (!stream) {
     report_error(reporter, "varnu-site %s: --events %s: not a descriptor open for writing\n", entry.name,
                  escape_bytes(fd_text).c_str());
@@ -264,8 +266,12 @@ SiteLock::SiteLock(const std::string& site_path)
 SiteLock::~SiteLock() { platform::unlock_file(handle_); }
 
 bool SiteLock::held(const Reporter& reporter) const {
-  if (handle_ < 0)
+  if (handle_ == -1)
     report_error(reporter, "varnu-site: another run is using this site (%s is locked); nothing done\n", path_.c_str());
+  else if (handle_ < 0)
+    report_error(reporter,
+                 "varnu-site: the lock file %s cannot be made (is the folder there and writable?); nothing done\n",
+                 path_.c_str());
   return handle_ >= 0;
 }
 

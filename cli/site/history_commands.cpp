@@ -173,7 +173,7 @@ int command_restore(const Reporter& given, const SiteCommand& command) {
     const std::string refusal = "other gateway at this address: " + target->name + " " + probe.mismatch +
                                 "; nothing restored";
     report_error(reporter, "varnu-site restore: %s (--replace restores onto replacement hardware)\n", refusal.c_str());
-    event_warning(reporter, refusal);
+    event_refusal(reporter, refusal);
     return 1;
   }
   report(reporter, "restoring %s from %s onto %s\n", target->name.c_str(), short_id(version).c_str(),
