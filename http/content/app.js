@@ -6,7 +6,9 @@
 // the end, -3 declined at the confirmation, -4 refused (firmware for another
 // model), 0 done, 1 failed, 2 not started because values were missing. Before
 // each action, and when the address is checked, native_gatewayStatus (a
-// Promise of JSON text) fills the gateway card.
+// Promise of JSON text) fills the gateway card. A gateway opened from the site
+// view (site.js, which uses what this script hands it as window.VarnkitPage)
+// runs its actions through native_siteAction, which checks the gateway's pin.
 (function () {
   'use strict';
 

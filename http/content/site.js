@@ -48,12 +48,14 @@
     return { state: live.state === 'ok' ? 'ok' : 'problem', text: said };
   }
 
+  const pinText = (g) => (g.pinned === true
+    ? [g.model, g.serial].map(text).filter((t) => t !== '').join(' ') || 'pinned' : 'not pinned');
+
   const COLUMNS = [
     { key: 'name', label: 'Name', value: (g) => g.name },
     { key: 'address', label: 'Address', value: (g) => g.address },
     { key: 'state', label: 'State', value: (g) => liveState(g).text },
-    { key: 'pin', label: 'Pin', value: (g) => (g.pinned === true
-      ? [g.model, g.serial].map(text).filter((t) => t !== '').join(' ') || 'pinned' : 'not pinned') },
+    { key: 'pin', label: 'Pin', value: pinText },
     { key: 'firmware', label: 'Firmware', value: (g) => text(liveRow(g)?.firmware) || g.firmware },
     { key: 'last_backup', label: 'Last backup', value: (g) => g.last_backup },
     { key: 'changed', label: 'Changed', value: (g) => g.changed },
@@ -336,20 +338,23 @@
     say(answer.kind, answer.text);
   }
 
-  // Applies one change to the site file; resolves to the error text, '' when it was made or cancelled.
+  // Applies one change to the site file; resolves to { error }, { cancelled } or {} once the new list is shown.
   async function change(operation) {
     const answer = await ask('native_siteChange', sitePath(), JSON.stringify(operation));
-    if (answer.cancelled === true) return '';
-    if (typeof answer.error === 'string') return answer.error;
-    return showList(answer, false) ? '' : $('site-message').textContent;
+    if (answer.cancelled === true || typeof answer.error === 'string') return answer;
+    return showList(answer, false) ? {} : { error: $('site-message').textContent };
   }
 
   async function rowChange(op) {
     const name = chosen;
     say('busy', op === 'pin' ? `Pinning ${name}: asking the gateway who it is…` : `Removing ${name}…`);
-    const error = await change({ op, name });
-    say(error ? 'error' : '', error);
-    if (!error && op === 'pin' && rowNamed(name)) choose(name, true);
+    const answer = await change({ op, name });
+    const pinned = gatewayNamed(name);
+    if (typeof answer.error === 'string') say('error', answer.error);
+    else if (answer.cancelled) say('', '');
+    else if (op === 'pin') say('ok', `${name} is pinned: ${pinned ? pinText(pinned) : 'as it answered'}.`);
+    else say('ok', `${name} was removed from the site file; the history keeps its versions.`);
+    if (op === 'pin' && rowNamed(name)) choose(name, true);
   }
 
   function openForm(name) {
@@ -380,11 +385,11 @@
     showMessage($('site-form-error'), 'error', problem);
     if (problem) return;
     $('site-form-save').disabled = true;
-    const error = await change(editing === '' ? { op: 'add', name, address: checked.address, notes }
+    const answer = await change(editing === '' ? { op: 'add', name, address: checked.address, notes }
       : { op: 'edit', name: editing, new_name: name, address: checked.address, notes });
     $('site-form-save').disabled = false;
-    showMessage($('site-form-error'), 'error', error);
-    if (error) return;
+    showMessage($('site-form-error'), 'error', text(answer.error));
+    if (answer.error !== undefined || answer.cancelled) return;
     closeForm();
     if (rowNamed(name)) choose(name, true);
   }

@@ -774,10 +774,11 @@ describe('web user interface', () => {
           await page.fill('#site-form-notes', 'stairwell');
           await page.click('#site-form-save');
           await page.waitForFunction(() => document.getElementById('site-form').hidden);
-          for (const button of ['#site-row-pin', '#site-row-remove']) {
+          for (const [button, said] of [['#site-row-pin', 'hall-2 is pinned: LUMARO-2 LM2-817.'],
+            ['#site-row-remove', 'hall-2 was removed from the site file; the history keeps its versions.']]) {
             await page.click('#site-rows tr[data-name="hall-2"]');
             await page.click(button);
-            await page.waitForFunction((n) => window.__siteCalls.filter((c) => c[0] === 'native_siteChange').length === n, 4 + ['#site-row-pin', '#site-row-remove'].indexOf(button));
+            await page.waitForFunction((t) => document.getElementById('site-outcome').textContent === t, said);
           }
           assert.deepEqual((await siteCalls(page, 'native_siteChange')).map(([p, change]) => [p, JSON.parse(change)]), [
             [file, { op: 'add', name: 'new-1', address: '192.0.2.50', notes: '' }],
