@@ -325,6 +325,8 @@
       $(`action-${key}`).setAttribute('aria-busy', String(key === runningKey));
     }
     $('check-button').disabled = busy || typeof window.native_gatewayStatus !== 'function';
+    $('gateway-report').disabled = busy || typeof window.native_gatewayReport !== 'function';
+    $('action-report').setAttribute('aria-busy', String(runningKey === 'report'));
     document.dispatchEvent(new CustomEvent('varnkit-busy'));
   }
 
@@ -681,6 +683,23 @@
     return { kind: '', text: '' };
   }
 
+  // The handover report of the gateway as it is now: the window backs it up privately and prints the report.
+  async function reportGateway() {
+    if (busy) return;
+    const checked = window.VarnkitAddress.check(addressInput.value);
+    if (!checked.ok) {
+      showAddressError(checked.message);
+      addressInput.focus();
+      return;
+    }
+    setBusy('report');
+    showOutcome('report', { kind: 'busy', text: `Reading ${checked.address} and making the report…` });
+    const answer = await reportAnswer(() => window.native_gatewayReport(checked.address));
+    setBusy(null);
+    showOutcome('report', answer);
+    $('gateway-report').focus();
+  }
+
   function compareBackup() {
     readBackups(() => window.native_compareBackups(openedBackup, ''), comparisonContents,
       `Comparing with ${openedBackup}…`);
@@ -709,6 +728,7 @@
     $('open-backup').addEventListener('click', openBackup);
     $('compare-backup').addEventListener('click', compareBackup);
     $('backup-report').addEventListener('click', reportBackup);
+    $('gateway-report').addEventListener('click', reportGateway);
 
     addressInput.value = remembered();
     offerRecent(recentAddresses());

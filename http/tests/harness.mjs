@@ -16,7 +16,8 @@ export const NATIVE_ACTIONS = ['native_actionBackup', 'native_actionRestore', 'n
   'native_actionSetupChannel', 'native_actionExportChannel'];
 // The site's functions that answer with JSON text, and those that run the tool (an integer result).
 export const SITE_READERS = ['native_siteRecent', 'native_siteOpen', 'native_siteCreate', 'native_siteList',
-  'native_siteStatus', 'native_siteChange', 'native_siteLog', 'native_siteDiff', 'native_siteReport', 'native_backupReport'];
+  'native_siteStatus', 'native_siteChange', 'native_siteLog', 'native_siteDiff', 'native_siteReport', 'native_backupReport',
+  'native_gatewayReport'];
 export const SITE_RUNS = ['native_siteBackupAll', 'native_siteRestore', 'native_siteAction'];
 
 // Starts varnkit-http-server on a free port; resolves to { url, stop }.

@@ -851,6 +851,7 @@ describe('web user interface', () => {
             ['#site-report', 'native_siteReport', [file, '[]'], '{"path":"/home/ann/handover.pdf"}', '#site-outcome', 'The report is /home/ann/handover.pdf'],
             ['#site-row-report', 'native_siteReport', [file, '["attic"]'], JSON.stringify({ error: `cannot write ${markup}` }), '#site-outcome', `cannot write ${markup}`],
             ['#backup-report', 'native_backupReport', ['/home/ann/b.zip'], '{"path":"/tmp/b.pdf"}', '#backup-message', 'The report is /tmp/b.pdf'],
+            ['#gateway-report', 'native_gatewayReport', ['192.0.2.40'], JSON.stringify({ error: `not read ${markup}` }), '#report-outcome', `not read ${markup}`],
           ];
           for (const [button, name, args, answer, where, text] of reports) {
             if (button === '#backup-report') {
@@ -858,6 +859,7 @@ describe('web user interface', () => {
               await page.click('#open-backup');
               await page.waitForFunction(() => !document.getElementById('backup-report').disabled);
             }
+            if (button === '#gateway-report') await page.fill('#address', ' 192.0.2.40');
             await setAnswer(page, name, answer);
             await page.click(button);
             await page.waitForFunction(([w, t]) => document.querySelector(w).textContent === t, [where, text]);

@@ -192,4 +192,5 @@
     return site('native_siteReport', ['site', 'names'], [path, names]);
   };
   window.native_backupReport = function (path) { return site('native_backupReport', ['path'], [path]); };
+  window.native_gatewayReport = function (address) { return site('native_gatewayReport', ['ip'], [address]); };
 })();

@@ -1,5 +1,6 @@
 #include "bridge/handover_report.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +31,8 @@ constexpr char kCancelled[] = "{\"cancelled\":true}";
 constexpr int kPrintLimitMs = 120000;
 // varnu-site decodes the latest version of every gateway the report names.
 constexpr int kReportLimitMs = 120000;
+// A live report first backs the gateway up: 22 configurations, each request within the tool's own limits.
+constexpr int kLiveBackupLimitMs = 600000;
 
 // The report has no outside resources; whatever else it asks for is refused.
 class OnlyTheReport : public QWebEngineUrlRequestInterceptor {
@@ -93,37 +96,49 @@ void PrintReport(const QString& html, const QString& pdf, const std::function<vo
   page->load(report);
 }
 
-// Asks where the PDF goes, lets varnu-site write the report's HTML (`arguments`
-// lack only the --html option) into a private temporary folder and prints it there.
-void Report(const std::string& suggested_name, const std::vector<std::string>& arguments, const JsonReply& reply) {
-  PickPath(PathPick::SaveFile, report_dialog(suggested_name), [arguments, reply](const QString& chosen) {
+// Asks where the PDF goes, then hands `make` the PDF's path and a private
+// temporary folder, removed with everything in it once the report is printed.
+void WithPdfPath(const std::string& suggested_name, const JsonReply& reply,
+                 const std::function<void(const QString& pdf, const std::shared_ptr<QTemporaryDir>& folder)>& make) {
+  PickPath(PathPick::SaveFile, report_dialog(suggested_name), [reply, make](const QString& chosen) {
     if (chosen.isEmpty()) {
       reply(kCancelled);
       return;
     }
-    const QString pdf = QString::fromStdString(pdf_path(chosen.toStdString()));
-    // Made private by QTemporaryDir; removed with everything in it once the report is printed.
     auto folder = std::make_shared<QTemporaryDir>();
     if (!folder->isValid()) {
       reply(site_error("No temporary folder for the report: " + folder->errorString().toStdString()));
       return;
     }
-    const QString html = folder->filePath("report.html");
-    std::vector<std::string> with_html = arguments;
-    with_html.insert(with_html.begin() + 1, "--html=" + html.toStdString());
-    RunQuietly(SiteToolPath(), with_html, kReportLimitMs, [folder, html, pdf, reply](const QuietRun& run) {
-      // A report that names a gateway without a backup still ends with its document written.
-      if (!QFileInfo(html).isFile() || (run.exit_code != 0 && run.exit_code != 1)) {
-        const QByteArray answer = site_answer(run, kReportLimitMs);
-        reply(QJsonDocument::fromJson(answer).object().contains("error") ? answer
-                                                                          : site_error("varnu-site wrote no report."));
-        return;
-      }
-      PrintReport(html, pdf, [folder, pdf, reply](const QString& error) {
-        reply(error.isEmpty() ? QJsonDocument(QJsonObject{{"path", pdf}}).toJson(QJsonDocument::Compact)
-                              : site_error(error.toStdString()));
-      });
+    make(QString::fromStdString(pdf_path(chosen.toStdString())), folder);
+  });
+}
+
+// Lets varnu-site write the report's HTML (`arguments` lack only the --html
+// option) into `folder` and prints it to `pdf`.
+void MakeReport(const std::vector<std::string>& arguments, const QString& pdf,
+                const std::shared_ptr<QTemporaryDir>& folder, const JsonReply& reply) {
+  const QString html = folder->filePath("report.html");
+  std::vector<std::string> with_html = arguments;
+  with_html.insert(with_html.begin() + 1, "--html=" + html.toStdString());
+  RunQuietly(SiteToolPath(), with_html, kReportLimitMs, [folder, html, pdf, reply](const QuietRun& run) {
+    // A report that names a gateway without a backup still ends with its document written.
+    if (!QFileInfo(html).isFile() || (run.exit_code != 0 && run.exit_code != 1)) {
+      const QByteArray answer = site_answer(run, kReportLimitMs);
+      reply(QJsonDocument::fromJson(answer).object().contains("error") ? answer
+                                                                        : site_error("varnu-site wrote no report."));
+      return;
+    }
+    PrintReport(html, pdf, [folder, pdf, reply](const QString& error) {
+      reply(error.isEmpty() ? QJsonDocument(QJsonObject{{"path", pdf}}).toJson(QJsonDocument::Compact)
+                            : site_error(error.toStdString()));
     });
+  });
+}
+
+void Report(const std::string& suggested_name, const std::vector<std::string>& arguments, const JsonReply& reply) {
+  WithPdfPath(suggested_name, reply, [arguments, reply](const QString& pdf, const std::shared_ptr<QTemporaryDir>& folder) {
+    MakeReport(arguments, pdf, folder, reply);
   });
 }
 
@@ -155,3 +170,36 @@ void BackupReport(const QString& backup, const JsonReply& reply) {
   }
 }
 
+
+void GatewayReport(const QString& address, const JsonReply& reply) {
+  if (address.isEmpty()) {
+    reply(site_error("Enter the gateway address."));
+    return;
+  }
+  WithPdfPath(address.toStdString(), reply, [address, reply](const QString& pdf,
+                                                             const std::shared_ptr<QTemporaryDir>& folder) {
+    // The gateway's configuration as it is now, in a backup of its own that goes with the folder.
+    const QString saved = folder->filePath("backup");
+    if (!QDir().mkdir(saved)) {
+      reply(site_error("No temporary folder for the gateway's configuration."));
+      return;
+    }
+    RunQuietly({"--action=get_backup", "--ip=" + address.toStdString(), "--backupfileouttype=zip",
+                "--backupfileout=" + saved.toStdString()},
+               kLiveBackupLimitMs, [folder, saved, pdf, reply](const QuietRun& run) {
+                 const QStringList archives = QDir(saved).entryList({"*.zip"}, QDir::Files);
+                 // Only a complete configuration makes a report: a partial one would hand over less than there is.
+                 if (run.exit_code != 0 || archives.size() != 1) {
+                   const std::string why = !run.start_error.empty() ? "varnu-cli could not be started: " + run.start_error
+                                           : run.timed_out ? "the backup took longer than 10 min"
+                                                           : "varnu-cli ended with exit status " +
+                                                                 std::to_string(run.exit_code);
+                   reply(site_error("No report was made: the gateway's configuration could not be read completely (" +
+                                    why + "). Back the gateway up to see what is missing."));
+                   return;
+                 }
+                 MakeReport({"report", "--backup=" + QDir(saved).filePath(archives.front()).toStdString()}, pdf,
+                            folder, reply);
+               });
+  });
+}

@@ -13,3 +13,7 @@ void SiteReport(const QString& site, const QString& names, const JsonReply& repl
 
 // The same for one backup file (a dialog asks for it when `backup` is empty).
 void BackupReport(const QString& backup, const JsonReply& reply);
+
+// The same for the gateway at `address` as it is now: its configuration is
+// backed up into the report's temporary folder first.
+void GatewayReport(const QString& address, const JsonReply& reply);

@@ -222,7 +222,7 @@ bool IsSiteFunction(const QString& function) {
                                  "native_siteList",      "native_siteStatus", "native_siteChange",
                                  "native_siteLog",       "native_siteDiff",   "native_siteBackupAll",
                                  "native_siteRestore",   "native_siteAction", "native_siteReport",
-                                 "native_backupReport"};
+                                 "native_backupReport",  "native_gatewayReport"};
   return names.contains(function);
 }
 
@@ -268,6 +268,8 @@ void HandleSiteFunction(const QString& function, const QueryItem& item, const Js
     Action(site, name, item, reply);
   } else if (function == "native_siteReport") {
     SiteReport(site, item("names"), reply_json);
+  } else if (function == "native_gatewayReport") {
+    GatewayReport(item("ip"), reply_json);
   } else {
     BackupReport(item("path"), reply_json);
   }

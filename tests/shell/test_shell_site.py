@@ -112,6 +112,15 @@ class SiteWindowTest(BridgeTestCase):
         self.assertNotIn(RENAMED, text)
         self.assertEqual(len(text.split("\f")[:-1]), 1 + 3 * 2)
 
+        # One gateway as it is now, read by the window for its report.
+        live = os.path.join(self.tree.work, "hall-1 now.pdf")
+        answer = self.read("native_gatewayReport('127.0.0.1:%d')" % self.sim.ports[0],
+                           "^Save the handover report as PDF$", live, len(self.shell.diagnostics()), kind="dialog save")
+        self.assertEqual(answer, {"path": live})
+        text = subprocess.run(["pdftotext", live, "-"], capture_output=True, check=True).stdout.decode()
+        for name in GEAR[0]:
+            self.assertIn(name, text)
+
 
 if __name__ == "__main__":
     h.isolate()
