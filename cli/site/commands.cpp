@@ -117,7 +117,7 @@ const SubcommandEntry COMMANDS[] = {
      "(commit ids as 'log' shows them, or any name git takes). Without TO: the\n"
      "latest version; without FROM: the one before the gateway's latest change.\n"
      "Exit status as diff(1): 0 same, 1 different, 2 trouble.\n"},
-    {"restore", "put_backup", command_restore, 2, 2, {"--from", "--time-limit", "--events"},
+    {"restore", "put_backup", command_restore, 2, 2, {"--from", "--events"},
      {"--replace", "--plan", "--json"},
      "usage: varnu-site restore SITE NAME [--from VERSION] [--replace] [--events FD]\n"
      "       varnu-site restore SITE NAME [--from VERSION] --plan [--json]\n"
