@@ -40,7 +40,12 @@ function(varnu_test name)
   varnu_warnings(${name})
   target_compile_definitions(${name} PRIVATE
     VARNU_BUILD_DIR="${CMAKE_BINARY_DIR}" VARNU_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" DISCOVERY_TIMEOUT 30)
+  # A slow case starts first when tests run at once (see varnu_pytest).
+  set(cost 0)
+  if(T_LABELS STREQUAL "slow")
+    set(cost 100)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" COST ${cost} DISCOVERY_TIMEOUT 30)
 endfunction()
 
 # varnu_fuzz(NAME src... [LIBS lib...]): a libFuzzer target, built only with VARNU_FUZZ, and a
@@ -88,7 +93,7 @@ function(varnu_pytest name script)
   if(VARNU_FUZZ OR NOT BUILD_TESTING)
     return()
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT" "LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;COST" "LABELS" ${ARGN})
   if(NOT T_LABELS)
     set(T_LABELS integration)
   endif()
@@ -96,6 +101,11 @@ function(varnu_pytest name script)
     set(T_TIMEOUT 300)
   endif()
   add_test(NAME ${name} COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script})
-  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+  # COST, about the seconds it takes, starts the longest tests first in a parallel run of a fresh
+  # tree, which has no timings of earlier runs; otherwise the last ones to start end the run alone.
+  if(NOT T_COST)
+    set(T_COST 0)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} COST ${T_COST}
     ENVIRONMENT "VARNU_BUILD_DIR=${CMAKE_BINARY_DIR};VARNU_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests")
 endfunction()
