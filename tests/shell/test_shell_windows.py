@@ -345,7 +345,8 @@ class ServerTest(h.ShellTestCase):
                                            ("http://localhost:7681/", h.KIT_URL, KIT_TITLE, KIT_TYPES)):
             with self.subTest(url=given):
                 shell = self.start_shell(tree, "--url=" + given)
-                self.display.wait_for_window("^%s$" % title, 30)
+                # Generous: the window starts Chromium and its server while other window tests run.
+                self.display.wait_for_window("^%s$" % title, 60)
                 page = shell.page(shown)
                 self.assertEqual(page.evaluate("location.href"), shown)
                 self.assertEqual(page.evaluate(h.NATIVE_TYPES), types)
