@@ -21,6 +21,25 @@ QString quoted(const QString& text) {
   return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
 }
 
+// A question whose answer changes a gateway or a file: Cancel is the default,
+// since writing is never the answer to a stray Enter.
+void AskWithCancelDefault(QMessageBox::Icon icon, const QString& caption, const QString& text, const QString& go_label,
+                          QMessageBox::ButtonRole go_role, const std::function<void(bool)>& done) {
+  diagnostic("confirm " + quoted(text));
+  QMessageBox* box = NewBox(icon, caption, text);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* go = box->addButton(go_label, go_role);
+  QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  QObject::connect(box, &QMessageBox::finished, box, [box, go, done] {
+    const bool agreed = box->clickedButton() == go;
+    diagnostic(agreed ? "answer go" : "answer cancel");
+    done(agreed);
+  });
+  box->show();
+}
+
 }  // namespace
 
 void ShowNotice(const QString& caption, const QString& text, const std::function<void()>& done) {
@@ -44,37 +63,14 @@ void AskBeforeWriting(const Confirmation& confirmation, NativeAction action, con
     box->show();
     return;
   }
-  diagnostic("confirm " + quoted(text));
-  QMessageBox* box = NewBox(confirmation.warned ? QMessageBox::Warning : QMessageBox::Question,
-                            restore ? "Restore the gateway?" : setup ? "Set up the channel?" : "Upgrade the gateway?", text);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* go = box->addButton(restore ? "&Restore" : setup ? "&Set up" : "&Upgrade", QMessageBox::AcceptRole);
-  QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
-  // Writing over a gateway is never the answer to a stray Enter.
-  box->setDefaultButton(cancel);
-  box->setEscapeButton(cancel);
-  QObject::connect(box, &QMessageBox::finished, box, [box, go, done] {
-    const bool agreed = box->clickedButton() == go;
-    diagnostic(agreed ? "answer go" : "answer cancel");
-    done(agreed);
-  });
-  box->show();
+  AskWithCancelDefault(confirmation.warned ? QMessageBox::Warning : QMessageBox::Question,
+                       restore ? "Restore the gateway?" : setup ? "Set up the channel?" : "Upgrade the gateway?", text,
+                       restore ? "&Restore" : setup ? "&Set up" : "&Upgrade", QMessageBox::AcceptRole, done);
 }
 
 void AskBeforeRemoving(const QString& question, const std::function<void(bool)>& done) {
-  diagnostic("confirm " + quoted(question));
-  QMessageBox* box = NewBox(QMessageBox::Question, "Remove the gateway?", question);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  QPushButton* remove = box->addButton("&Remove", QMessageBox::DestructiveRole);
-  QPushButton* cancel = box->addButton("&Cancel", QMessageBox::RejectRole);
-  box->setDefaultButton(cancel);
-  box->setEscapeButton(cancel);
-  QObject::connect(box, &QMessageBox::finished, box, [box, remove, done] {
-    const bool agreed = box->clickedButton() == remove;
-    diagnostic(agreed ? "answer go" : "answer cancel");
-    done(agreed);
-  });
-  box->show();
+  AskWithCancelDefault(QMessageBox::Question, "Remove the gateway?", question, "&Remove", QMessageBox::DestructiveRole,
+                       done);
 }
 
 bool AskToStop(QWidget* parent, const QString& question) {
